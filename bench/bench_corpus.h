@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -22,9 +23,9 @@ inline std::string CorpusDir() {
 // `limit` bytes; empty when it is missing (run bench/make_corpus.sh first).
 inline const std::vector<std::byte>& LoadCorpus(const std::string& name,
                                                 size_t limit = static_cast<size_t>(-1)) {
-  static std::vector<std::pair<std::string, std::vector<std::byte>>> cache;
-  for (auto& [n, v] : cache)
-    if (n == name) return v;
+  // A map keeps references stable while more corpora are loaded.
+  static std::map<std::string, std::vector<std::byte>> cache;
+  if (auto it = cache.find(name); it != cache.end()) return it->second;
   std::vector<std::byte> data;
   std::ifstream f(CorpusDir() + "/" + name, std::ios::binary);
   if (f) {
@@ -36,8 +37,7 @@ inline const std::vector<std::byte>& LoadCorpus(const std::string& name,
     std::fprintf(stderr, "corpus %s/%s missing: run bench/make_corpus.sh\n", CorpusDir().c_str(),
                  name.c_str());
   }
-  cache.emplace_back(name, std::move(data));
-  return cache.back().second;
+  return cache.emplace(name, std::move(data)).first->second;
 }
 
 }  // namespace zb::bench
