@@ -1,0 +1,211 @@
+#pragma once
+
+// TZipReader: loads the directory of an archive, answers questions about its
+// entries, tests and extracts them. TZipWriter derives from it and shares the
+// archive name, file list, password and directory.
+//
+// All work runs on the calling thread; `Pump` is called between blocks so a
+// user interface stays alive. Failures of the whole operation throw the
+// zb::EZipError family; problems of single entries are reported through
+// `OnEntryProblem` and the run goes on.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "base/date_time.h"
+#include "platform/file_system.h"
+#include "zip/sorted_zip.h"
+#include "zip/zip_header_info.h"
+
+namespace zb::zip {
+
+enum class TUZOverwriteMode { Prompt, Always, Never, ifNewer, ifOlder };
+enum class TIncompleteZipMode { izAssumeMulti, izAssumeBad, izAssumeNotAZip };
+enum class TMultiMode { mmNone, mmSpan, mmBlocks };
+
+// Why an entry was left out of an extraction or failed a test.
+enum class EntryProblemKind {
+  kUnsafePath,      // would be written outside the destination
+  kIsArchive,       // the output path is the archive being read
+  kExists,          // the overwrite policy kept the existing file
+  kReadOnly,        // an existing read-only file is never replaced
+  kCannotCreate,    // the output (or its folder) could not be made
+  kBadPassword,     // the password check failed and no new one was given
+  kBadCrc,          // the data did not match the stored CRC-32
+  kTooLarge,        // more data than the declared size
+  kCorrupt,         // the compressed data cannot be decoded, or are cut off
+  kUnknownMethod,   // "Unknown Compression Method"
+  kOverlapping,     // shares its data with another entry (zip bomb pattern)
+  kBadLocalHeader,  // no local header where the directory says
+  kUnsupported,     // strong encryption, other disks
+};
+
+struct EntryProblem {
+  int index = -1;              // in SortMode order
+  std::string entry_name;      // stored folder + name, "/" separators
+  std::filesystem::path path;  // output path when one was known
+  EntryProblemKind kind = EntryProblemKind::kCorrupt;
+  std::string reason;  // a sentence for logs and messages
+};
+
+struct TestResult {
+  int tested = 0;  // entries whose data were checked and found good
+  int failed = 0;  // entries reported through OnEntryProblem
+};
+
+class TZipReader {
+ public:
+  TZipReader();
+  virtual ~TZipReader();
+  TZipReader(const TZipReader&) = delete;
+  TZipReader& operator=(const TZipReader&) = delete;
+
+  // --- Properties -------------------------------------------------------------
+
+  // Full path of the archive. Setting a different name forgets the loaded
+  // directory (and the archive comment).
+  [[nodiscard]] const std::string& ZipName() const { return zip_name_; }
+  void SetZipName(const std::string& name);
+  // Destination folder; a trailing "/" is removed when set.
+  [[nodiscard]] const std::string& DestDir() const { return dest_dir_; }
+  void SetDestDir(const std::string& dir);
+  // Order of the entry accessors; changing it re-sorts the loaded view.
+  [[nodiscard]] TZipSortMode SortMode() const { return sort_mode_; }
+  void SetSortMode(TZipSortMode mode);
+
+  bool RecreateDirs = false;
+  TUZOverwriteMode OverwriteMode = TUZOverwriteMode::Prompt;
+  bool DoAll = false;
+  // Patterns (WildcardMatch) that select entries by stored folder + name;
+  // cleared at the end of every extraction.
+  std::vector<std::string> FilesList;
+  // Exact stored names (folder + name, "/" separators) that select
+  // themselves only, never as patterns; cleared with FilesList.
+  std::vector<std::string> ExactNames;
+  std::string Password;
+  TIncompleteZipMode IncompleteZipMode = TIncompleteZipMode::izAssumeMulti;
+  bool RetainAttributes = true;
+  bool ReplaceReadOnly = false;
+  bool OEMConvert = true;
+  std::string RootDir;
+  // The mode the last directory read found (mmNone for one disk).
+  [[nodiscard]] TMultiMode MultiMode() const { return multi_mode_; }
+
+  // --- Events -----------------------------------------------------------------
+
+  // Before an entry is extracted: may change the output path or skip it.
+  std::function<void(int file_index, std::string& fname, bool& skip)> OnStartUnZip;
+  std::function<void(int percent)> OnFilePercentDone;
+  std::function<void(int percent)> OnTotalPercentDone;
+  // The password check failed: change `new_password` to retry, leave it to
+  // give up the entry, or throw to stop the whole run.
+  std::function<void(int file_index, std::string& new_password)> OnBadPassword;
+  // No end record: choose what to assume.
+  std::function<void(TIncompleteZipMode& mode)> OnInCompleteZip;
+  // A multi-disk archive needs disk `next_disk` (from 1): keep, replace or
+  // empty `fname` (cancel).
+  std::function<void(int next_disk, std::string& fname)> OnGetNextDisk;
+  // Raised once by every UnZip that reached extraction.
+  std::function<void(int file_count)> OnUnZipComplete;
+  // Prompt mode: answer whether to replace `file_name`. Unassigned, Prompt
+  // behaves as Never (the core never shows a message box itself).
+  std::function<bool(const std::string& file_name)> AskOverwrite;
+  // An entry was left out or failed.
+  std::function<void(const EntryProblem&)> OnEntryProblem;
+  // Called between blocks of long work.
+  std::function<void()> Pump;
+
+  // --- Operations -------------------------------------------------------------
+
+  // Loads the directory of ZipName unless it is loaded and the archive file
+  // is unchanged (same device, inode, size and modification time). Throws
+  // ENotAZipFile, EIncompleteZip, EBadZipFile, EUserCanceled, EOSError.
+  void ReadDirectory();
+
+  // Entry accessors in SortMode order; an index out of range throws
+  // zb::Error "Index %d is out of range". EntryCount is 0 when nothing is
+  // loaded.
+  [[nodiscard]] int EntryCount() const;
+  [[nodiscard]] std::string EntryFileName(int i) const;
+  [[nodiscard]] std::string EntryDirectory(int i) const;
+  [[nodiscard]] DateTime EntryDateTime(int i) const;
+  [[nodiscard]] uint64_t EntrySize(int i) const;
+  [[nodiscard]] const TZipHeaderInfo& Entry(int i) const;
+
+  // The archive comment (raw bytes), read on first use.
+  [[nodiscard]] std::string ArchiveComment();
+  [[nodiscard]] const TEndCentral& EndCentral() const { return end_; }
+
+  // Selects entries by identity for the next UnZip, in addition to
+  // FilesList/ExactNames: indexes in SortMode order of the loaded directory.
+  // Cleared at the end of every extraction. REQUIRES: directory loaded.
+  void SelectIndexes(std::span<const int> indexes);
+
+  // Extracts the selected entries (or all with DoAll) into DestDir and
+  // returns how many were extracted. Raises OnUnZipComplete on every path
+  // that reached extraction, then lets any error continue.
+  int UnZip();
+
+  // Reads and checks every selected entry (all when nothing is selected)
+  // without writing anything; failures go to OnEntryProblem.
+  TestResult Test();
+
+ protected:
+  // For the writer: the owning physical-order directory and the end record.
+  [[nodiscard]] TSortedZip& Directory() { return *dir_; }
+  [[nodiscard]] TEndCentral& End() { return end_; }
+  [[nodiscard]] bool DirectoryLoaded() const { return loaded_; }
+  // Forgets the directory; the next ReadDirectory reads the archive again.
+  void ForgetDirectory();
+  // Records the identity of the archive file as it is now, so the directory
+  // the writer just built counts as loaded for it.
+  void MarkDirectoryCurrent();
+  void CallPump() {
+    if (Pump) Pump();
+  }
+
+ private:
+  struct ArchiveStamp {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    uint64_t size = 0;
+    timespec mtime{};
+  };
+  class Extraction;
+
+  void LoadDirectory();
+  bool LocateEnd(File& file, uint64_t file_size, TEndCentral* end);
+  bool ReadCentralDirectory(File& file, uint64_t file_size, const TEndCentral& end);
+  bool ReadZfc(TEndCentral* end);
+  void RecoveryScan(File& file, uint64_t file_size);
+  void RebuildView();
+  [[nodiscard]] TZipHeaderInfo* ViewAt(int i) const;
+  [[nodiscard]] std::vector<bool> MarkOverlaps() const;
+
+  std::string zip_name_;
+  std::string dest_dir_;
+  TZipSortMode sort_mode_ = TZipSortMode::ByNone;
+  TMultiMode multi_mode_ = TMultiMode::mmNone;
+
+  std::unique_ptr<TSortedZip> dir_;   // owning, physical order
+  std::unique_ptr<TSortedZip> view_;  // referring, SortMode order (or null)
+  TEndCentral end_;
+  bool loaded_ = false;
+  ArchiveStamp stamp_;
+  // Data ranges shared by several entries; such entries are never decoded.
+  std::vector<bool> overlapping_;  // by physical index
+  std::unordered_set<const TZipHeaderInfo*> identity_selection_;
+  bool in_recovery_ = false;
+};
+
+}  // namespace zb::zip
