@@ -80,7 +80,7 @@ inline constexpr int kEndThisDisk = 4;         // number of this disk
 inline constexpr int kEndCentralDisk = 6;      // disk where the central directory starts
 inline constexpr int kEndEntriesThisDisk = 8;  // central entries on this disk
 inline constexpr int kEndTotalEntries = 10;    // total central entries
-inline constexpr int kEndCentralSize = 12;     // size of the central directory
+inline constexpr int kEndCentralDirSize = 12;  // size of the central directory
 inline constexpr int kEndCentralOffset = 16;   // offset of start of central directory
 inline constexpr int kEndCommentLength = 20;   // .ZIP file comment length
 

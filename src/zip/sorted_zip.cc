@@ -1,0 +1,122 @@
+#include "zip/sorted_zip.h"
+
+#include <algorithm>
+#include <cassert>
+
+#include "base/date_time.h"
+#include "base/text.h"
+
+namespace zb::zip {
+namespace {
+
+template <typename T>
+int Cmp(T a, T b) {
+  return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+double DateValue(uint32_t dos) { return DosToDateTime(dos).value_or(0.0); }
+
+}  // namespace
+
+int CompressionRate(const TZipHeaderInfo& h) {
+  if (h.uncompressed_size == 0) return 0;
+  // Rounded in integers: a double would lose exactness past 2^53 bytes.
+  unsigned __int128 num =
+      static_cast<unsigned __int128>(h.compressed_size) * 200 + h.uncompressed_size;
+  unsigned __int128 rate = num / (static_cast<unsigned __int128>(h.uncompressed_size) * 2);
+  return rate > 100 ? 100 : static_cast<int>(rate);
+}
+
+int CompareEntries(TZipSortMode mode, const TZipHeaderInfo& a, const TZipHeaderInfo& b) {
+  switch (mode) {
+    case TZipSortMode::ByName:
+      return CompareText(a.FullName(), b.FullName());
+    case TZipSortMode::ByFileName:
+      return CompareText(a.FileName(), b.FileName());
+    case TZipSortMode::ByDirectoryName:
+      return CompareText(a.Directory(), b.Directory());
+    case TZipSortMode::ByDate:
+      return Cmp(DateValue(b.dos_date_time), DateValue(a.dos_date_time));
+    case TZipSortMode::ByCompressedSize:
+      return Cmp(b.compressed_size, a.compressed_size);
+    case TZipSortMode::ByUnCompressedSize:
+      return Cmp(b.uncompressed_size, a.uncompressed_size);
+    case TZipSortMode::ByRate:
+      return Cmp(CompressionRate(b), CompressionRate(a));
+    case TZipSortMode::ByNone:
+      if (int c = Cmp(a.disk_number_start, b.disk_number_start)) return c;
+      return Cmp(a.local_header_offset, b.local_header_offset);
+  }
+  return 0;
+}
+
+TSortedZip::TSortedZip(TZipSortMode mode, bool owns, bool accept_duplicates)
+    : mode_(mode), owns_(owns), accept_duplicates_(accept_duplicates) {}
+
+TSortedZip::~TSortedZip() { Clear(); }
+
+size_t TSortedZip::UpperBound(const TZipHeaderInfo& e) const {
+  auto it = std::upper_bound(items_.begin(), items_.end(), &e,
+                             [this](const TZipHeaderInfo* x, const TZipHeaderInfo* y) {
+                               return CompareEntries(mode_, *x, *y) < 0;
+                             });
+  return static_cast<size_t>(it - items_.begin());
+}
+
+int TSortedZip::AddRef(TZipHeaderInfo* entry) {
+  size_t at = UpperBound(*entry);
+  if (!accept_duplicates_ && at > 0 && CompareEntries(mode_, *items_[at - 1], *entry) == 0) {
+    return -1;
+  }
+  items_.insert(items_.begin() + static_cast<ptrdiff_t>(at), entry);
+  return static_cast<int>(at);
+}
+
+int TSortedZip::Add(std::unique_ptr<TZipHeaderInfo> entry) {
+  assert(owns_);
+  int at = AddRef(entry.get());
+  if (at >= 0) entry.release();
+  return at;
+}
+
+void TSortedZip::Append(std::unique_ptr<TZipHeaderInfo> entry) {
+  assert(owns_);
+  items_.push_back(entry.release());
+}
+
+void TSortedZip::BuildFrom(std::span<TZipHeaderInfo* const> entries) {
+  assert(!owns_);
+  items_.assign(entries.begin(), entries.end());
+  std::stable_sort(items_.begin(), items_.end(),
+                   [this](const TZipHeaderInfo* x, const TZipHeaderInfo* y) {
+                     return CompareEntries(mode_, *x, *y) < 0;
+                   });
+  if (!accept_duplicates_) {
+    auto last = std::unique(items_.begin(), items_.end(),
+                            [this](const TZipHeaderInfo* x, const TZipHeaderInfo* y) {
+                              return CompareEntries(mode_, *x, *y) == 0;
+                            });
+    items_.erase(last, items_.end());
+  }
+}
+
+void TSortedZip::Delete(size_t i) {
+  if (owns_) delete items_[i];
+  items_.erase(items_.begin() + static_cast<ptrdiff_t>(i));
+}
+
+std::unique_ptr<TZipHeaderInfo> TSortedZip::Extract(size_t i) {
+  assert(owns_);
+  std::unique_ptr<TZipHeaderInfo> e(items_[i]);
+  items_.erase(items_.begin() + static_cast<ptrdiff_t>(i));
+  return e;
+}
+
+void TSortedZip::Clear() {
+  if (owns_) {
+    for (TZipHeaderInfo* e : items_) delete e;
+  }
+  items_.clear();
+}
+
+}  // namespace zb::zip
