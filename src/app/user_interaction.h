@@ -1,0 +1,68 @@
+#pragma once
+
+#include <exception>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "base/errors.h"
+
+namespace zb {
+
+// Caption and icon of a message. The values are the ones callers pass as
+// numbers to the self-closing box (0 warning, 1 error, 2 information).
+enum class MessageKind {
+  kWarning = 0,
+  kError = 1,
+  kInformation = 2,
+  kConfirmation = 3,
+  kCustom = 4
+};
+
+// The one way core code asks the user something or tells the user something.
+// The desktop build shows modal message boxes; tests plug in a scripted
+// implementation. Every call returns only when the user (or a timer) has
+// answered, so callers may rely on the answer at once.
+class UserInteraction {
+ public:
+  virtual ~UserInteraction() = default;
+
+  // A Yes/No question; true for Yes. Closing the box without choosing
+  // counts as No.
+  [[nodiscard]] virtual bool AskYesNo(std::string_view text,
+                                      MessageKind kind = MessageKind::kConfirmation) = 0;
+  virtual void ShowError(std::string_view text) = 0;
+  virtual void ShowWarning(std::string_view text) = 0;
+  virtual void ShowInformation(std::string_view text) = 0;
+  // The report of a run: closes by itself after `seconds` (0 = stays until
+  // closed by the user).
+  virtual void ShowTimedMessage(std::string_view text, MessageKind kind, int seconds) = 0;
+  // An error that ended a command, captioned with the application's title.
+  virtual void ShowCommandError(std::string_view text) = 0;
+};
+
+// The text of an error as the command boundary shows it: a full stop is
+// appended unless the text already ends with one.
+[[nodiscard]] inline std::string WithFullStop(std::string_view text) {
+  std::string s(text);
+  if (s.empty() || s.back() != '.') s.push_back('.');
+  return s;
+}
+
+// Runs one user command. An error escaping it ends the command and is shown
+// with ShowCommandError; the silent abort shows nothing (its check has already
+// spoken). Returns true when the command ran to its end. Other exceptions from
+// the standard library are shown the same way rather than ending the program.
+inline bool RunCommand(UserInteraction& ui, const std::function<void()>& command) {
+  try {
+    command();
+    return true;
+  } catch (const EAbort&) {
+    return false;
+  } catch (const std::exception& e) {
+    ui.ShowCommandError(WithFullStop(e.what()));
+    return false;
+  }
+}
+
+}  // namespace zb
