@@ -38,6 +38,7 @@ class FaultWritableFile final : public WritableFile {
   [[nodiscard]] uint64_t Position() const override { return base_->Position(); }
   void Sync() override { base_->Sync(); }
   void Close() override { base_->Close(); }
+  void Truncate(uint64_t size) override { base_->Truncate(size); }
   [[nodiscard]] const std::filesystem::path& Path() const override { return base_->Path(); }
 
  private:

@@ -147,6 +147,9 @@ class WritableFile {
   [[nodiscard]] virtual uint64_t Position() const = 0;
   virtual void Sync() = 0;
   virtual void Close() = 0;
+  // Cuts the file back to `size` bytes and appends from there (a writer
+  // drops an entry it could not finish).
+  virtual void Truncate(uint64_t size) = 0;
   [[nodiscard]] virtual const std::filesystem::path& Path() const = 0;
 };
 
@@ -160,6 +163,10 @@ class PosixWritableFile final : public WritableFile {
   [[nodiscard]] uint64_t Position() const override { return pos_; }
   void Sync() override;
   void Close() override;
+  void Truncate(uint64_t size) override {
+    file_.Truncate(size);
+    pos_ = size;
+  }
   [[nodiscard]] const std::filesystem::path& Path() const override { return file_.Path(); }
   [[nodiscard]] File& Underlying() { return file_; }
 
