@@ -98,6 +98,9 @@ class TZipReader {
   bool ReplaceReadOnly = false;
   bool OEMConvert = true;
   std::string RootDir;
+  // Output files of UnZip are opened through this factory (tests pass one
+  // that plays a full disk). Null means the real file system. Not owned.
+  void SetFileFactory(WritableFileFactory* factory) { file_factory_ = factory; }
   // The mode the last directory read found (mmNone for one disk).
   [[nodiscard]] TMultiMode MultiMode() const { return multi_mode_; }
 
@@ -206,6 +209,7 @@ class TZipReader {
   std::vector<bool> overlapping_;  // by physical index
   std::unordered_set<const TZipHeaderInfo*> identity_selection_;
   bool in_recovery_ = false;
+  WritableFileFactory* file_factory_ = nullptr;
 };
 
 }  // namespace zb::zip
