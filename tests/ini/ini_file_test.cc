@@ -105,7 +105,7 @@ TEST(IniReadSemantics, ProfileStringRules) {
         got = std::to_string(f.ReadInteger(c.section, c.key, std::stoi(c.def)));
         break;
       default:
-        got = f.ReadBool(c.section, c.key, c.def == "1") ? "1" : "0";
+        got.assign(1, f.ReadBool(c.section, c.key, c.def == "1") ? '1' : '0');
     }
     EXPECT_EQ(got, c.expected) << c.what;
   }
