@@ -1,0 +1,193 @@
+#include "app/ui/preferences_dialog.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "app/user_interaction.h"
+#include "base/errors.h"
+#include "platform/autostart.h"
+
+namespace zb::app {
+namespace {
+
+constexpr int kPreferencesHelpContext = 601;
+
+QSpinBox* MakeSpin(const char* name, int low, int high, QWidget* parent) {
+  auto* spin = new QSpinBox(parent);
+  spin->setObjectName(name);
+  spin->setRange(low, high);
+  spin->setFixedWidth(60);
+  return spin;
+}
+
+}  // namespace
+
+TFormPreferences::TFormPreferences(const AppSettings& memory, Environment env, QWidget* parent)
+    : QDialog(parent), base_(memory), env_(std::move(env)) {
+  setObjectName("FormPreferences");
+  setWindowTitle("Preferences");
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  setFixedSize(353, 294);
+
+  pages_ = new QTabWidget(this);
+  pages_->setObjectName("PageControl1");
+
+  // General: Run and Log.
+  auto* general = new QWidget;
+  general->setObjectName("TabGeneral");
+  auto* run_group = new QGroupBox("Run", general);
+  cbRun_ = new QCheckBox("Run  ZIP Backup when windows starts", run_group);
+  cbRun_->setObjectName("cbRun");
+  cbMini_ = new QCheckBox("Run Minimized", run_group);
+  cbMini_->setObjectName("cbMini");
+  auto* run_layout = new QVBoxLayout(run_group);
+  run_layout->addWidget(cbRun_);
+  run_layout->addWidget(cbMini_);
+  auto* log_group = new QGroupBox("Log", general);
+  LogSpinEdit_ = MakeSpin("LogSpinEdit", 10, 200, log_group);
+  auto* log_row = new QHBoxLayout;
+  log_row->addWidget(new QLabel("When the log items exceed", log_group));
+  log_row->addWidget(LogSpinEdit_);
+  log_row->addWidget(new QLabel(",the log", log_group));
+  log_row->addStretch();
+  auto* log_layout = new QVBoxLayout(log_group);
+  log_layout->addLayout(log_row);
+  log_layout->addWidget(new QLabel("will be cleared except for the last 5 items.", log_group));
+  auto* general_layout = new QVBoxLayout(general);
+  general_layout->addWidget(run_group);
+  general_layout->addWidget(log_group);
+  general_layout->addStretch();
+  pages_->addTab(general, "General");
+
+  // Backup: archive numbering, prompt, existing archive.
+  auto* backup = new QWidget;
+  backup->setObjectName("TabBackup");
+  cbWidth_ = new QCheckBox("If filename suffix is number,when number width", backup);
+  cbWidth_->setObjectName("cbWidth");
+  SpinEdit1_ = MakeSpin("SpinEdit1", 2, 30, backup);
+  auto* width_row = new QHBoxLayout;
+  width_row->addSpacing(20);
+  width_row->addWidget(new QLabel("is less than", backup));
+  width_row->addWidget(SpinEdit1_);
+  width_row->addWidget(new QLabel(", append 0 before number", backup));
+  width_row->addStretch();
+  cbprompt_ = new QCheckBox("Prompt before start backup a project", backup);
+  cbprompt_->setObjectName("cbprompt");
+  auto* exists_group = new QGroupBox("When  backup, if  filename exists:", backup);
+  rbOverwrite_ = new QRadioButton("Overwrite without prompt", exists_group);
+  rbOverwrite_->setObjectName("rbOverwrite");
+  rbSkip_ = new QRadioButton("Skip", exists_group);
+  rbSkip_->setObjectName("rbSkip");
+  rbSkip_->setChecked(true);
+  auto* exists_layout = new QVBoxLayout(exists_group);
+  exists_layout->addWidget(rbOverwrite_);
+  exists_layout->addWidget(rbSkip_);
+  auto* backup_layout = new QVBoxLayout(backup);
+  backup_layout->addWidget(cbWidth_);
+  backup_layout->addLayout(width_row);
+  backup_layout->addWidget(cbprompt_);
+  backup_layout->addWidget(exists_group);
+  backup_layout->addStretch();
+  pages_->addTab(backup, "Backup");
+
+  auto* sync = new QWidget;
+  sync->setObjectName("TabSynchronize");
+  cbPromptSync_ = new QCheckBox("Prompt before synchronize project", sync);
+  cbPromptSync_->setObjectName("cbPromptSync");
+  auto* sync_layout = new QVBoxLayout(sync);
+  sync_layout->addWidget(cbPromptSync_);
+  sync_layout->addStretch();
+  pages_->addTab(sync, "Synchronize");
+
+  auto* help = new QPushButton("H&elp", this);
+  help->setObjectName("Button1");
+  help->setAutoDefault(false);
+  auto* apply = new QPushButton("&Apply", this);
+  apply->setObjectName("btnApply");
+  apply->setAutoDefault(false);
+  // Enter closes without applying: a stray key press never changes settings.
+  auto* close = new QPushButton("Clo&se", this);
+  close->setObjectName("btnClose");
+  close->setDefault(true);
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(help);
+  buttons->addStretch();
+  buttons->addWidget(apply);
+  buttons->addWidget(close);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(pages_);
+  layout->addLayout(buttons);
+
+  connect(cbRun_, &QCheckBox::toggled, this, &TFormPreferences::cbRunClick);
+  connect(apply, &QPushButton::clicked, this, &TFormPreferences::btnApplyClick);
+  connect(close, &QPushButton::clicked, this, &QDialog::reject);
+  connect(help, &QPushButton::clicked, this, &TFormPreferences::Button1Click);
+
+  FormCreate(memory);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect r = screen->geometry();
+    move(r.x() + (r.width() - width()) / 2, r.y() + (r.height() - height()) / 2);
+  }
+}
+
+void TFormPreferences::FormCreate(const AppSettings& memory) {
+  pages_->setCurrentIndex(0);
+  // The three keys the dialog owns come from the file, the rest from memory.
+  const AppSettings stored = ReadAppSettings(env_.data_dir);
+  cbRun_->setChecked(stored.AutoRun);
+  cbMini_->setChecked(stored.StartMinimized);
+  cbPromptSync_->setChecked(stored.PromptSync);
+  cbRunClick();
+  cbprompt_->setChecked(memory.PromptBeforeBackup);
+  cbWidth_->setChecked(memory.AppendZero);
+  SpinEdit1_->setValue(memory.NumberWidth);  // QSpinBox clamps to its range
+  if (memory.OverwriteExisting) rbOverwrite_->setChecked(true);
+  LogSpinEdit_->setValue(memory.LogCount);
+}
+
+void TFormPreferences::cbRunClick() { cbMini_->setEnabled(cbRun_->isChecked()); }
+
+AppSettings TFormPreferences::Values() const {
+  AppSettings s = base_;
+  s.AutoRun = cbRun_->isChecked();
+  s.StartMinimized = cbMini_->isChecked();
+  s.PromptSync = cbPromptSync_->isChecked();
+  s.PromptBeforeBackup = cbprompt_->isChecked();
+  s.AppendZero = cbWidth_->isChecked();
+  s.NumberWidth = SpinEdit1_->value();
+  s.OverwriteExisting = rbOverwrite_->isChecked();
+  s.LogCount = LogSpinEdit_->value();
+  return s;
+}
+
+void TFormPreferences::btnApplyClick() {
+  // The result is OK from here on, whatever fails below: the memory values
+  // are taken over by the caller in any case.
+  bool autostart_ok = true;
+  if (cbRun_->isChecked()) {
+    autostart_ok = RunCommand(*env_.ui, [this] { WriteAutostartEntry(env_.executable); });
+  } else {
+    // A failed removal is not reported; the entry simply stays.
+    (void)RemoveAutostartEntry();
+  }
+  if (autostart_ok)
+    (void)RunCommand(*env_.ui, [this] { WritePreferenceKeys(env_.data_dir, Values()); });
+  accept();
+}
+
+void TFormPreferences::Button1Click() {
+  if (env_.show_help) env_.show_help(kPreferencesHelpContext);
+}
+
+}  // namespace zb::app

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QDialog>
+#include <filesystem>
+#include <functional>
+
+#include "app/app_settings.h"
+
+class QCheckBox;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
+class QTabWidget;
+
+namespace zb {
+class UserInteraction;
+}
+
+namespace zb::app {
+
+// The Preferences dialog. It works on a copy of the settings: "Auto Run",
+// "Is Minimized" and "Prompt sync" come from the stored file, the rest from
+// the main window's memory. "&Apply" registers or removes the autostart
+// entry, writes those three keys itself and closes with Accepted; the caller
+// then takes Values() into memory. "Clo&se" discards everything.
+class TFormPreferences final : public QDialog {
+  Q_OBJECT
+ public:
+  struct Environment {
+    std::filesystem::path data_dir;
+    std::filesystem::path executable;    // what the autostart entry starts
+    UserInteraction* ui = nullptr;       // shows a failed write; required
+    std::function<void(int)> show_help;  // opens a help context
+  };
+
+  TFormPreferences(const AppSettings& memory, Environment env, QWidget* parent = nullptr);
+
+  // The dialog's values on top of the settings it was given.
+  [[nodiscard]] AppSettings Values() const;
+
+  void cbRunClick();
+  void btnApplyClick();
+  void Button1Click();
+
+ private:
+  void FormCreate(const AppSettings& memory);
+
+  AppSettings base_;
+  Environment env_;
+  QTabWidget* pages_ = nullptr;
+  QCheckBox* cbRun_ = nullptr;
+  QCheckBox* cbMini_ = nullptr;
+  QSpinBox* LogSpinEdit_ = nullptr;
+  QCheckBox* cbWidth_ = nullptr;
+  QSpinBox* SpinEdit1_ = nullptr;
+  QCheckBox* cbprompt_ = nullptr;
+  QRadioButton* rbOverwrite_ = nullptr;
+  QRadioButton* rbSkip_ = nullptr;
+  QCheckBox* cbPromptSync_ = nullptr;
+};
+
+}  // namespace zb::app
