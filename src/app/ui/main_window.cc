@@ -597,13 +597,12 @@ void TFormMain::ApplicationEvents1Minimize() {
     start_minimized_pending_ = false;
     return;
   }
-  if (isVisible()) {
-    // Without a notification area a hidden window could never come back, so
-    // it then stays minimized on the taskbar.
-    if (tray_available_) QTimer::singleShot(0, this, [this] { hide(); });
-  } else {
-    OpenMainWindow1Click();
-  }
+  // A hidden window gets state changes from the window system as it is
+  // unmapped; those are no user's minimize and must not bring it back.
+  if (!isVisible()) return;
+  // Without a notification area a hidden window could never come back, so
+  // it then stays minimized on the taskbar.
+  if (tray_available_) QTimer::singleShot(0, this, [this] { hide(); });
 }
 
 void TFormMain::changeEvent(QEvent* event) {
