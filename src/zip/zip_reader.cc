@@ -353,10 +353,6 @@ bool TZipReader::LocateEnd(File& file, uint64_t file_size, TEndCentral* end) {
     if (b[pos] != std::byte{0x50} || Load32(b, pos) != kEndCentralSignature) continue;
     TEndCentral candidate;
     if (!ParseEndCentral(b.subspan(pos), &candidate)) continue;
-    if (candidate.this_disk > kMaxDiskNumber || candidate.central_disk > kMaxDiskNumber ||
-        candidate.this_disk < candidate.central_disk) {
-      continue;  // a signature inside a comment, not a record
-    }
     candidate.record_offset = base + pos;
     candidate.comment_offset = candidate.record_offset + kEndCentralSize;
     // A comment length that runs past the end of the file is cut to what is
@@ -388,6 +384,12 @@ bool TZipReader::LocateEnd(File& file, uint64_t file_size, TEndCentral* end) {
           if (EndCentralNeedsZip64(candidate)) continue;
         }
       }
+    }
+    // Checked on the final values: a ZIP64 record replaces disk fields of
+    // 0xFFFF, which would fail the test on the plain record.
+    if (candidate.this_disk > kMaxDiskNumber || candidate.central_disk > kMaxDiskNumber ||
+        candidate.this_disk < candidate.central_disk) {
+      continue;  // a signature inside a comment, not a record
     }
     *end = candidate;
     return true;
