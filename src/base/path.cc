@@ -1,5 +1,10 @@
 #include "base/path.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
 namespace zb {
 namespace {
 
@@ -47,6 +52,19 @@ std::string ChangeFileExt(std::string_view path, std::string_view ext) {
   std::string r(dot == std::string_view::npos ? path : path.substr(0, dot));
   r += ext;
   return r;
+}
+
+}  // namespace zb
+
+namespace zb {
+
+std::string HomeFolder() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') return IncludeTrailingSeparator(home);
+  if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr) {
+    return IncludeTrailingSeparator(pw->pw_dir);
+  }
+  return "/";
 }
 
 }  // namespace zb

@@ -22,3 +22,12 @@ inline constexpr char kPathDelim = '/';
 [[nodiscard]] std::string ChangeFileExt(std::string_view path, std::string_view ext);
 
 }  // namespace zb
+
+namespace zb {
+
+// The user's home folder with a trailing separator: the stand-in for a
+// drive root wherever a folder must default to something ($HOME, else the
+// password database, else "/").
+[[nodiscard]] std::string HomeFolder();
+
+}  // namespace zb

@@ -1,0 +1,378 @@
+#include "backup/backup_project.h"
+
+#include <algorithm>
+#include <array>
+
+#include "app/data_folder.h"
+#include "app/password_scramble.h"
+#include "base/errors.h"
+#include "base/path.h"
+#include "base/text.h"
+#include "ini/ini_file.h"
+
+namespace zb::backup {
+namespace {
+
+constexpr char kCommon[] = "Common";
+constexpr std::array<std::string_view, 7> kDayNames = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                                       "Thursday", "Friday", "Saturday"};
+
+ini::IniFile OpenProjects(const std::filesystem::path& data_dir) {
+  return ini::IniFile(app::DataFile(data_dir, app::kProjectFile));
+}
+
+ini::IniFile OpenRings(const std::filesystem::path& data_dir) {
+  return ini::IniFile(app::DataFile(data_dir, app::kStoreNumberFile));
+}
+
+bool HasLineBreak(std::string_view s) {
+  return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+// Clearer than the INI layer's generic refusal: says which field is wrong.
+void CheckStorable(const BackupProject& p) {
+  auto check = [](std::string_view value, const char* what) {
+    if (HasLineBreak(value)) {
+      throw EInvalidInput(std::string("The ") + what + " cannot contain a line break");
+    }
+  };
+  check(p.FilenamePrefix, "file name prefix");
+  check(p.SavePath, "archive folder");
+  check(p.Comment, "archive comment");
+  for (const std::string& s : p.Include) check(s, "list of files to back up");
+  for (const std::string& s : p.Exclude) check(s, "list of files to exclude");
+}
+
+std::string ScheduleText(const BackupProject& p) {
+  switch (p.BackupMode) {
+    case kModeDaily:
+      return FormatTime(p.StartTime);
+    case kModeInterval:
+      return IntToStr(p.IntervalMinutes);
+    default:
+      return std::string(WeekDayName(p.WeekDay));
+  }
+}
+
+// The password key is made from the name as the project list spells it, so
+// that a caller passing another letter case still gets the same key.
+std::string ListSpelling(const ini::IniFile& f, const std::string& name) {
+  for (const std::string& listed : f.ReadList(kCommon, "Project Count", "Count")) {
+    if (SameText(listed, name)) return listed;
+  }
+  return name;
+}
+
+// The keys in the order a new section shows them.
+void WriteProjectTo(ini::IniFile& f, const std::string& name, BackupProject& p) {
+  CheckStorable(p);
+  const std::string prefix(Trim(p.FilenamePrefix));
+  f.WriteString(name, "Filename prefix", prefix);
+  const int suffix =
+      p.Suffix >= kSuffixNone && p.Suffix <= kSuffixNumber ? p.Suffix : kSuffixNumber;
+  f.WriteInteger(name, "Suffix", suffix);
+  f.WriteInteger(name, "Increase Value", p.IncreaseValue);
+  f.WriteInteger(name, "Value", p.Value);
+  f.WriteString(name, "Save Path", p.SavePath);
+  f.WriteList(name, "Backup Directory Count", "Backup", p.Include);
+  f.WriteList(name, "No Backup Directory Count", "NoBackup", p.Exclude);
+  f.WriteBool(name, "Whether include Subdirectory", p.IncludeSubfolders);
+  f.WriteBool(name, "Whether password Project", p.UsePassword);
+  const std::string password(Trim(p.Password));
+  // An empty password leaves the stored one alone rather than erasing it.
+  const bool write_password = p.UsePassword && !password.empty();
+  if (write_password) {
+    f.WriteString(name, "Password",
+                  app::PasswordScramble(password, app::PasswordKey(ListSpelling(f, name)), true));
+  }
+  f.WriteBool(name, "Whether store path in Zip", p.StorePath);
+  f.WriteBool(name, "Whether store comment in Zip", p.StoreComment);
+  const bool write_comment = p.StoreComment && !Trim(p.Comment).empty();
+  if (write_comment) f.WriteString(name, "Comment", p.Comment);
+  const int mode =
+      p.BackupMode >= kModeDaily && p.BackupMode <= kModeWeekly ? p.BackupMode : kModeNone;
+  f.WriteInteger(name, "BackupMode", mode);
+  if (mode != kModeNone) {
+    BackupProject shown = p;
+    shown.BackupMode = mode;
+    f.WriteString(name, "StartTime_or_Increase", ScheduleText(shown));
+  }
+  f.WriteInteger(name, "PackLevel", p.PackLevel);
+  f.WriteInteger(name, "Store Number", p.StoreNumber);
+  f.WriteBool(name, "isUseNew", p.UseNewer);
+  f.WriteBool(name, "isUseToday", p.UseToday);
+  f.WriteString(name, "NewDateTime", FormatDateTimeFull(p.NewerThan));
+
+  p.FilenamePrefix = prefix;
+  p.Suffix = suffix;
+  p.BackupMode = mode;
+  if (write_password) {
+    p.Password = password;
+  } else {
+    p.Password.clear();
+  }
+  if (!write_comment) p.Comment.clear();
+}
+
+void WriteListTo(ini::IniFile& f, const std::vector<std::string>& names) {
+  f.WriteList(kCommon, "Project Count", "Count", names);
+}
+
+void MoveSection(ini::IniFile& f, std::string_view from, std::string_view to) {
+  const std::string source(from);
+  for (const std::string& key : f.KeyNames(from)) {
+    f.WriteString(to, key, f.ReadString(source, key, ""));
+  }
+  f.EraseSection(from);
+}
+
+}  // namespace
+
+BackupProject BackupProject::Defaults() {
+  BackupProject p;
+  p.SavePath = HomeFolder();
+  p.RestorePath = HomeFolder();
+  p.NewerThan = Now();
+  return p;
+}
+
+std::string_view WeekDayName(int day) {
+  return day >= 1 && day <= 7 ? kDayNames[static_cast<size_t>(day - 1)] : std::string_view();
+}
+
+int WeekDayFromName(std::string_view name) {
+  for (size_t i = 0; i < kDayNames.size(); ++i) {
+    if (SameText(Trim(name), kDayNames[i])) return static_cast<int>(i) + 1;
+  }
+  return 0;
+}
+
+void ClampForRun(BackupProject& p) {
+  p.IncreaseValue = std::clamp(p.IncreaseValue, 1, 1000);
+  p.Value = std::clamp(p.Value, 0, 1000);
+  p.StoreNumber = std::clamp(p.StoreNumber, 2, 50000);
+  p.PackLevel = std::clamp(p.PackLevel, 0, 9);
+  if (p.Suffix < kSuffixNone || p.Suffix > kSuffixNumber) p.Suffix = kSuffixNumber;
+}
+
+int NextNumber(const BackupProject& p) {
+  const int64_t next = static_cast<int64_t>(p.Value) + p.IncreaseValue;
+  return static_cast<int>(std::clamp<int64_t>(next, 1, 1000));
+}
+
+std::string CheckProjectName(std::string_view name) {
+  if (HasLineBreak(name)) throw EInvalidInput("A project name cannot contain a line break");
+  const std::string trimmed(Trim(name));
+  if (trimmed.empty()) throw EInvalidInput("Please enter project name");
+  return trimmed;
+}
+
+int FindProjectName(const std::vector<std::string>& names, std::string_view name) {
+  const std::string_view wanted = Trim(name);
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (SameText(names[i], wanted)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void SortProjectNames(std::vector<std::string>& names) {
+  std::stable_sort(names.begin(), names.end(), TextLessFn{});
+}
+
+ProjectList ReadProjectList(const std::filesystem::path& data_dir) {
+  const ini::IniFile f = OpenProjects(data_dir);
+  ProjectList list;
+  for (std::string& name : f.ReadList(kCommon, "Project Count", "Count")) {
+    // Two entries naming one section (case ignored) would be one project
+    // shown twice; keep the first.
+    if (FindProjectName(list.names, name) < 0) list.names.push_back(std::move(name));
+  }
+  SortProjectNames(list.names);
+  list.last_project = f.ReadString(kCommon, "Last Project", "");
+  return list;
+}
+
+void WriteProjectList(const std::filesystem::path& data_dir,
+                      const std::vector<std::string>& names) {
+  app::DataFolderLock lock(data_dir);
+  ini::IniFile f = OpenProjects(data_dir);
+  WriteListTo(f, names);
+  f.Save();
+}
+
+void AppendProjectToList(const std::filesystem::path& data_dir, const std::string& name,
+                         int current_count) {
+  app::DataFolderLock lock(data_dir);
+  ini::IniFile f = OpenProjects(data_dir);
+  f.WriteString(kCommon, "Last Project", name);
+  f.WriteInteger(kCommon, "Project Count", current_count + 1);
+  f.WriteString(kCommon, "Count" + std::to_string(current_count), name);
+  f.Save();
+}
+
+BackupProject ReadProject(const std::filesystem::path& data_dir, std::string_view name) {
+  const ini::IniFile f = OpenProjects(data_dir);
+  const std::string n(Trim(name));
+  BackupProject p = BackupProject::Defaults();
+  p.FilenamePrefix = f.ReadString(n, "Filename prefix", "");
+  p.Suffix = f.ReadInteger(n, "Suffix", p.Suffix);
+  p.IncreaseValue = f.ReadInteger(n, "Increase Value", p.IncreaseValue);
+  p.Value = f.ReadInteger(n, "Value", p.Value);
+  p.SavePath = f.ReadString(n, "Save Path", p.SavePath);
+  p.Include = f.ReadList(n, "Backup Directory Count", "Backup");
+  p.Exclude = f.ReadList(n, "No Backup Directory Count", "NoBackup");
+  p.IncludeSubfolders = f.ReadBool(n, "Whether include Subdirectory", p.IncludeSubfolders);
+  p.UsePassword = f.ReadBool(n, "Whether password Project", p.UsePassword);
+  const std::string stored = f.ReadString(n, "Password", "");
+  if (p.UsePassword && !stored.empty()) {
+    p.Password = app::PasswordScramble(stored, app::PasswordKey(ListSpelling(f, n)), false);
+  }
+  p.StorePath = f.ReadBool(n, "Whether store path in Zip", p.StorePath);
+  p.StoreComment = f.ReadBool(n, "Whether store comment in Zip", p.StoreComment);
+  p.Comment = f.ReadString(n, "Comment", "");
+  p.BackupMode = f.ReadInteger(n, "BackupMode", p.BackupMode);
+  const std::string schedule = f.ReadString(n, "StartTime_or_Increase", "");
+  switch (p.BackupMode) {
+    case kModeDaily:
+      p.StartTime = ParseTime(schedule).value_or(0.5);
+      break;
+    case kModeInterval:
+      p.IntervalMinutes = StrToIntDef(schedule, 5);
+      break;
+    case kModeWeekly:
+      p.WeekDay = WeekDayFromName(schedule);
+      break;
+    default:
+      break;
+  }
+  p.PackLevel = f.ReadInteger(n, "PackLevel", p.PackLevel);
+  p.StoreNumber = f.ReadInteger(n, "Store Number", p.StoreNumber);
+  p.UseNewer = f.ReadBool(n, "isUseNew", p.UseNewer);
+  p.UseToday = f.ReadBool(n, "isUseToday", p.UseToday);
+  if (const auto moment = ParseDateTime(f.ReadString(n, "NewDateTime", ""))) {
+    p.NewerThan = *moment;
+  }
+  p.RestorePath = f.ReadString(n, "Restore path", p.RestorePath);
+  p.RestoreToOrigPath = f.ReadBool(n, "Restore to orig path", p.RestoreToOrigPath);
+  p.OverwriteMode = f.ReadInteger(n, "Overwrite Mode", p.OverwriteMode);
+  return p;
+}
+
+void WriteProject(const std::filesystem::path& data_dir, std::string_view name,
+                  BackupProject& project) {
+  const std::string n = CheckProjectName(name);
+  app::DataFolderLock lock(data_dir);
+  ini::IniFile f = OpenProjects(data_dir);
+  BackupProject stored = project;
+  WriteProjectTo(f, n, stored);
+  f.Save();
+  project = std::move(stored);
+}
+
+void EraseProject(const std::filesystem::path& data_dir, std::string_view name) {
+  app::DataFolderLock lock(data_dir);
+  ini::IniFile f = OpenProjects(data_dir);
+  f.EraseSection(Trim(name));
+  f.Save();
+}
+
+void WriteLastNumber(const std::filesystem::path& data_dir, std::string_view name, int number) {
+  const std::string n = CheckProjectName(name);
+  app::DataFolderLock lock(data_dir);
+  ini::IniFile f = OpenProjects(data_dir);
+  f.WriteInteger(n, "Value", number);
+  f.Save();
+}
+
+void WriteNewerThan(const std::filesystem::path& data_dir, std::string_view name, DateTime moment) {
+  const std::string n = CheckProjectName(name);
+  app::DataFolderLock lock(data_dir);
+  ini::IniFile f = OpenProjects(data_dir);
+  f.WriteString(n, "NewDateTime", FormatDateTimeFull(moment));
+  f.Save();
+}
+
+void DeleteProject(const std::filesystem::path& data_dir, std::vector<std::string>& names,
+                   std::string_view name) {
+  app::DataFolderLock lock(data_dir);
+  std::vector<std::string> remaining = names;
+  const int index = FindProjectName(remaining, name);
+  if (index >= 0) remaining.erase(remaining.begin() + index);
+  ini::IniFile projects = OpenProjects(data_dir);
+  projects.EraseSection(Trim(name));
+  WriteListTo(projects, remaining);
+  projects.Save();
+  names = std::move(remaining);
+  // The ring goes last: should this save fail, a leftover ring only keeps
+  // archives that no project would delete anyway.
+  ini::IniFile rings = OpenRings(data_dir);
+  rings.EraseSection(Trim(name));
+  rings.Save();
+}
+
+NameChange RenameProject(const std::filesystem::path& data_dir, std::vector<std::string>& names,
+                         std::string_view old_name, std::string_view new_name,
+                         BackupProject& page) {
+  const std::string from(Trim(old_name));
+  const std::string to = CheckProjectName(new_name);
+  if (SameText(from, to)) return NameChange::kSameProject;
+  if (FindProjectName(names, to) >= 0) return NameChange::kNameExists;
+  app::DataFolderLock lock(data_dir);
+
+  std::vector<std::string> renamed = names;
+  const int index = FindProjectName(renamed, from);
+  if (index >= 0) {
+    renamed[static_cast<size_t>(index)] = to;
+  } else {
+    renamed.push_back(to);
+  }
+  SortProjectNames(renamed);
+
+  // One save carries the new section, the new list and the removal of the
+  // old section: the project is never without a section on disk. A section
+  // of the new name that no listed project owns is leftover data and goes,
+  // so the renamed project starts with default restore keys.
+  ini::IniFile projects = OpenProjects(data_dir);
+  BackupProject stored = page;
+  projects.EraseSection(to);
+  WriteProjectTo(projects, to, stored);
+  WriteListTo(projects, renamed);
+  projects.EraseSection(from);
+  projects.Save();
+  names = std::move(renamed);
+  page = std::move(stored);
+
+  ini::IniFile rings = OpenRings(data_dir);
+  rings.EraseSection(to);
+  MoveSection(rings, from, to);
+  rings.Save();
+  return NameChange::kDone;
+}
+
+NameChange CopyProject(const std::filesystem::path& data_dir, std::vector<std::string>& names,
+                       std::string_view selected, std::string_view new_name, BackupProject& page) {
+  const std::string to = CheckProjectName(new_name);
+  if (SameText(Trim(selected), to)) return NameChange::kSameProject;
+  if (FindProjectName(names, to) >= 0) return NameChange::kNameExists;
+  app::DataFolderLock lock(data_dir);
+
+  std::vector<std::string> with_copy = names;
+  with_copy.push_back(to);
+  SortProjectNames(with_copy);
+
+  ini::IniFile projects = OpenProjects(data_dir);
+  BackupProject stored = page;
+  projects.EraseSection(to);  // leftovers of an earlier project of that name
+  WriteListTo(projects, with_copy);
+  WriteProjectTo(projects, to, stored);
+  projects.Save();
+  names = std::move(with_copy);
+  page = std::move(stored);
+
+  ini::IniFile rings = OpenRings(data_dir);
+  rings.EraseSection(to);
+  rings.Save();
+  return NameChange::kDone;
+}
+
+}  // namespace zb::backup

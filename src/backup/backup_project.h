@@ -1,0 +1,136 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/date_time.h"
+
+namespace zb::backup {
+
+// How an archive name continues after the prefix ("Suffix").
+inline constexpr int kSuffixNone = 0;
+inline constexpr int kSuffixDate = 1;
+inline constexpr int kSuffixNumber = 2;
+
+// When a project runs by itself ("BackupMode").
+inline constexpr int kModeDaily = 0;
+inline constexpr int kModeInterval = 1;
+inline constexpr int kModeWeekly = 2;
+inline constexpr int kModeNone = 3;
+
+// The settings of one backup project: one key each of its section in
+// "project.ini". Defaults are those of a missing key.
+struct BackupProject {
+  std::string FilenamePrefix;        // "Filename prefix"
+  int Suffix = kSuffixNumber;        // "Suffix"
+  int IncreaseValue = 1;             // "Increase Value": step per run
+  int Value = 1;                     // "Value": number of the LAST archive
+  std::string SavePath;              // "Save Path"; default: home folder
+  std::vector<std::string> Include;  // "Backup Directory Count" + "Backup" i
+  std::vector<std::string> Exclude;  // "No Backup Directory Count" + "NoBackup" i
+  bool IncludeSubfolders = true;     // "Whether include Subdirectory"
+  bool UsePassword = true;           // "Whether password Project"
+  std::string Password;              // "Password", plain (scrambled on disk)
+  bool StorePath = true;             // "Whether store path in Zip"
+  bool StoreComment = true;          // "Whether store comment in Zip"
+  std::string Comment;               // "Comment", exactly as typed
+  int BackupMode = kModeNone;        // "BackupMode"
+  // "StartTime_or_Increase", parsed by mode on reading and formatted by
+  // mode on writing:
+  DateTime StartTime = 0.5;  // mode 0: time of day (12:00:00)
+  int IntervalMinutes = 5;   // mode 1
+  int WeekDay = 0;           // mode 2: 1 Sunday .. 7 Saturday, 0 none
+  int PackLevel = 6;         // "PackLevel"
+  int StoreNumber = 50;      // "Store Number": archives kept
+  bool UseNewer = false;     // "isUseNew"
+  bool UseToday = false;     // "isUseToday"
+  DateTime NewerThan = 0;    // "NewDateTime"; default: now
+  // Restore keys: read here, written only by the restore run.
+  std::string RestorePath;        // "Restore path"; default: home folder
+  bool RestoreToOrigPath = true;  // "Restore to orig path"
+  int OverwriteMode = 2;          // "Overwrite Mode"
+
+  // A project with every default (SavePath and RestorePath the home
+  // folder, NewerThan now).
+  [[nodiscard]] static BackupProject Defaults();
+};
+
+// The English day names of "StartTime_or_Increase" in mode 2, Sunday first.
+[[nodiscard]] std::string_view WeekDayName(int day);       // "" outside 1..7
+[[nodiscard]] int WeekDayFromName(std::string_view name);  // 0 when unknown
+
+// Brings the numbers into the ranges a run relies on: step 1..1000, last
+// number 0..1000 (0 is what a new project stores so that its first archive
+// gets number 1), keep count 2..50000, level 0..9, an unknown suffix mode
+// becomes Number.
+void ClampForRun(BackupProject& project);
+// The number of the next archive: last number plus step, limited to 1..1000.
+[[nodiscard]] int NextNumber(const BackupProject& project);
+
+// ---- Names ------------------------------------------------------------------
+
+// The stored form of a name (trimmed). Throws zb::EInvalidInput when it is
+// empty or holds a line break or NUL.
+[[nodiscard]] std::string CheckProjectName(std::string_view name);
+// Index of `name` in `names` ignoring case, or -1.
+[[nodiscard]] int FindProjectName(const std::vector<std::string>& names, std::string_view name);
+// Sorts without regard to case (stable, so equal names keep their order).
+void SortProjectNames(std::vector<std::string>& names);
+
+// ---- The store (all in `data_dir`/project.ini) ---------------------------------
+// Readers never fail on content: a missing file, section or key gives the
+// defaults. Writers hold the data-folder lock (zb::ELocked when another
+// process has it), change the file in ONE atomic save (zb::EWriteError and
+// nothing changed when it fails) and refuse values that cannot be stored
+// (zb::EInvalidInput, nothing written).
+
+struct ProjectList {
+  std::vector<std::string> names;  // sorted without regard to case
+  std::string last_project;
+};
+// Empty entries and repeated names (case ignored) are left out.
+[[nodiscard]] ProjectList ReadProjectList(const std::filesystem::path& data_dir);
+void WriteProjectList(const std::filesystem::path& data_dir, const std::vector<std::string>& names);
+// The wizard's append: "Last Project" = name, count c + 1, "Count" c = name.
+void AppendProjectToList(const std::filesystem::path& data_dir, const std::string& name,
+                         int current_count);
+
+[[nodiscard]] BackupProject ReadProject(const std::filesystem::path& data_dir,
+                                        std::string_view name);
+// Overwrites the project's keys in place (the section is never erased
+// first). Updates `project` to what was stored: the prefix trimmed, the
+// password and comment emptied when they are not written.
+void WriteProject(const std::filesystem::path& data_dir, std::string_view name,
+                  BackupProject& project);
+void EraseProject(const std::filesystem::path& data_dir, std::string_view name);
+void WriteLastNumber(const std::filesystem::path& data_dir, std::string_view name, int number);
+void WriteNewerThan(const std::filesystem::path& data_dir, std::string_view name, DateTime moment);
+
+// ---- Project commands -------------------------------------------------------
+
+enum class NameChange {
+  kDone,
+  kSameProject,  // the new name is the project itself (case ignored): nothing done
+  kNameExists,   // another project has the name: nothing done
+};
+
+// Removes `name` from `names` and the store, and its retention ring from
+// "StoreNumber.txt". The archives stay.
+void DeleteProject(const std::filesystem::path& data_dir, std::vector<std::string>& names,
+                   std::string_view name);
+// Renames `old_name` to `new_name` (trimmed) and writes `page` under it. The
+// new section and list are stored together with the removal of the old
+// section in one save, so a failure leaves the project as it was. The
+// restore keys start over at their defaults; the ring moves along.
+[[nodiscard]] NameChange RenameProject(const std::filesystem::path& data_dir,
+                                       std::vector<std::string>& names, std::string_view old_name,
+                                       std::string_view new_name, BackupProject& page);
+// Adds `new_name` (trimmed) to the list and writes `page` under it; the copy
+// has no ring and no restore keys. `selected` is the project being copied.
+[[nodiscard]] NameChange CopyProject(const std::filesystem::path& data_dir,
+                                     std::vector<std::string>& names, std::string_view selected,
+                                     std::string_view new_name, BackupProject& page);
+
+}  // namespace zb::backup
