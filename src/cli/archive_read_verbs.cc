@@ -1,0 +1,168 @@
+// zipbackup-cli verbs that read archives: list, extract, test.
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include "base/date_time.h"
+#include "base/errors.h"
+#include "cli/verb.h"
+#include "zip/zip_reader.h"
+
+namespace zb::cli {
+namespace {
+
+using zip::EntryProblem;
+using zip::EntryProblemKind;
+using zip::TZipReader;
+
+// The DOS fields printed as they are: they already are local time, and a
+// round trip through the C library would shift them across DST changes.
+std::string FormatDos(uint32_t dos) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", ((dos >> 25) & 0x7F) + 1980,
+                (dos >> 21) & 0x0F, (dos >> 16) & 0x1F, (dos >> 11) & 0x1F, (dos >> 5) & 0x3F,
+                (dos & 0x1F) * 2);
+  return buf;
+}
+
+// Archive errors carry fixed texts; say which archive they are about.
+[[noreturn]] void RethrowWithArchive(const std::string& archive) {
+  try {
+    throw;
+  } catch (const EZipError& e) {
+    throw Error(archive + ": " + e.what());
+  }
+}
+
+// Progress goes to a terminal only, on one line rewritten in place.
+void WireProgress(TZipReader& r, const Context& ctx) {
+  if (!ctx.stderr_is_terminal) return;
+  r.OnTotalPercentDone = [last = -1](int p) mutable {
+    if (p == last) return;
+    last = p;
+    std::cerr << "\r" << p << "%" << std::flush;
+    if (p >= 100) std::cerr << "\r    \r" << std::flush;
+  };
+}
+
+int List(Context& ctx) {
+  ArgReader args(ctx.args);
+  if (args.Done()) throw EInvalidInput("list needs an ARCHIVE");
+  std::string archive = args.Next();
+  if (!args.Done()) throw EInvalidInput("list takes one ARCHIVE, not '" + args.Peek() + "'");
+  TZipReader r;
+  r.SetZipName(archive);
+  try {
+    r.ReadDirectory();
+  } catch (...) {
+    RethrowWithArchive(archive);
+  }
+  for (int i = 0; i < r.EntryCount(); ++i) {
+    const auto& h = r.Entry(i);
+    std::cout << h.uncompressed_size << '\t' << FormatDos(h.dos_date_time) << '\t' << h.FullName()
+              << '\n';
+  }
+  return kExitOk;
+}
+
+zip::TUZOverwriteMode ParseOverwrite(const std::string& v) {
+  if (v == "always") return zip::TUZOverwriteMode::Always;
+  if (v == "never") return zip::TUZOverwriteMode::Never;
+  if (v == "newer") return zip::TUZOverwriteMode::ifNewer;
+  if (v == "older") return zip::TUZOverwriteMode::ifOlder;
+  throw EInvalidInput("--overwrite takes always, never, newer or older, not '" + v + "'");
+}
+
+int Extract(Context& ctx) {
+  ArgReader args(ctx.args);
+  TZipReader r;
+  r.OverwriteMode = zip::TUZOverwriteMode::Never;
+  r.RecreateDirs = true;
+  std::vector<std::string> positional;
+  while (!args.Done()) {
+    std::string a = args.Next();
+    if (a == "--password") {
+      r.Password = args.Value(a);
+    } else if (a == "--overwrite") {
+      r.OverwriteMode = ParseOverwrite(args.Value(a));
+    } else if (a == "--flat") {
+      r.RecreateDirs = false;
+    } else if (a.size() > 2 && a.rfind("--", 0) == 0) {
+      throw EInvalidInput("unknown option " + a + " for extract");
+    } else {
+      positional.push_back(a);
+    }
+  }
+  if (positional.size() < 2) throw EInvalidInput("extract needs an ARCHIVE and a DEST folder");
+  std::string archive = positional[0];
+  r.SetZipName(archive);
+  r.SetDestDir(positional[1]);
+  r.FilesList.assign(positional.begin() + 2, positional.end());
+  r.DoAll = r.FilesList.empty();
+  int failed = 0;
+  r.OnEntryProblem = [&](const EntryProblem& p) {
+    if (p.kind == EntryProblemKind::kExists) {
+      std::cerr << "kept existing " << p.path.string() << "\n";
+      return;
+    }
+    ++failed;
+    std::cerr << "failed " << p.entry_name << ": " << p.reason << "\n";
+  };
+  WireProgress(r, ctx);
+  int extracted = 0;
+  try {
+    extracted = r.UnZip();
+  } catch (...) {
+    RethrowWithArchive(archive);
+  }
+  if (ctx.stderr_is_terminal) {
+    std::cerr << extracted << " extracted, " << failed << " failed\n";
+  }
+  return failed > 0 ? kExitSomeFailed : kExitOk;
+}
+
+int Test(Context& ctx) {
+  ArgReader args(ctx.args);
+  TZipReader r;
+  std::string archive;
+  while (!args.Done()) {
+    std::string a = args.Next();
+    if (a == "--password") {
+      r.Password = args.Value(a);
+    } else if (a.size() > 2 && a.rfind("--", 0) == 0) {
+      throw EInvalidInput("unknown option " + a + " for test");
+    } else if (archive.empty()) {
+      archive = a;
+    } else {
+      throw EInvalidInput("test takes one ARCHIVE, not '" + a + "'");
+    }
+  }
+  if (archive.empty()) throw EInvalidInput("test needs an ARCHIVE");
+  r.SetZipName(archive);
+  r.DoAll = true;
+  r.OnEntryProblem = [](const EntryProblem& p) {
+    std::cout << "FAILED\t" << p.entry_name << "\t" << p.reason << "\n";
+  };
+  WireProgress(r, ctx);
+  zip::TestResult result;
+  try {
+    result = r.Test();
+  } catch (...) {
+    RethrowWithArchive(archive);
+  }
+  std::cout << result.tested << " entries OK, " << result.failed << " failed\n";
+  return result.failed > 0 ? kExitSomeFailed : kExitOk;
+}
+
+ZB_CLI_VERB(Verb{"list", "list ARCHIVE",
+                 "one line per entry: size, TAB, date-time, TAB, stored name", List});
+ZB_CLI_VERB(Verb{"extract",
+                 "extract ARCHIVE DEST [--password P] [--overwrite always|never|newer|older] "
+                 "[--flat] [PATTERN...]",
+                 "extract all entries, or those matching a PATTERN, into DEST", Extract});
+ZB_CLI_VERB(Verb{"test", "test ARCHIVE [--password P]",
+                 "check every entry's data and CRC without writing anything", Test});
+
+}  // namespace
+}  // namespace zb::cli
