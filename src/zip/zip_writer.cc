@@ -269,9 +269,13 @@ struct TZipWriter::Item {
 TZipWriter::TZipWriter() = default;
 TZipWriter::~TZipWriter() { DiscardOutput(); }
 
+void TZipWriter::SetZipName(const std::string& name) {
+  if (name != ZipName()) comment_pending_ = false;
+  TZipReader::SetZipName(name);
+}
+
 void TZipWriter::SetArchiveComment(std::string comment) {
   pending_comment_ = std::move(comment);
-  pending_comment_for_ = ZipName();
   comment_pending_ = true;
 }
 
@@ -751,12 +755,11 @@ int TZipWriter::ZipInner() {
     throw EOSError("Unable to write archive", ZipName(), archive.IsDirectory() ? EISDIR : EINVAL);
   }
   const bool update = archive.Exists();
-  std::string comment =
-      comment_pending_ && pending_comment_for_ == ZipName() ? pending_comment_ : std::string();
+  std::string comment = comment_pending_ ? pending_comment_ : std::string();
   std::optional<File> source;
   if (update) {
     ReadDirectory();
-    if (!(comment_pending_ && pending_comment_for_ == ZipName())) comment = ArchiveComment();
+    if (!comment_pending_) comment = ArchiveComment();
     source.emplace(File::OpenRead(ZipName()));
   }
 
@@ -804,17 +807,27 @@ int TZipWriter::ZipInner() {
     };
     TSortedZip& dir = Directory();
     replaced_by.assign(dir.Count(), -1);
+    // Byte-equal names first, for every entry; ignoring case only as a
+    // fallback for entries left without a match, so that archives made
+    // where names fold still update, while "A.txt" and "a.txt" stay apart.
+    std::vector<int> match(dir.Count(), -1);
+    for (int pass = 0; pass < 2; ++pass) {
+      for (size_t k = 0; k < dir.Count(); ++k) {
+        if (match[k] >= 0) continue;
+        const TZipHeaderInfo& e = dir[k];
+        const int x = pass == 0 ? first_free(exact, e.raw_name)
+                                : first_free(folded, AsciiLower(e.FullName()));
+        if (x < 0) continue;
+        consumed[static_cast<size_t>(x)] = true;
+        match[k] = x;
+      }
+    }
     for (size_t k = 0; k < dir.Count(); ++k) {
-      const TZipHeaderInfo& e = dir[k];
-      // Byte-equal names first; ignoring case only as a fallback, so that
-      // archives made where names fold still update.
-      int x = first_free(exact, e.raw_name);
-      if (x < 0) x = first_free(folded, AsciiLower(e.FullName()));
+      const int x = match[k];
       if (x < 0) continue;
-      consumed[static_cast<size_t>(x)] = true;
       const FileInfo info = Stat(items[static_cast<size_t>(x)].path);
       if (!info.Exists()) continue;  // keep the entry; nothing to replace it with
-      if (ValidateDos(e.dos_date_time) >= TimeTToDos(info.mtime.tv_sec)) continue;
+      if (ValidateDos(dir[k].dos_date_time) >= TimeTToDos(info.mtime.tv_sec)) continue;
       replaced_by[k] = x;
     }
   }
@@ -881,7 +894,7 @@ int TZipWriter::RemoveEntries() {
 int TZipWriter::RemoveInner() {
   if (ZipName().empty()) return 0;
   ReadDirectory();
-  const bool new_comment = comment_pending_ && pending_comment_for_ == ZipName();
+  const bool new_comment = comment_pending_;
   const std::string comment = new_comment ? pending_comment_ : ArchiveComment();
   File source = File::OpenRead(ZipName());
   OpenOutput();

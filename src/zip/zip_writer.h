@@ -46,6 +46,10 @@ class TZipWriter : public TZipReader {
   bool AddDirEntriesOnRecurse = false;
   TMultiZipInfo MultiZipInfo;
 
+  // As the reader's; a different name also drops a pending comment. (Hides
+  // the reader's setter: call it through the writer.)
+  void SetZipName(const std::string& name);
+
   // The comment for the next archive written. A comment set for the current
   // ZipName replaces the old archive's comment in an update; otherwise the
   // old comment is carried over. Setting a different ZipName afterwards
@@ -129,7 +133,6 @@ class TZipWriter : public TZipReader {
 
   WritableFileFactory* factory_ = nullptr;
   std::string pending_comment_;
-  std::string pending_comment_for_;  // ZipName the comment was set for
   bool comment_pending_ = false;
 
   // State of the operation in progress.
