@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int exit_code = -1;
+  std::string out, err;
+};
+
+std::string Slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class CliProjectsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    const char* dir = std::getenv("ZB_PROGRAM_DIR");
+    ASSERT_NE(dir, nullptr) << "ZB_PROGRAM_DIR is set by CTest";
+    program_ = fs::path(dir) / "zipbackup-cli";
+    ASSERT_TRUE(fs::exists(program_)) << program_;
+    char tmpl[] = "/tmp/zb_cli_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Runs the program directly (no shell), capturing both streams in files.
+  Result Run(const std::vector<std::string>& args) const {
+    const fs::path out = dir_ / ".out", err = dir_ / ".err";
+    const pid_t child = fork();
+    if (child == 0) {
+      if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(127);
+      std::vector<char*> argv{const_cast<char*>(program_.c_str())};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(program_.c_str(), argv.data());
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    Result r;
+    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = Slurp(out);
+    r.err = Slurp(err);
+    return r;
+  }
+
+  fs::path program_;
+  fs::path dir_;
+};
+
+TEST_F(CliProjectsTest, ListsProjectsSortedWithoutRegardToCase) {
+  std::ofstream(dir_ / "project.ini", std::ios::binary)
+      << "[common]\r\nProject Count=5\r\nCount0=weekly\r\nCount1= Daily \r\nCount2=\r\n"
+         "Count3=archive \xC3\xA4\r\nCount4=DAILY\r\n[Daily]\r\nSuffix=2\r\n";
+  const Result r = Run({"--data-dir", dir_.string(), "projects"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "archive \xC3\xA4\nDaily\nweekly\n");
+  EXPECT_EQ(r.err, "");
+  // The option may also follow the verb.
+  EXPECT_EQ(Run({"projects", "--data-dir=" + dir_.string()}).out, r.out);
+}
+
+TEST_F(CliProjectsTest, EmptyDataFolderListsNothing) {
+  const Result r = Run({"--data-dir", dir_.string(), "projects"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_FALSE(fs::exists(dir_ / "project.ini"));  // listing creates no file
+}
+
+TEST_F(CliProjectsTest, HelpVersionAndErrors) {
+  const Result help = Run({"--help"});
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_NE(help.out.find("projects"), std::string::npos) << help.out;
+  const Result version = Run({"--version"});
+  EXPECT_EQ(version.exit_code, 0);
+  EXPECT_EQ(version.out.rfind("zipbackup-cli ", 0), 0u) << version.out;
+
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--data-dir", dir_.string(), "no-such-verb"},
+        std::vector<std::string>{"--data-dir", dir_.string(), "projects", "extra"},
+        std::vector<std::string>{"--data-dir"}}) {
+    const Result r = Run(args);
+    EXPECT_EQ(r.exit_code, 2) << args.back();
+    EXPECT_EQ(r.out, "") << args.back();
+    ASSERT_FALSE(r.err.empty()) << args.back();
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
+  }
+  EXPECT_NE(Run({"bogus"}).err.find("bogus"), std::string::npos);
+}
+
+TEST_F(CliProjectsTest, UnreadableProjectFileIsAnErrorNotAnEmptyList) {
+  fs::create_directory(dir_ / "project.ini");  // exists, but is no file
+  const Result r = Run({"--data-dir", dir_.string(), "projects"});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("project.ini"), std::string::npos) << r.err;
+}
+
+}  // namespace
