@@ -84,6 +84,38 @@ void TSortedZip::Append(std::unique_ptr<TZipHeaderInfo> entry) {
   items_.push_back(entry.release());
 }
 
+size_t TSortedZip::AddAll(std::vector<std::unique_ptr<TZipHeaderInfo>> entries) {
+  assert(owns_);
+  std::vector<TZipHeaderInfo*> merged = std::move(items_);
+  size_t old_count = merged.size();
+  merged.reserve(old_count + entries.size());
+  for (auto& e : entries) merged.push_back(e.release());
+  auto less = [this](const TZipHeaderInfo* x, const TZipHeaderInfo* y) {
+    return CompareEntries(mode_, *x, *y) < 0;
+  };
+  // The existing part is sorted already; a stable merge keeps it before
+  // equal newcomers.
+  std::stable_sort(merged.begin() + static_cast<ptrdiff_t>(old_count), merged.end(), less);
+  std::inplace_merge(merged.begin(), merged.begin() + static_cast<ptrdiff_t>(old_count),
+                     merged.end(), less);
+  size_t refused = 0;
+  if (!accept_duplicates_) {
+    std::vector<TZipHeaderInfo*> kept;
+    kept.reserve(merged.size());
+    for (TZipHeaderInfo* e : merged) {
+      if (!kept.empty() && CompareEntries(mode_, *kept.back(), *e) == 0) {
+        delete e;
+        ++refused;
+      } else {
+        kept.push_back(e);
+      }
+    }
+    merged = std::move(kept);
+  }
+  items_ = std::move(merged);
+  return refused;
+}
+
 void TSortedZip::BuildFrom(std::span<TZipHeaderInfo* const> entries) {
   assert(!owns_);
   items_.assign(entries.begin(), entries.end());

@@ -55,6 +55,12 @@ class TSortedZip final {
   // writing order). The list must then not be searched.
   void Append(std::unique_ptr<TZipHeaderInfo> entry);  // REQUIRES: Owns()
 
+  // Adds many entries with one stable sort (equal keys keep their order,
+  // after entries already in the list), instead of one binary insertion each,
+  // which costs quadratic moves when the input comes in reverse order.
+  // Returns how many duplicates were refused (and deleted). REQUIRES: Owns().
+  size_t AddAll(std::vector<std::unique_ptr<TZipHeaderInfo>> entries);
+
   // Replaces the contents with references to `entries` ordered by one
   // stable sort: the order repeated insertion "after equals" would give.
   // Duplicates are dropped first-kept when the list refuses them.

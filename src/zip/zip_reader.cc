@@ -435,6 +435,7 @@ bool TZipReader::ReadCentralDirectory(File& file, uint64_t file_size, const TEnd
 
   size_t pos = 0;
   uint64_t count = 0;
+  std::vector<std::unique_ptr<TZipHeaderInfo>> found;
   TZipHeaderInfo* previous = nullptr;
   size_t previous_extra_end = 0;
   while (pos < b.size()) {
@@ -486,16 +487,19 @@ bool TZipReader::ReadCentralDirectory(File& file, uint64_t file_size, const TEnd
     h->central_header_offset = end.central_offset + pos;
     previous = h.get();
     previous_extra_end = pos + kCentralHeaderSize + name_len;
-    if (dir_->Add(std::move(h)) < 0) return false;  // two entries at one offset
+    found.push_back(std::move(h));
     pos += total;
     ++count;
     if ((count & 0x3FF) == 0) CallPump();
   }
-  if (pos != b.size() && count != end.total_entries) return false;
-  if (count == end.total_entries) return true;
-  // The 16-bit count of an old writer wraps past 65535 entries; the headers
-  // that fill the directory's size are the truth then.
-  return !end.zip64 && pos == b.size() && (count & 0xFFFF) == end.total_entries;
+  bool complete = count == end.total_entries ||
+                  // The 16-bit count of an old writer wraps past 65535
+                  // entries; the headers that fill the directory's size are
+                  // the truth then.
+                  (!end.zip64 && pos == b.size() && (count & 0xFFFF) == end.total_entries);
+  if (!complete) return false;
+  // Two entries at one disk and offset make the directory bad.
+  return dir_->AddAll(std::move(found)) == 0;
 }
 
 void TZipReader::RecoveryScan(File& file, uint64_t file_size) {

@@ -114,6 +114,25 @@ TEST(SortedZipTest, OneSortEqualsRepeatedInsertion) {
   }
 }
 
+TEST(SortedZipTest, BulkAddMatchesInsertionAndRefusesDuplicates) {
+  TSortedZip one_by_one(TZipSortMode::ByNone, true, false);
+  TSortedZip bulk(TZipSortMode::ByNone, true, false);
+  one_by_one.Add(Make("", "first", 500));
+  bulk.Add(Make("", "first", 500));
+  std::vector<std::unique_ptr<TZipHeaderInfo>> batch;
+  // Reverse order (the costly case for insertion) and one repeated offset.
+  for (int i = 1000; i >= 0; --i) {
+    one_by_one.Add(Make("", "n" + std::to_string(i), static_cast<uint64_t>(i)));
+    batch.push_back(Make("", "n" + std::to_string(i), static_cast<uint64_t>(i)));
+  }
+  EXPECT_EQ(bulk.AddAll(std::move(batch)), 1u) << "offset 500 twice";
+  ASSERT_EQ(bulk.Count(), one_by_one.Count());
+  for (size_t i = 0; i < bulk.Count(); ++i) {
+    EXPECT_EQ(bulk[i].FullName(), one_by_one[i].FullName()) << i;
+  }
+  EXPECT_EQ(bulk[500].FileName(), "first") << "the entry already listed wins";
+}
+
 TEST(SortedZipTest, ReferringListDoesNotDeleteAndOwnerHandsEntriesOut) {
   TSortedZip owner(TZipSortMode::ByNone, true, false);
   owner.Add(Make("", "a", 1));
