@@ -58,8 +58,9 @@ class IniFile final {
   // Writers throw zb::EInvalidInput (and change nothing) for a section name,
   // key or value holding CR, LF or NUL, for an empty name, and for a key that
   // could not be read back (containing "=", starting with "[" or ";").
-  // Writing a key overwrites it in place; a new key goes after the last key
-  // of its section, a new section at the end of the file.
+  // Writing a key overwrites its value in place (the key keeps its spelling);
+  // a new key goes at the end of its section, before any blank lines that
+  // separate it from the next, and a new section at the end of the file.
   void WriteString(std::string_view section, std::string_view key, std::string_view value);
   void WriteInteger(std::string_view section, std::string_view key, int64_t value);
   void WriteBool(std::string_view section, std::string_view key, bool value);
