@@ -1,0 +1,499 @@
+#include "backup/backup_run.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <utility>
+
+#include "app/activity_log.h"
+#include "app/user_interaction.h"
+#include "backup/retention_ring.h"
+#include "base/errors.h"
+#include "base/path.h"
+#include "base/text.h"
+#include "platform/file_system.h"
+#include "zip/dir_search.h"
+#include "zip/zip_reader.h"
+#include "zip/zip_writer.h"
+
+namespace zb::backup {
+namespace {
+
+constexpr int kReportSeconds = 6;
+constexpr int kTempRandomLength = 8;
+// How many left-out files the report names; the count covers all of them.
+constexpr size_t kLeftOutNamed = 3;
+constexpr int kNumberLimit = 1000;
+constexpr char kOperation[] = "Backup";
+constexpr char kSucceeds[] = "Succeeds";
+constexpr char kFails[] = "Fails";
+constexpr char kInterrupt[] = "Interrupt";
+
+// Thrown from the writer's callbacks when the user asked the run to stop.
+class ERunInterrupted final : public Error {
+ public:
+  ERunInterrupted() : Error("Backup interrupted by the user") {}
+};
+
+std::string RandomSuffix() {
+  static constexpr char kChars[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  std::random_device device;
+  std::uniform_int_distribution<int> pick(0, 35);
+  std::string s;
+  for (int i = 0; i < kTempRandomLength; ++i) s.push_back(kChars[pick(device)]);
+  return s;
+}
+
+// Removes temporary archives that a killed run left in `folder`. A live run
+// holds a lock on its file, so it is never taken for a leftover.
+void RemoveRunLeftovers(const std::string& folder) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* de = ::readdir(dir)) {
+    if (!IsRunTempName(de->d_name)) continue;
+    const int fd = ::openat(::dirfd(dir), de->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      ::unlinkat(::dirfd(dir), de->d_name, 0);
+    }
+    ::close(fd);
+  }
+  ::closedir(dir);
+}
+
+// A name for the new archive that does not exist yet: the writer then makes
+// a fresh archive rather than updating one.
+std::string TempArchivePath(const std::string& final_path) {
+  const std::string folder = ExtractFilePath(final_path);
+  const std::string base = "." + ExtractFileName(final_path) + kRunTempMarker;
+  for (;;) {
+    std::string candidate = folder + base + RandomSuffix();
+    if (!LStat(candidate).Exists()) return candidate;
+  }
+}
+
+void SyncFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+enum class PlaceResult { kPlaced, kExists };
+
+// Gives the checked archive its name. Replacing is one atomic rename, so an
+// old archive of that name exists until the new one takes its place. Without
+// replacing, a file that appeared meanwhile is never replaced.
+PlaceResult PlaceArchive(const std::string& temp, const std::string& final_path, bool replace) {
+  if (replace) {
+    RenameFile(temp, final_path);
+    return PlaceResult::kPlaced;
+  }
+  if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, final_path.c_str(), RENAME_NOREPLACE) == 0) {
+    return PlaceResult::kPlaced;
+  }
+  int err = errno;
+  if (err == EEXIST) return PlaceResult::kExists;
+  if (err != EINVAL && err != ENOSYS && err != ENOTSUP) {
+    throw EOSError("Unable to rename " + temp + " to", final_path, err);
+  }
+  // File systems without the no-replace rename: link() fails when the name
+  // is taken, which gives the same guarantee.
+  if (::link(temp.c_str(), final_path.c_str()) == 0) {
+    RemoveFileNoThrow(temp);
+    return PlaceResult::kPlaced;
+  }
+  err = errno;
+  if (err == EEXIST) return PlaceResult::kExists;
+  throw EOSError("Unable to rename " + temp + " to", final_path, err);
+}
+
+std::string LeftOutSummary(const std::vector<LeftOutFile>& left_out) {
+  std::string text = "\r" + IntToStr(static_cast<int64_t>(left_out.size())) +
+                     (left_out.size() == 1 ? " file" : " files") + " left out:";
+  for (size_t i = 0; i < left_out.size() && i < kLeftOutNamed; ++i) {
+    text += "\r'" + left_out[i].path + "' (" + left_out[i].reason + ")";
+  }
+  if (left_out.size() > kLeftOutNamed) text += "\r...";
+  return text;
+}
+
+// One run: the request, the seams and what the run learnt so far.
+class Run {
+ public:
+  Run(const BackupRunRequest& request, BackupRunHooks& hooks)
+      : request_(request), hooks_(hooks), ui_(*hooks.ui), log_(*hooks.log) {
+    result_.project = request.project;
+    ClampForRun(result_.project);
+    naming_ = NamingFrom(request.settings);
+  }
+
+  BackupRunResult Execute();
+
+ private:
+  const BackupProject& project() const { return result_.project; }
+  const std::string& name() const { return request_.project_name; }
+  DateTime Clock() const { return hooks_.clock ? hooks_.clock() : Now(); }
+  void Pump() const {
+    if (hooks_.pump) hooks_.pump();
+    if (hooks_.interrupted && hooks_.interrupted()) throw ERunInterrupted();
+  }
+
+  // Messages of a run started by the scheduler must not wait for a click.
+  void ShowError(const std::string& text) {
+    if (request_.scheduled) {
+      ui_.ShowTimedMessage(text, MessageKind::kError, kReportSeconds);
+    } else {
+      ui_.ShowError(text);
+    }
+  }
+  // Adds a log line; a log that cannot be written is reported, never fatal.
+  void Log(std::string_view status, const std::string& information) {
+    try {
+      log_.Add(kOperation, status, name(), information);
+    } catch (const std::exception& e) {
+      result_.late_errors.push_back(e.what());
+    }
+  }
+  // Ends the run: a check, the writer or the verification failed.
+  BackupRunResult& Fail(const std::string& text, bool log_it) {
+    result_.status = RunStatus::kFailed;
+    result_.message = text;
+    ShowError(text);
+    if (log_it || request_.scheduled) Log(kFails, text);
+    return Finish();
+  }
+  // Ends the run before anything was written (folder, existing archive).
+  BackupRunResult& Interrupt(const std::string& shown, const std::string& logged,
+                             MessageKind kind) {
+    result_.status = RunStatus::kInterrupted;
+    result_.message = shown;
+    ui_.ShowTimedMessage(shown, kind, kReportSeconds);
+    Log(kInterrupt, logged);
+    return Finish();
+  }
+  BackupRunResult& Finish() {
+    ReportLateErrors();
+    result_.next_file_name = NextArchiveName(project(), Clock(), naming_);
+    return result_;
+  }
+  void ReportLateErrors() {
+    for (const std::string& e : result_.late_errors) ShowError(WithFullStop(e));
+  }
+
+  BackupRunResult& ExistsStop(const std::string& path);
+  BackupRunResult& WriteAndPlace(const std::string& path);
+  void PrepareWriter(zip::TZipWriter& writer, const std::string& temp);
+  void Verify(const std::string& temp, const std::string& password);
+  BackupRunResult& Complete(const std::string& path, int number);
+
+  const BackupRunRequest& request_;
+  BackupRunHooks& hooks_;
+  UserInteraction& ui_;
+  app::ActivityLog& log_;
+  NamingOptions naming_;
+  BackupRunResult result_;
+  DateTime run_start_ = 0;
+  int zip_count_ = 0;
+};
+
+BackupRunResult& Run::ExistsStop(const std::string& path) {
+  std::string shown = "'" + path + "'" + " exists,backup operation has been interrupted!" + "\r" +
+                      "You can setup Overwrite or Skip existed file in Preferences!";
+  std::string logged = "'" + path + "'" + " exists,backup has been interripted";
+  // A Number project whose number reached its limit writes the same name at
+  // every run; say so, or the user cannot tell why the backups stopped.
+  if (project().Suffix == kSuffixNumber && NextNumber(project()) >= kNumberLimit) {
+    shown += "\rThe archive number has reached its limit of 1000.";
+    logged += " (the archive number has reached its limit of 1000)";
+  }
+  return Interrupt(shown, logged, MessageKind::kWarning);
+}
+
+BackupRunResult Run::Execute() {
+  if (request_.settings.PromptBeforeBackup && !request_.scheduled &&
+      !ui_.AskYesNo("Do you want to backup the project '" + name() + "'?",
+                    MessageKind::kInformation)) {
+    result_.status = RunStatus::kNotStarted;
+    result_.next_file_name = NextArchiveName(project(), Clock(), naming_);
+    return result_;
+  }
+
+  std::string file_name =
+      request_.file_name ? *request_.file_name : NextArchiveName(project(), Clock(), naming_);
+  const std::string confirm =
+      request_.confirm_password ? *request_.confirm_password : project().Password;
+  if (auto failed = CheckProject(file_name, project(), confirm)) return Fail(*failed, false);
+
+  // Date mode names the archive after the moment of this run.
+  if (project().Suffix == kSuffixDate) file_name = NextArchiveName(project(), Clock(), naming_);
+  const std::string path(Trim(file_name));
+  result_.archive_path = path;
+
+  const std::string folder = ExtractFilePath(path);
+  if (folder.empty()) return Fail("Unable to create directory", false);
+  try {
+    if (!Stat(folder).IsDirectory()) MakeDirs(folder);
+  } catch (const Error&) {
+    const std::string text = "Folder '" + folder + "' can not be create,backup interrupted!";
+    return Interrupt(text, text, MessageKind::kWarning);
+  }
+  RemoveRunLeftovers(folder);
+
+  try {
+    if (LStat(path).Exists() && !request_.settings.OverwriteExisting) return ExistsStop(path);
+  } catch (const Error& e) {
+    return Fail(e.what(), true);
+  }
+  return WriteAndPlace(path);
+}
+
+void Run::PrepareWriter(zip::TZipWriter& writer, const std::string& temp) {
+  const BackupProject& p = project();
+  writer.SetZipName(temp);
+  writer.Recurse = p.IncludeSubfolders;
+  writer.StorePaths = p.StorePath;
+  const std::string comment(Trim(p.Comment));
+  writer.SetArchiveComment(p.StoreComment ? comment : std::string());
+  writer.FilesList = p.Include;
+  writer.ExcludeList = p.Exclude;
+  // An old archive of the same name stays until the new one replaces it; it
+  // must not be stored in its successor when it lies among the sources.
+  if (LStat(result_.archive_path).Exists()) writer.ExcludeList.push_back(result_.archive_path);
+  const std::string password(Trim(p.Password));
+  writer.Password = p.UsePassword ? password : std::string();
+  writer.PackLevel = p.PackLevel;
+  writer.AddDirEntriesOnRecurse = false;
+  writer.RootDir.clear();
+  // Removable destinations get one archive until spanning is available.
+  writer.MultiZipInfo.MultiMode = zip::TMultiMode::mmNone;
+  writer.SetOutputFactory(hooks_.output_factory);
+
+  const bool filter = p.UseNewer;
+  const DateTime threshold = p.NewerThan;
+  writer.OnStartZip = [this, filter, threshold](const std::string& fname, zip::TZipHeaderInfo&,
+                                                bool& skip) {
+    if (hooks_.interrupted && hooks_.interrupted()) throw ERunInterrupted();
+    if (filter) {
+      try {
+        const FileInfo info = Stat(fname);
+        // A file whose time cannot be read is taken.
+        if (info.Exists() && FromTimeT(info.mtime.tv_sec, info.mtime.tv_nsec) < threshold) {
+          skip = true;
+          return;
+        }
+      } catch (const Error&) {
+      }
+    }
+    if (hooks_.on_file) hooks_.on_file(ExtractFileName(fname));
+  };
+  writer.OnZipComplete = [this](int count) { zip_count_ = count; };
+  writer.OnFileProblem = [this](const std::string& path, zip::FileProblem problem,
+                                const std::string& detail) {
+    std::string reason = zip::FileProblemText(problem);
+    if (!detail.empty()) reason += ": " + detail;
+    result_.left_out.push_back({path, std::move(reason)});
+  };
+  writer.Pump = [this] { Pump(); };
+  writer.OnTotalPercentDone = hooks_.on_total_percent;
+  writer.OnFilePercentDone = hooks_.on_file_percent;
+}
+
+void Run::Verify(const std::string& temp, const std::string& password) {
+  zip::TZipReader reader;
+  reader.SetZipName(temp);
+  reader.Password = password;
+  reader.Pump = [this] { Pump(); };
+  std::string first_problem;
+  reader.OnEntryProblem = [&first_problem](const zip::EntryProblem& problem) {
+    if (first_problem.empty()) first_problem = problem.entry_name + ": " + problem.reason;
+  };
+  reader.ReadDirectory();
+  const zip::TestResult test = reader.Test();
+  if (test.failed > 0 || test.tested != reader.EntryCount() || reader.EntryCount() != zip_count_) {
+    throw EZipError("The new archive did not pass its check (" +
+                    (first_problem.empty() ? IntToStr(test.tested) + " of " + IntToStr(zip_count_) +
+                                                 " entries read back"
+                                           : first_problem) +
+                    "); nothing was deleted");
+  }
+}
+
+BackupRunResult& Run::WriteAndPlace(const std::string& path) {
+  const int number = NextNumber(project());
+  std::unique_ptr<zip::TZipWriter> own_writer;
+  zip::TZipWriter* writer = hooks_.writer;
+  if (writer == nullptr) {
+    own_writer = std::make_unique<zip::TZipWriter>();
+    writer = own_writer.get();
+  }
+  std::string temp;
+  int temp_fd = -1;
+  if (hooks_.set_running) hooks_.set_running(true);
+  // From here on the busy state, the writer's handlers and the temporary
+  // file are undone on every way out.
+  struct Cleanup {
+    Run* run;
+    zip::TZipWriter* writer;
+    std::string* temp;
+    int* fd;
+    ~Cleanup() {
+      writer->OnStartZip = nullptr;
+      writer->OnZipComplete = nullptr;
+      writer->OnFileProblem = nullptr;
+      writer->Pump = nullptr;
+      writer->OnTotalPercentDone = nullptr;
+      writer->OnFilePercentDone = nullptr;
+      writer->SetOutputFactory(nullptr);
+      writer->FilesList.clear();
+      if (!temp->empty()) RemoveFileNoThrow(*temp);
+      if (*fd >= 0) ::close(*fd);
+      if (run->hooks_.set_running) run->hooks_.set_running(false);
+    }
+  } cleanup{this, writer, &temp, &temp_fd};
+
+  try {
+    temp = TempArchivePath(path);
+    PrepareWriter(*writer, temp);
+    // The newer-than moment of the next run is this one's start: a file
+    // changed while this run works is taken by the next one.
+    run_start_ = Clock();
+    zip_count_ = 0;
+    writer->Zip();
+    // Keep the file locked while it is checked and renamed, so another run
+    // in this folder does not take it for a leftover.
+    temp_fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+    if (temp_fd >= 0) ::flock(temp_fd, LOCK_EX | LOCK_NB);
+    Verify(temp, writer->Password);
+    writer->SetZipName(std::string());
+    if (PlaceArchive(temp, path, request_.settings.OverwriteExisting) == PlaceResult::kExists) {
+      return ExistsStop(path);
+    }
+    temp.clear();
+    SyncFolder(ExtractFilePath(path));
+  } catch (const ERunInterrupted& e) {
+    writer->SetZipName(std::string());
+    const std::string text = "Backup of project '" + name() + "' interrupted by the user";
+    result_.status = RunStatus::kInterrupted;
+    result_.message = text;
+    ui_.ShowTimedMessage(text, MessageKind::kWarning, kReportSeconds);
+    Log(kInterrupt, text);
+    return Finish();
+  } catch (const std::exception& e) {
+    writer->SetZipName(std::string());
+    return Fail(e.what(), true);
+  }
+  return Complete(path, number);
+}
+
+BackupRunResult& Run::Complete(const std::string& path, int number) {
+  result_.file_count = zip_count_;
+  FileInfo info;
+  try {
+    info = Stat(path);
+  } catch (const Error& e) {
+    return Fail(e.what(), true);
+  }
+  if (!info.IsRegular()) return Fail("Unable to read the size of " + path, true);
+  result_.archive_size = info.size;
+  const std::string size_kb = IntToStr(static_cast<int64_t>(info.size / 1024));
+  result_.status = RunStatus::kSucceeded;
+
+  // The bookkeeping comes first: a log or a report that fails must not cost
+  // the ring, the number or the newer-than moment.
+  // A run that stored nothing (sources missing, nothing changed) keeps the
+  // ring as it is, so it never pushes a real backup out.
+  if (zip_count_ > 0 && project().Suffix != kSuffixNone) {
+    try {
+      result_.deleted =
+          RecordArchive(request_.data_dir, name(), path, project().StoreNumber, project().Suffix);
+      result_.recorded = true;
+    } catch (const std::exception& e) {
+      result_.late_errors.push_back(e.what());
+    }
+  }
+  if (project().Suffix == kSuffixNumber) {
+    try {
+      WriteLastNumber(request_.data_dir, name(), number);
+      result_.project.Value = number;
+    } catch (const std::exception& e) {
+      result_.late_errors.push_back(e.what());
+    }
+  }
+  if (project().UseToday) {
+    try {
+      WriteNewerThan(request_.data_dir, name(), run_start_);
+      result_.project.NewerThan = run_start_;
+    } catch (const std::exception& e) {
+      result_.late_errors.push_back(e.what());
+    }
+  }
+
+  std::string report = "Backup " + IntToStr(zip_count_) + " Files Succeeds!" + "\r" +
+                       "Project Name: '" + name() + "'" + "\r" + "File Name:    '" +
+                       ExtractFileName(path) + "'" + "\r" + "File Size:    '" + size_kb + "Kb'";
+  std::string information =
+      IntToStr(zip_count_) + " files added to " + path + "  " + size_kb + "Kb";
+  if (!result_.left_out.empty()) {
+    report += LeftOutSummary(result_.left_out);
+    information += "; " + IntToStr(static_cast<int64_t>(result_.left_out.size())) + " left out";
+  }
+  result_.message = report;
+  ui_.ShowTimedMessage(report, MessageKind::kInformation, kReportSeconds);
+  Log(kSucceeds, information);
+  return Finish();
+}
+
+}  // namespace
+
+bool IsRunTempName(std::string_view file_name) {
+  const size_t marker = std::string_view(kRunTempMarker).size();
+  if (file_name.size() < 2 + marker + kTempRandomLength || file_name[0] != '.') return false;
+  const size_t random_at = file_name.size() - kTempRandomLength;
+  if (file_name.substr(random_at - marker, marker) != kRunTempMarker) return false;
+  for (char c : file_name.substr(random_at)) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z'))) return false;
+  }
+  return true;
+}
+
+NamingOptions NamingFrom(const app::AppSettings& settings) {
+  return NamingOptions{settings.AppendZero, settings.NumberWidth};
+}
+
+BackupRunResult RunBackup(const BackupRunRequest& request, BackupRunHooks& hooks) {
+  if (hooks.ui == nullptr || hooks.log == nullptr) {
+    throw std::invalid_argument("RunBackup needs a user interaction and a log");
+  }
+  Run run(request, hooks);
+  return run.Execute();
+}
+
+BackupRunResult RunStoredProject(const std::filesystem::path& data_dir, std::string_view name,
+                                 BackupRunHooks& hooks) {
+  const ProjectList list = ReadProjectList(data_dir);
+  const int index = FindProjectName(list.names, Trim(name));
+  if (index < 0) {
+    throw EInvalidInput("There is no backup project '" + std::string(Trim(name)) + "'");
+  }
+  BackupRunRequest request;
+  request.data_dir = data_dir;
+  request.project_name = list.names[static_cast<size_t>(index)];
+  request.project = ReadProject(data_dir, request.project_name);
+  request.settings = app::ReadAppSettings(data_dir);
+  request.scheduled = true;
+  return RunBackup(request, hooks);
+}
+
+}  // namespace zb::backup

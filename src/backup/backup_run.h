@@ -1,0 +1,124 @@
+#pragma once
+
+// The backup run: one project in, one verified archive out, with its report,
+// log line, retention ring and stored number. The desktop window (toolbar,
+// tray, scheduler) and zipbackup-cli both call RunBackup; neither holds any
+// run logic of its own.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/app_settings.h"
+#include "backup/archive_naming.h"
+#include "backup/backup_project.h"
+#include "base/date_time.h"
+
+namespace zb {
+class UserInteraction;
+class WritableFileFactory;
+namespace app {
+class ActivityLog;
+}
+namespace zip {
+class TZipWriter;
+}
+}  // namespace zb
+
+namespace zb::backup {
+
+// The archive is written under a name of this form in its destination
+// folder, checked, and only then renamed to its own name:
+// "." + archive file name + kRunTempMarker + 8 random characters.
+inline constexpr char kRunTempMarker[] = ".zbrun-";
+[[nodiscard]] bool IsRunTempName(std::string_view file_name);
+
+enum class RunStatus {
+  kNotStarted,   // declined at the question; nothing shown or logged
+  kSucceeded,    // the archive exists under its name and was checked
+  kInterrupted,  // stopped before writing (folder, existing archive) or by the user
+  kFailed,       // a check, the writer or the verification failed
+};
+
+struct LeftOutFile {
+  std::string path;
+  std::string reason;
+};
+
+struct BackupRunRequest {
+  std::filesystem::path data_dir;
+  std::string project_name;
+  // The project as the page holds it; the run works on a copy brought into
+  // range (ClampForRun).
+  BackupProject project;
+  // The archive name box; nullopt takes NextArchiveName of the project.
+  std::optional<std::string> file_name;
+  // The password confirmation box; nullopt means "same as the password"
+  // (a stored project, as the scheduler and the CLI run it).
+  std::optional<std::string> confirm_password;
+  app::AppSettings settings;
+  // Started by the scheduler (or the CLI): no question is asked, and every
+  // message closes by itself and leaves a log line.
+  bool scheduled = false;
+};
+
+// The seams of a run. `ui` and `log` must outlive the call.
+struct BackupRunHooks {
+  UserInteraction* ui = nullptr;
+  app::ActivityLog* log = nullptr;
+  // The long-lived writer of the window; null makes the run use its own.
+  // Its event handlers are cleared again when the run ends.
+  zip::TZipWriter* writer = nullptr;
+  std::function<void()> pump;                     // between blocks of work
+  std::function<void(bool running)> set_running;  // busy state and progress strip
+  std::function<void(int percent)> on_total_percent;
+  std::function<void(int percent)> on_file_percent;
+  std::function<void(const std::string& name)> on_file;  // name without folder
+  // Polled between blocks; true stops the run as "Interrupt".
+  std::function<bool()> interrupted;
+  // The current local time; default Now().
+  std::function<DateTime()> clock;
+  // Tests: where the writer opens its output (a full-disk double).
+  WritableFileFactory* output_factory = nullptr;
+};
+
+struct BackupRunResult {
+  RunStatus status = RunStatus::kNotStarted;
+  // Failure or interruption: the reason as shown; success: the report.
+  std::string message;
+  std::string archive_path;
+  int file_count = 0;
+  uint64_t archive_size = 0;
+  std::vector<LeftOutFile> left_out;
+  // The archive entered the retention ring; these archives were deleted.
+  bool recorded = false;
+  std::vector<std::string> deleted;
+  // The project after the run: "Value" and "NewerThan" advanced on success.
+  BackupProject project;
+  // What the archive name box shows after the run.
+  std::string next_file_name;
+  // Writes after the archive was made that failed (project.ini, log.txt);
+  // each was reported to the user too.
+  std::vector<std::string> late_errors;
+};
+
+// Runs one backup. Throws nothing for the failures of a run (they are in the
+// result, shown through `ui` and logged as the run's rules say); only a
+// missing `ui` or `log` (a programming error) throws std::invalid_argument.
+// Calls `pump` while it works.
+[[nodiscard]] BackupRunResult RunBackup(const BackupRunRequest& request, BackupRunHooks& hooks);
+
+// Runs the stored project `name` (case ignored) of `data_dir` as the
+// scheduler starts it: stored settings, the computed archive name, no
+// question, self-closing messages. Throws zb::EInvalidInput when there is
+// no such project.
+[[nodiscard]] BackupRunResult RunStoredProject(const std::filesystem::path& data_dir,
+                                               std::string_view name, BackupRunHooks& hooks);
+
+// The naming options of the settings ("Is Append 0", "Width").
+[[nodiscard]] NamingOptions NamingFrom(const app::AppSettings& settings);
+
+}  // namespace zb::backup

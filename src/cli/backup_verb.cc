@@ -1,0 +1,84 @@
+// zipbackup-cli backup NAME: runs a stored backup project as the scheduler
+// of the desktop program starts it, through the same run code.
+
+#include <iostream>
+#include <string>
+
+#include "app/activity_log.h"
+#include "app/app_settings.h"
+#include "app/data_folder.h"
+#include "app/user_interaction.h"
+#include "backup/backup_run.h"
+#include "base/errors.h"
+#include "base/text.h"
+#include "cli/verb.h"
+
+namespace zb::cli {
+namespace {
+
+// The run never asks when started like this; its messages are reported by
+// the verb from the result, so nothing is shown here.
+class QuietInteraction final : public UserInteraction {
+ public:
+  bool AskYesNo(std::string_view, MessageKind) override { return false; }
+  void ShowError(std::string_view) override {}
+  void ShowWarning(std::string_view) override {}
+  void ShowInformation(std::string_view) override {}
+  void ShowTimedMessage(std::string_view, MessageKind, int) override {}
+  void ShowCommandError(std::string_view) override {}
+};
+
+// Message texts use a carriage return as line break; a terminal line must not.
+std::string OneLine(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\r' || c == '\n') {
+      if (!out.empty() && out.back() != ' ') out.push_back(' ');
+    } else {
+      out.push_back(c);
+    }
+  }
+  return std::string(Trim(out));
+}
+
+int RunBackupVerb(Context& ctx) {
+  if (ctx.args.size() != 1) {
+    throw EInvalidInput("usage: zipbackup-cli backup NAME [--data-dir DIR]");
+  }
+  // Held for the whole run: the desktop program holds it while it runs, so
+  // the two never write the same data files at once.
+  app::DataFolderLock lock(ctx.data_dir);
+  const app::AppSettings settings = app::ReadAppSettings(ctx.data_dir);
+  app::ActivityLog log(app::DataFile(ctx.data_dir, app::kLogFile), settings.LogCount);
+  log.Load();
+  QuietInteraction ui;
+  backup::BackupRunHooks hooks;
+  hooks.ui = &ui;
+  hooks.log = &log;
+  const backup::BackupRunResult result = backup::RunStoredProject(ctx.data_dir, ctx.args[0], hooks);
+
+  for (const std::string& e : result.late_errors) {
+    std::cerr << "zipbackup-cli: " << OneLine(e) << "\n";
+  }
+  if (result.status != backup::RunStatus::kSucceeded) {
+    std::cerr << "zipbackup-cli: " << OneLine(result.message) << "\n";
+    return kExitError;
+  }
+  std::cout << result.archive_path << "\n"
+            << result.file_count << " files added, " << result.left_out.size() << " left out, "
+            << result.archive_size << " bytes";
+  if (!result.deleted.empty())
+    std::cout << ", " << result.deleted.size() << " old archive(s) deleted";
+  std::cout << "\n";
+  for (const backup::LeftOutFile& f : result.left_out) {
+    std::cerr << "left out: " << f.path << " (" << f.reason << ")\n";
+  }
+  if (!result.late_errors.empty()) return kExitError;
+  return result.left_out.empty() ? kExitOk : kExitSomeFailed;
+}
+
+ZB_CLI_VERB(Verb{"backup", "backup NAME [--data-dir DIR]",
+                 "run a stored backup project as a scheduled start does", RunBackupVerb});
+
+}  // namespace
+}  // namespace zb::cli

@@ -1,0 +1,92 @@
+#pragma once
+
+// The table of scheduled backup projects and the due check of the 30-second
+// timer. The window owns one ScheduleTable; it calls RebuildSchedule when the
+// project list or a project's schedule may have changed, and Timer1Timer on
+// every tick. The clock is passed in, so tests drive time by hand.
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/date_time.h"
+
+namespace zb::schedule {
+
+// The timer's period.
+inline constexpr int kTickMilliseconds = 30000;
+
+enum class ScheduleMode { DailyOnce = 0, DailyEvery = 1, Weekly = 2, None = 3 };
+
+// One project's stored schedule: "BackupMode" and "StartTime_or_Increase"
+// as they stand in project.ini.
+struct ScheduleSpec {
+  std::string project;
+  int mode = static_cast<int>(ScheduleMode::None);
+  std::string value;
+};
+
+// One entry of the table.
+struct tautobackup {
+  std::string ProjectName;
+  DateTime NextRun = 0;
+  DateTime Interval = 0;  // days
+  // The stored schedule the entry was computed from.
+  int mode = 0;
+  std::string value;
+};
+
+// The first run time and interval of a schedule computed afresh at `now`:
+// daily once at the stored time today (12:00:00 when the text is no time),
+// every N minutes from now (1 hour when N is no whole number in 1..1439),
+// weekly at 12:00:00 on the first day from today whose English name equals
+// the text exactly (today + 8 days when none does). REQUIRES: mode 0..2.
+[[nodiscard]] tautobackup ComputeEntry(const ScheduleSpec& spec, DateTime now);
+
+// The state of the window a tick depends on.
+struct TickGate {
+  bool scheduling_enabled = true;  // the scheduling switch
+  bool editing = false;            // a project is being edited (Save enabled)
+  bool start_enabled = true;       // Create Backup is enabled (no run going on)
+};
+
+class ScheduleTable final {
+ public:
+  // Rebuilds the table from the schedules of `projects` (in the project
+  // box's order), read from `data_dir`/project.ini. Entries whose project
+  // and schedule are unchanged keep their next run time, so saving one
+  // project does not start the others again; new and changed schedules are
+  // computed afresh at `now`. Modes other than 0..2 are not scheduled.
+  void RebuildSchedule(const std::filesystem::path& data_dir,
+                       const std::vector<std::string>& projects, DateTime now);
+  // The same from schedules already read.
+  void Rebuild(const std::vector<ScheduleSpec>& specs, DateTime now);
+
+  // The due check of one tick. Nothing happens when the gate is closed.
+  // Otherwise every entry whose next run time `clock()` has passed is moved
+  // past now in whole intervals (a project that fell many intervals behind
+  // starts once, not once per missed interval) and `start` is called with
+  // its name; `start` returns false when no such project exists. Entries
+  // due together run one after another. Returns the names started.
+  std::vector<std::string> Timer1Timer(const TickGate& gate, const std::function<DateTime()>& clock,
+                                       const std::function<bool(const std::string&)>& start);
+
+  [[nodiscard]] const std::vector<tautobackup>& Entries() const { return entries_; }
+  // The timer runs only while the table holds an entry.
+  [[nodiscard]] bool TimerActive() const { return !entries_.empty(); }
+  // Whether `project` (case ignored) has an entry: its menu item and its
+  // line in the project box carry the schedule image.
+  [[nodiscard]] bool IsScheduled(std::string_view project) const;
+
+ private:
+  std::vector<tautobackup> entries_;
+};
+
+// Reads the stored schedules of `projects` from `data_dir`/project.ini in
+// one load; a missing file or key reads as no schedule.
+[[nodiscard]] std::vector<ScheduleSpec> ReadSchedules(const std::filesystem::path& data_dir,
+                                                      const std::vector<std::string>& projects);
+
+}  // namespace zb::schedule
