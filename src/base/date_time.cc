@@ -49,6 +49,12 @@ int DaysInMonth(int y, int m) {
 // Splits a value into whole days and milliseconds of the day. Rounding to
 // the millisecond first keeps 0.5 from decoding as 11:59:59.999.
 void Split(DateTime dt, int64_t& days, int64_t& ms) {
+  // Values from damaged files can be anything; keep them within the years
+  // 1..9999 so the arithmetic below stays defined.
+  constexpr double kMin = -693593.0;      // 0001-01-01
+  constexpr double kMax = 2958465.99999;  // 9999-12-31 23:59:59
+  if (!(dt >= kMin)) dt = std::isnan(dt) ? 0.0 : kMin;
+  if (dt > kMax) dt = kMax;
   const int64_t total = std::llround(dt * static_cast<double>(kMsPerDay));
   days = total / kMsPerDay;
   ms = total % kMsPerDay;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <ctime>
 
@@ -58,6 +59,10 @@ TEST(DateTimeTest, DecodeRoundTripsEveryFieldAndWeekday) {
   EXPECT_EQ(DecodeDateTime(At(2024, 3, 17)).day_of_week, 1);  // a Sunday
   EXPECT_EQ(DecodeDateTime(At(1899, 12, 30)).day_of_week, 7);
   EXPECT_EQ(DecodeDateTime(At(1899, 12, 24)).day_of_week, 1);  // before the epoch
+  // Out-of-range values from damaged data decode to the nearest end.
+  EXPECT_EQ(DecodeDateTime(1e300).year, 9999);
+  EXPECT_EQ(DecodeDateTime(-1e300).year, 1);
+  EXPECT_EQ(FormatDate(std::nan("")), "1899-12-30");
   const DateTimeFields f = DecodeDateTime(*EncodeDateTime(2024, 3, 15, 23, 59, 59, 999));
   EXPECT_EQ(f.second, 59);
   EXPECT_EQ(f.msec, 999);
