@@ -19,6 +19,10 @@ int main(int argc, char** argv) {
   // a message box then must not end the program.
   QApplication::setQuitOnLastWindowClosed(false);
 
+  // Installed first: a termination signal from here on is read by the event
+  // loop and closes the window normally once it exists.
+  zb::app::SignalWatcher signal_watcher;
+
   std::filesystem::path data_dir;
   try {
     data_dir = zb::ProgramDir();
@@ -40,7 +44,6 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  zb::app::SignalWatcher signal_watcher;
   zb::app::TFormMain::Options options;
   options.data_dir = data_dir;
   zb::app::TFormMain window(std::move(options));
