@@ -1,5 +1,6 @@
 #include "app/data_folder.h"
 
+#include <cerrno>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -50,9 +51,16 @@ DataFolderLock::DataFolderLock(const std::filesystem::path& data_dir) : key_(Key
     bool got = false;
     try {
       got = lock->TryAcquire();
-    } catch (...) {
-      Registry().erase(key_);
-      throw;
+    } catch (const EOSError& e) {
+      // A folder this process may not write to: no data file can be
+      // written there either, and the write itself reports that with the
+      // file's name. Reading needs no lock, so carry on without one.
+      if (e.Errno() != EACCES && e.Errno() != EROFS && e.Errno() != EPERM) {
+        Registry().erase(key_);
+        throw;
+      }
+      lock.reset();
+      got = true;
     }
     if (!got) {
       Registry().erase(key_);

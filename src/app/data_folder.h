@@ -29,7 +29,9 @@ inline constexpr char kLockFile[] = ".zipbackup.lock";
 // GUI holds it for its whole run and its own saves nest inside), exclusive
 // between processes. The constructor never waits: when another process
 // holds the lock it throws zb::ELocked with a one-line message naming the
-// folder. Throws zb::EOSError when the lock file cannot be created.
+// folder. In a folder where this process may not create the lock file it
+// holds nothing (the data-file write then fails with its own error); other
+// failures to open the lock file throw zb::EOSError.
 class DataFolderLock final {
  public:
   explicit DataFolderLock(const std::filesystem::path& data_dir);

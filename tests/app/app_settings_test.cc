@@ -1,6 +1,7 @@
 #include "app/app_settings.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -158,6 +159,29 @@ TEST_F(AppSettingsTest, WritesAreRefusedWhileAnotherProcessHoldsTheFolder) {
   EXPECT_EQ(Project(), "[Common]\nLog Count=70\n");
   SaveAppSettings(dir_, AppSettings{}, {"a"}, "a");  // free again once it is gone
   EXPECT_EQ(ReadAppSettings(dir_).LogCount, 50);
+}
+
+TEST_F(AppSettingsTest, ReadOnlyDataFolderReadsAndFailsWritesByFileName) {
+  PutProject("[Common]\nLog Count=70\n");
+  ASSERT_EQ(chmod(dir_.c_str(), 0555), 0);
+  // Root ignores permission bits, so the attempt runs as "nobody".
+  const pid_t child = fork();
+  if (child == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
+    if (ReadAppSettings(dir_).LogCount != 70) _exit(2);
+    try {
+      SaveAppSettings(dir_, AppSettings{}, {"a"}, "a");
+    } catch (const EWriteError& e) {
+      _exit(std::string(e.what()) == "Unable to write to " + (dir_ / kProjectFile).string() ? 0
+                                                                                            : 3);
+    }
+    _exit(1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  chmod(dir_.c_str(), 0700);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(Project(), "[Common]\nLog Count=70\n");
 }
 
 TEST_F(AppSettingsTest, DataFolderLockNestsWithinOneProcess) {
