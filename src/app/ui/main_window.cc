@@ -31,9 +31,8 @@
 #include "app/ui/preferences_dialog.h"
 #include "app/ui/qt_user_interaction.h"
 #include "app/user_interaction.h"
+#include "backup/backup_project.h"
 #include "base/errors.h"
-#include "base/text.h"
-#include "ini/ini_file.h"
 #include "platform/program_dir.h"
 
 // The icons are compiled into this static library; a static library's
@@ -61,20 +60,6 @@ enum Page { kBackupPage = 0, kRestorePage = 1, kSyncPage = 2, kLogPage = 3 };
 QIcon ScheduleIcon(bool on) {
   return QIcon(on ? QStringLiteral(":/icons/forauto.svg")
                   : QStringLiteral(":/icons/fornormal.svg"));
-}
-
-// The names of the backup projects in stored order, or none when the file
-// cannot be read (the window still opens; the error is shown by the caller).
-std::vector<std::string> ReadProjectNames(const std::filesystem::path& data_dir) {
-  const ini::IniFile file(data_dir / "project.ini");
-  std::vector<std::string> names;
-  for (const std::string& raw : file.ReadList(kCommonSection, "Project Count", "Count")) {
-    const std::string name(Trim(raw));
-    const bool dup = std::any_of(names.begin(), names.end(),
-                                 [&](const std::string& n) { return SameText(n, name); });
-    if (!name.empty() && !dup) names.push_back(name);
-  }
-  return names;
 }
 
 }  // namespace
@@ -366,17 +351,13 @@ void TFormMain::LoadAppSettings() {
   settings_ = ReadAppSettings(data_dir_);
 
   // The project box keeps its entries sorted by name, case ignored.
-  std::vector<std::string> names = ReadProjectNames(data_dir_);
-  std::stable_sort(names.begin(), names.end(),
-                   [](const std::string& a, const std::string& b) { return TextLess(a, b); });
+  const std::vector<std::string> names = backup::ReadProjectList(data_dir_).names;
   {
     const QSignalBlocker block(comboProject_);
     comboProject_->clear();
     for (const std::string& n : names) comboProject_->addItem(QString::fromStdString(n));
-    int selected = names.empty() ? -1 : 0;
-    for (size_t i = 0; i < names.size(); ++i)
-      if (SameText(names[i], settings_.LastProject)) selected = static_cast<int>(i);
-    comboProject_->setCurrentIndex(selected);
+    const int last = backup::FindProjectName(names, settings_.LastProject);
+    comboProject_->setCurrentIndex(last >= 0 ? last : (names.empty() ? -1 : 0));
   }
   RebuildBackupMenu();
 
