@@ -59,7 +59,9 @@ class ActivityLog final {
   // Appends one entry; when the count reaches the limit the log is cut to
   // its five newest entries, renumbered [Log1] (oldest) to [Log5].
   // Throws zb::EWriteError ("Unable to write to <path>") when the file cannot
-  // be written; the rows and the total then stay as they were.
+  // be written, zb::EOSError when it exists but cannot be read (it is never
+  // overwritten blind); the rows, the total and the file then stay as they
+  // were.
   void Add(std::string_view operation, std::string_view status, std::string_view project,
            std::string_view information);
   // Sets the stored total to 0 and empties the rows; the entry sections stay
