@@ -503,7 +503,6 @@ bool TZipReader::ReadCentralDirectory(File& file, uint64_t file_size, const TEnd
 }
 
 void TZipReader::RecoveryScan(File& file, uint64_t file_size) {
-  in_recovery_ = true;
   dir_->Clear();
   uint64_t pos = 0;
   std::string lower = LowerCase(zip_name_);
@@ -617,7 +616,6 @@ void TZipReader::RecoveryScan(File& file, uint64_t file_size) {
     }
     pos += total;
   }
-  in_recovery_ = false;
   if (dir_->Count() == 0) throw EBadZipFile();
 }
 
@@ -764,6 +762,8 @@ class TZipReader::Extraction {
         inflater.SetOutputLimit(limit);
         for (;;) {
           size_t n = pull(buf_);
+          // The file shrank under us: nothing more will come.
+          if (n == 0 && in_left > 0) return Decode::kPrematureEnd;
           bool last = in_left == 0;
           size_t used = 0;
           InflateResult res =

@@ -208,7 +208,6 @@ class TZipReader {
   // Data ranges shared by several entries; such entries are never decoded.
   std::vector<bool> overlapping_;  // by physical index
   std::unordered_set<const TZipHeaderInfo*> identity_selection_;
-  bool in_recovery_ = false;
   WritableFileFactory* file_factory_ = nullptr;
 };
 

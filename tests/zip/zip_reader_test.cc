@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -237,6 +238,41 @@ TEST_F(ZipReaderTest, ListsNamesFoldersSizesAndTimes) {
   reader_.SetSortMode(TZipSortMode::ByName);
   EXPECT_EQ(reader_.EntryFileName(0), "a.txt");
   EXPECT_EQ(reader_.EntryDirectory(1), "docs/sub/");
+}
+
+TEST_F(ZipReaderTest, NamesAreDecodedByFlagAndHost) {
+  Use(Build({{.name = "caf\x82.txt", .data = "dos"},
+             {.name = "caf\xc3\xa9-unix.txt", .data = "unix", .made_by = 0x0314},
+             {.name = "\xe2\x82\xac.txt", .data = "utf8", .flags = kFlagUtf8}})
+          .bytes);
+  EXPECT_EQ(ExtractAll(), 3);
+  EXPECT_EQ(ReadFile(dest_ / "caf\u00e9.txt"), "dos");
+  EXPECT_EQ(ReadFile(dest_ / "caf\u00e9-unix.txt"), "unix");
+  EXPECT_EQ(ReadFile(dest_ / "\u20ac.txt"), "utf8");
+}
+
+TEST_F(ZipReaderTest, ProgressIsBoundedAndPumped) {
+  Use(Build({{.name = "e1.txt"}, {.name = "e2.txt"}}).bytes);
+  std::vector<int> totals, files;
+  int pumps = 0;
+  reader_.OnTotalPercentDone = [&](int p) { totals.push_back(p); };
+  reader_.OnFilePercentDone = [&](int p) { files.push_back(p); };
+  reader_.Pump = [&] { ++pumps; };
+  EXPECT_EQ(ExtractAll(), 2);
+  ASSERT_FALSE(totals.empty());
+  EXPECT_EQ(totals.back(), 100) << "a total of zero bytes reports 100";
+  EXPECT_EQ(files, (std::vector<int>{100, 100})) << "an empty entry is complete at once";
+  EXPECT_GT(pumps, 0);
+
+  std::string data(300000, 'x');
+  Use(Build({{.name = "big.txt", .data = data, .deflate = true}}).bytes);
+  totals.clear();
+  files.clear();
+  reader_.OverwriteMode = TUZOverwriteMode::Always;
+  EXPECT_EQ(ExtractAll(), 1);
+  EXPECT_TRUE(std::is_sorted(totals.begin(), totals.end()));
+  EXPECT_LE(totals.back(), 100);
+  EXPECT_EQ(files.back(), 100);
 }
 
 TEST_F(ZipReaderTest, InvalidDosTimesAreRepairedNotWrapped) {
