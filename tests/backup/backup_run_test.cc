@@ -1,0 +1,507 @@
+#include "backup/backup_run.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <span>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/activity_log.h"
+#include "app/ui/scripted_user_interaction.h"
+#include "backup/retention_ring.h"
+#include "fault_file.h"
+#include "ini/ini_file.h"
+#include "platform/file_system.h"
+#include "zip/zip_reader.h"
+#include "zip/zip_writer.h"
+
+namespace zb::backup {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Flips the first byte of any block holding the marker text: stored data
+// then no longer match their CRC-32, as after a bad write to the disk.
+class CorruptingFile final : public WritableFile {
+ public:
+  explicit CorruptingFile(std::unique_ptr<WritableFile> base) : base_(std::move(base)) {}
+  void Append(std::span<const std::byte> data) override {
+    std::string block(reinterpret_cast<const char*>(data.data()), data.size());
+    const size_t at = block.find("CORRUPTME");
+    if (at != std::string::npos) block[at] ^= 0x20;
+    base_->Append(std::as_bytes(std::span(block.data(), block.size())));
+  }
+  void WriteAt(uint64_t offset, std::span<const std::byte> data) override {
+    base_->WriteAt(offset, data);
+  }
+  [[nodiscard]] uint64_t Position() const override { return base_->Position(); }
+  void Sync() override { base_->Sync(); }
+  void Close() override { base_->Close(); }
+  void Truncate(uint64_t size) override { base_->Truncate(size); }
+  [[nodiscard]] const fs::path& Path() const override { return base_->Path(); }
+
+ private:
+  std::unique_ptr<WritableFile> base_;
+};
+class CorruptingFactory final : public WritableFileFactory {
+ public:
+  std::unique_ptr<WritableFile> Wrap(File file) override {
+    return std::make_unique<CorruptingFile>(DefaultWritableFileFactory().Wrap(std::move(file)));
+  }
+};
+
+class BackupRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/zb_run_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+    data_ = root_ / "data";
+    src_ = root_ / "src";
+    out_ = root_ / "out";
+    fs::create_directories(data_);
+    fs::create_directories(src_ / "sub");
+    fs::create_directories(out_);
+    Write(src_ / "a.txt", "alpha");
+    Write(src_ / "b.txt", std::string(5000, 'b'));
+    Write(src_ / "sub" / "c.txt", "gamma");
+    project_.FilenamePrefix = "p";
+    project_.Suffix = kSuffixNumber;
+    project_.Value = 0;
+    project_.SavePath = out_.string() + "/";
+    project_.Include = {src_.string() + "/*.*"};
+    project_.IncludeSubfolders = true;
+    project_.UsePassword = false;
+    project_.StoreComment = false;
+    project_.StoreNumber = 2;
+    log_ = std::make_unique<app::ActivityLog>(data_ / "log.txt", 50, [] { return "when"; });
+    log_->Load();
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  static void Write(const fs::path& p, const std::string& text) {
+    std::ofstream(p, std::ios::binary) << text;
+  }
+  static std::string Read(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+  // One run of `project_` as the page holds it; the page then shows the
+  // project as the run left it.
+  BackupRunResult Run(bool scheduled = false) {
+    BackupRunRequest request;
+    request.data_dir = data_;
+    request.project_name = "P";
+    request.project = project_;
+    request.settings = settings_;
+    request.scheduled = scheduled;
+    BackupRunHooks hooks;
+    hooks.ui = &ui_;
+    hooks.log = log_.get();
+    hooks.writer = &writer_;
+    hooks.clock = clock_;
+    hooks.interrupted = interrupted_;
+    hooks.on_file = on_file_;
+    hooks.output_factory = factory_;
+    hooks.set_running = [this](bool on) { running_.push_back(on); };
+    BackupRunResult result = RunBackup(request, hooks);
+    project_ = result.project;
+    return result;
+  }
+
+  std::string Out(const std::string& name) const { return (out_ / name).string(); }
+  // Names in the output folder, hidden temporary files included.
+  std::set<std::string> OutFiles() const {
+    std::set<std::string> names;
+    if (!fs::exists(out_)) return names;
+    for (const auto& e : fs::directory_iterator(out_)) names.insert(e.path().filename().string());
+    return names;
+  }
+  std::vector<std::string> EntryNames(const std::string& archive, const std::string& pw = "") {
+    zip::TZipReader reader;
+    reader.SetZipName(archive);
+    reader.Password = pw;
+    reader.ReadDirectory();
+    std::vector<std::string> names;
+    for (int i = 0; i < reader.EntryCount(); ++i) names.push_back(reader.Entry(i).FullName());
+    std::sort(names.begin(), names.end());
+    const zip::TestResult test = reader.Test();
+    EXPECT_EQ(test.failed, 0);
+    EXPECT_EQ(test.tested, reader.EntryCount());
+    return names;
+  }
+  std::vector<app::LogEntry> LogLines() const {
+    std::vector<app::LogEntry> rows;
+    for (const app::LogEntry& e : log_->Rows()) {
+      if (!e.Empty()) rows.push_back(e);
+    }
+    return rows;  // newest first
+  }
+  int StoredValue() const {
+    return ini::IniFile(data_ / "project.ini").ReadInteger("P", "Value", -1);
+  }
+  std::string SrcName(const std::string& rel) const {
+    // Stored names keep the folder path without the leading "/".
+    return (src_ / rel).string().substr(1);
+  }
+
+  fs::path root_, data_, src_, out_;
+  BackupProject project_;
+  app::AppSettings settings_;
+  app::ScriptedUserInteraction ui_;
+  std::unique_ptr<app::ActivityLog> log_;
+  zip::TZipWriter writer_;
+  std::function<DateTime()> clock_;
+  std::function<bool()> interrupted_;
+  std::function<void(const std::string&)> on_file_;
+  WritableFileFactory* factory_ = nullptr;
+  std::vector<bool> running_;
+};
+
+TEST_F(BackupRunTest, NumberRunsWriteCheckedArchivesReportLogAndRotate) {
+  BackupRunResult r = Run();
+  ASSERT_EQ(r.status, RunStatus::kSucceeded) << r.message;
+  EXPECT_EQ(r.archive_path, Out("p1.zip"));
+  EXPECT_EQ(r.file_count, 3);
+  EXPECT_EQ(EntryNames(Out("p1.zip")),
+            (std::vector<std::string>{SrcName("a.txt"), SrcName("b.txt"), SrcName("sub/c.txt")}));
+  const std::string kb = std::to_string(fs::file_size(Out("p1.zip")) / 1024);
+  ASSERT_EQ(ui_.shown.size(), 1u);
+  EXPECT_EQ(ui_.shown[0].what, "timed");
+  EXPECT_EQ(ui_.shown[0].kind, MessageKind::kInformation);
+  EXPECT_EQ(ui_.shown[0].seconds, 6);
+  EXPECT_EQ(ui_.shown[0].text,
+            "Backup 3 Files Succeeds!\rProject Name: 'P'\rFile Name:    'p1.zip'\r"
+            "File Size:    '" +
+                kb + "Kb'");
+  ASSERT_EQ(LogLines().size(), 1u);
+  EXPECT_EQ(LogLines()[0], (app::LogEntry{"when", "Backup", "Succeeds", "P",
+                                          "3 files added to " + Out("p1.zip") + "  " + kb + "Kb"}));
+  EXPECT_EQ(StoredValue(), 1);
+  EXPECT_EQ(r.next_file_name, Out("p2.zip"));
+  EXPECT_EQ(running_, (std::vector<bool>{true, false}));
+  EXPECT_EQ(OutFiles(), (std::set<std::string>{"p1.zip"}));  // no temporary file left
+
+  ASSERT_EQ(Run().status, RunStatus::kSucceeded);
+  r = Run();
+  ASSERT_EQ(r.status, RunStatus::kSucceeded);
+  EXPECT_EQ(r.deleted, std::vector<std::string>{Out("p1.zip")});
+  EXPECT_EQ(OutFiles(), (std::set<std::string>{"p2.zip", "p3.zip"}));
+  EXPECT_EQ(StoredValue(), 3);
+  EXPECT_EQ(RingArchives(data_, "P"), (std::vector<std::string>{Out("p2.zip"), Out("p3.zip")}));
+}
+
+TEST_F(BackupRunTest, DateModeNamesAfterTheRunAndSameSecondMeetsTheExistingArchive) {
+  project_.Suffix = kSuffixDate;
+  project_.FilenamePrefix = "docs_";
+  // A missing folder is made with its parents; the separator is added.
+  out_ = root_ / "made" / "here";
+  project_.SavePath = out_.string();
+  clock_ = [] { return *EncodeDateTime(2026, 3, 5, 9, 7, 2); };
+  BackupRunResult r = Run();
+  ASSERT_EQ(r.status, RunStatus::kSucceeded) << r.message;
+  EXPECT_EQ(r.archive_path, Out("docs_03-05_09h07m02s.zip"));
+  EXPECT_EQ(StoredValue(), -1);  // Date mode keeps no number
+  r = Run();
+  EXPECT_EQ(r.status, RunStatus::kInterrupted);
+  EXPECT_EQ(ui_.shown.back().text, "'" + Out("docs_03-05_09h07m02s.zip") + "'" +
+                                       " exists,backup operation has been interrupted!\r"
+                                       "You can setup Overwrite or Skip existed file in "
+                                       "Preferences!");
+  EXPECT_EQ(ui_.shown.back().kind, MessageKind::kWarning);
+  EXPECT_EQ(LogLines()[0].status, "Interrupt");
+  EXPECT_EQ(LogLines()[0].information,
+            "'" + Out("docs_03-05_09h07m02s.zip") + "'" + " exists,backup has been interripted");
+}
+
+TEST_F(BackupRunTest, PasswordDoesNotCarryOverToTheNextProjectOnTheSharedWriter) {
+  project_.UsePassword = true;
+  project_.Password = " secret ";
+  ASSERT_EQ(Run().status, RunStatus::kSucceeded);
+  {
+    zip::TZipReader reader;
+    reader.SetZipName(Out("p1.zip"));
+    reader.ReadDirectory();
+    ASSERT_GT(reader.EntryCount(), 0);
+    EXPECT_TRUE(reader.Entry(0).flags & 1) << "entries are encrypted";
+  }
+  EXPECT_EQ(EntryNames(Out("p1.zip"), "secret").size(), 3u);
+  project_.UsePassword = false;
+  ASSERT_EQ(Run().status, RunStatus::kSucceeded);
+  zip::TZipReader reader;
+  reader.SetZipName(Out("p2.zip"));
+  reader.ReadDirectory();
+  for (int i = 0; i < reader.EntryCount(); ++i) EXPECT_FALSE(reader.Entry(i).flags & 1);
+}
+
+// ---- The newer-than filter ----------------------------------------------------
+
+TEST_F(BackupRunTest, NewerThanFilterTakesFilesAtOrAfterTheMoment) {
+  const DateTime threshold = *EncodeDateTime(2024, 1, 1, 12, 0, 0);
+  const std::time_t t = ToTimeT(threshold);
+  SetFileTimes(src_ / "a.txt", timespec{t - 1, 0});  // just before: skipped
+  SetFileTimes(src_ / "b.txt", timespec{t, 0});      // exactly at: taken
+  SetFileTimes(src_ / "sub" / "c.txt", timespec{t + 3600, 0});
+  project_.UseNewer = true;
+  project_.NewerThan = threshold;
+  BackupRunResult r = Run();
+  ASSERT_EQ(r.status, RunStatus::kSucceeded);
+  EXPECT_EQ(EntryNames(r.archive_path),
+            (std::vector<std::string>{SrcName("b.txt"), SrcName("sub/c.txt")}));
+  EXPECT_TRUE(r.left_out.empty());  // skipped by the filter is not left out
+  // The moment is not moved without "Use last backup date".
+  EXPECT_EQ(r.project.NewerThan, threshold);
+}
+
+TEST_F(BackupRunTest, NewerThanMomentIsTheStartOfTheRun) {
+  // A clock that moves on by a minute at every look.
+  DateTime now = *EncodeDateTime(2026, 7, 1, 10, 0, 0);
+  std::vector<DateTime> seen;
+  clock_ = [&] {
+    now += 1.0 / 1440;
+    seen.push_back(now);
+    return now;
+  };
+  size_t looks_before_files = 0;
+  on_file_ = [&](const std::string&) {
+    if (looks_before_files == 0) looks_before_files = seen.size();
+  };
+  project_.UseToday = true;
+  BackupRunResult r = Run();
+  ASSERT_EQ(r.status, RunStatus::kSucceeded);
+  ASSERT_GT(looks_before_files, 0u);
+  // The stored moment was taken before the first file was stored, and it
+  // is what the file holds (to the second).
+  EXPECT_EQ(r.project.NewerThan, seen[looks_before_files - 1]);
+  EXPECT_LT(r.project.NewerThan, seen.back());
+  EXPECT_EQ(ini::IniFile(data_ / "project.ini").ReadString("P", "NewDateTime", ""),
+            FormatDateTimeFull(seen[looks_before_files - 1]));
+}
+
+TEST_F(BackupRunTest, EmptyRunIsReportedButRotatesNothing) {
+  ASSERT_EQ(Run().status, RunStatus::kSucceeded);
+  ASSERT_EQ(Run().status, RunStatus::kSucceeded);
+  // The sources are gone (a disk not mounted): the runs still make archives,
+  // report and log them, but the two real backups stay.
+  fs::remove_all(src_);
+  for (int i = 0; i < 3; ++i) {
+    BackupRunResult r = Run();
+    ASSERT_EQ(r.status, RunStatus::kSucceeded) << r.message;
+    EXPECT_EQ(r.file_count, 0);
+    EXPECT_FALSE(r.recorded);
+    EXPECT_TRUE(r.deleted.empty());
+    ASSERT_EQ(r.left_out.size(), 1u);
+    EXPECT_EQ(r.left_out[0].path, src_.string());
+  }
+  EXPECT_TRUE(fs::exists(Out("p1.zip")) && fs::exists(Out("p2.zip")));
+  EXPECT_EQ(RingArchives(data_, "P"), (std::vector<std::string>{Out("p1.zip"), Out("p2.zip")}));
+  EXPECT_EQ(StoredValue(), 5);
+  EXPECT_TRUE(ui_.shown.back().text.starts_with("Backup 0 Files Succeeds!"));
+  EXPECT_NE(ui_.shown.back().text.find("1 file left out:\r'" + src_.string() + "'"),
+            std::string::npos);
+  EXPECT_TRUE(LogLines()[0].information.ends_with("Kb; 1 left out"));
+}
+
+TEST_F(BackupRunTest, DuplicateStoredNamesAreCountedAsLeftOut) {
+  Write(src_ / "sub" / "a.txt", "second a");
+  project_.StorePath = false;
+  BackupRunResult r = Run();
+  ASSERT_EQ(r.status, RunStatus::kSucceeded);
+  EXPECT_EQ(r.file_count, 3);
+  ASSERT_EQ(r.left_out.size(), 1u);
+  EXPECT_TRUE(r.recorded);
+  EXPECT_TRUE(LogLines()[0].information.ends_with("; 1 left out"));
+}
+
+// ---- An archive of the same name --------------------------------------------
+
+TEST_F(BackupRunTest, ExistingArchiveWithOverwriteOffStopsAndKeepsIt) {
+  Write(out_ / "p1.zip", "old archive");
+  BackupRunResult r = Run();
+  EXPECT_EQ(r.status, RunStatus::kInterrupted);
+  EXPECT_EQ(Read(out_ / "p1.zip"), "old archive");
+  EXPECT_EQ(StoredValue(), -1);
+  EXPECT_EQ(project_.Value, 0);
+  EXPECT_EQ(LogLines().size(), 1u);
+  EXPECT_EQ(OutFiles(), (std::set<std::string>{"p1.zip"}));
+}
+
+TEST_F(BackupRunTest, ExistingArchiveWithOverwriteOnIsReplacedOnlyByTheCheckedArchive) {
+  // The destination lies among the sources: the old archive must not end up
+  // inside its successor.
+  out_ = src_ / "out";
+  project_.SavePath = out_.string();
+  fs::create_directories(out_);
+  Write(out_ / "p1.zip", "old archive");
+  settings_.OverwriteExisting = true;
+  BackupRunResult r = Run();
+  ASSERT_EQ(r.status, RunStatus::kSucceeded) << r.message;
+  EXPECT_EQ(EntryNames(Out("p1.zip")),
+            (std::vector<std::string>{SrcName("a.txt"), SrcName("b.txt"), SrcName("sub/c.txt")}));
+
+  // A writer failure now leaves the old archive in place.
+  const std::string good = Read(out_ / "p1.zip");
+  project_.Value = 0;
+  testing::FaultFileFactory full(100);
+  factory_ = &full;
+  r = Run();
+  EXPECT_EQ(r.status, RunStatus::kFailed);
+  EXPECT_EQ(Read(out_ / "p1.zip"), good);
+}
+
+TEST_F(BackupRunTest, NumberAtItsLimitSaysWhyTheRunStopped) {
+  project_.Value = 1000;
+  project_.IncreaseValue = 5;
+  Write(out_ / "p1000.zip", "x");
+  BackupRunResult r = Run();
+  EXPECT_EQ(r.status, RunStatus::kInterrupted);
+  EXPECT_NE(ui_.shown.back().text.find("reached its limit of 1000"), std::string::npos);
+  EXPECT_NE(LogLines()[0].information.find("reached its limit of 1000"), std::string::npos);
+}
+
+// ---- Failures delete nothing --------------------------------------------------
+
+TEST_F(BackupRunTest, DestinationThatCannotBeCreatedInterrupts) {
+  Write(root_ / "file", "not a folder");
+  project_.SavePath = (root_ / "file" / "sub").string();
+  BackupRunResult r = Run();
+  EXPECT_EQ(r.status, RunStatus::kInterrupted);
+  const std::string text =
+      "Folder '" + (root_ / "file" / "sub").string() + "/' can not be create,backup interrupted!";
+  EXPECT_EQ(ui_.shown.back().text, text);
+  EXPECT_EQ(ui_.shown.back().what, "timed");
+  EXPECT_EQ(LogLines()[0], (app::LogEntry{"when", "Backup", "Interrupt", "P", text}));
+}
+
+TEST_F(BackupRunTest, EmptyFolderStopsWithAnErrorLoggedOnlyForScheduledRuns) {
+  project_.SavePath = "";
+  EXPECT_EQ(Run().status, RunStatus::kFailed);
+  EXPECT_EQ(ui_.shown.back().what, "error");
+  EXPECT_EQ(ui_.shown.back().text, "Unable to create directory");
+  EXPECT_TRUE(LogLines().empty());
+  EXPECT_EQ(Run(/*scheduled=*/true).status, RunStatus::kFailed);
+  EXPECT_EQ(ui_.shown.back().what, "timed");
+  EXPECT_EQ(ui_.shown.back().kind, MessageKind::kError);
+  EXPECT_EQ(LogLines()[0].status, "Fails");
+}
+
+TEST_F(BackupRunTest, FullDiskFailsLogsAndKeepsTheRing) {
+  ASSERT_EQ(Run().status, RunStatus::kSucceeded);
+  ASSERT_EQ(Run().status, RunStatus::kSucceeded);
+  testing::FaultFileFactory full(200);
+  factory_ = &full;
+  BackupRunResult r = Run();
+  EXPECT_EQ(r.status, RunStatus::kFailed);
+  EXPECT_GT(full.FilesMade(), 0);
+  EXPECT_EQ(ui_.shown.back().what, "error");
+  EXPECT_EQ(LogLines()[0].status, "Fails");
+  EXPECT_EQ(LogLines()[0].information, r.message);
+  EXPECT_EQ(OutFiles(), (std::set<std::string>{"p1.zip", "p2.zip"}));
+  EXPECT_EQ(StoredValue(), 2);
+  EXPECT_EQ(project_.Value, 2);
+}
+
+TEST_F(BackupRunTest, ArchiveThatDoesNotReadBackIsNeverPlaced) {
+  ASSERT_EQ(Run().status, RunStatus::kSucceeded);
+  ASSERT_EQ(Run().status, RunStatus::kSucceeded);
+  Write(src_ / "b.txt", "CORRUPTME please");
+  project_.PackLevel = 0;  // stored: the marker reaches the file as it is
+  CorruptingFactory corrupting;
+  factory_ = &corrupting;
+  BackupRunResult r = Run();
+  EXPECT_EQ(r.status, RunStatus::kFailed);
+  EXPECT_NE(r.message.find("nothing was deleted"), std::string::npos) << r.message;
+  EXPECT_EQ(LogLines()[0].status, "Fails");
+  EXPECT_EQ(OutFiles(), (std::set<std::string>{"p1.zip", "p2.zip"}));
+  EXPECT_EQ(RingArchives(data_, "P"), (std::vector<std::string>{Out("p1.zip"), Out("p2.zip")}));
+  EXPECT_EQ(StoredValue(), 2);
+}
+
+TEST_F(BackupRunTest, UserInterruptStopsTheRunAndDeletesNothing) {
+  ASSERT_EQ(Run().status, RunStatus::kSucceeded);
+  interrupted_ = [] { return true; };
+  BackupRunResult r = Run();
+  EXPECT_EQ(r.status, RunStatus::kInterrupted);
+  EXPECT_EQ(LogLines()[0].status, "Interrupt");
+  EXPECT_EQ(OutFiles(), (std::set<std::string>{"p1.zip"}));
+  EXPECT_EQ(StoredValue(), 1);
+  EXPECT_EQ(running_.back(), false);
+}
+
+TEST_F(BackupRunTest, LeftoverOfAKilledRunIsRemovedByTheNextRun) {
+  Write(out_ / ".p1.zip.zbrun-abc12345", "half an archive");
+  Write(out_ / "keep.zbrun-abc12345", "not ours");
+  ASSERT_EQ(Run().status, RunStatus::kSucceeded);
+  EXPECT_EQ(OutFiles(), (std::set<std::string>{"p1.zip", "keep.zbrun-abc12345"}));
+}
+
+// ---- Questions, checks and scheduled runs -----------------------------------------
+
+TEST_F(BackupRunTest, QuestionIsAskedOnlyForManualRuns) {
+  settings_.PromptBeforeBackup = true;
+  ui_.Answer(false);
+  EXPECT_EQ(Run().status, RunStatus::kNotStarted);
+  EXPECT_EQ(ui_.shown[0].what, "ask");
+  EXPECT_EQ(ui_.shown[0].text, "Do you want to backup the project 'P'?");
+  EXPECT_TRUE(LogLines().empty());
+  EXPECT_TRUE(OutFiles().empty());
+  ui_.shown.clear();
+  EXPECT_EQ(Run(/*scheduled=*/true).status, RunStatus::kSucceeded);
+  for (const auto& shown : ui_.shown) EXPECT_NE(shown.what, "ask");
+}
+
+TEST_F(BackupRunTest, FailedCheckIsModalByHandAndSelfClosingWithALogLineWhenScheduled) {
+  project_.Include.clear();
+  EXPECT_EQ(Run().status, RunStatus::kFailed);
+  EXPECT_EQ(ui_.shown.back().what, "error");
+  EXPECT_EQ(ui_.shown.back().text, "Please select files to backup");
+  EXPECT_TRUE(LogLines().empty());
+  // A night of failing scheduled runs: one line each, nothing waits.
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Run(true).status, RunStatus::kFailed);
+  EXPECT_EQ(LogLines().size(), 3u);
+  EXPECT_EQ(LogLines()[0],
+            (app::LogEntry{"when", "Backup", "Fails", "P", "Please select files to backup"}));
+  for (size_t i = 1; i < ui_.shown.size(); ++i) {
+    EXPECT_EQ(ui_.shown[i].what, "timed");
+    EXPECT_EQ(ui_.shown[i].seconds, 6);
+  }
+}
+
+TEST_F(BackupRunTest, HandEditedValuesAreBroughtIntoRangeForTheRun) {
+  project_.StoreNumber = 0;  // would delete the whole ring or divide by zero
+  project_.IncreaseValue = -7;
+  project_.PackLevel = 42;
+  project_.Suffix = 9;
+  BackupRunResult r = Run();
+  ASSERT_EQ(r.status, RunStatus::kSucceeded) << r.message;
+  EXPECT_EQ(r.archive_path, Out("p1.zip"));
+  EXPECT_EQ(ini::IniFile(data_ / "StoreNumber.txt").ReadInteger("P", "Max", 0), 2);
+}
+
+TEST_F(BackupRunTest, BookkeepingSurvivesALogThatCannotBeWritten) {
+  fs::create_directories(data_ / "log.txt");  // a folder where the log should be
+  BackupRunResult r = Run();
+  ASSERT_EQ(r.status, RunStatus::kSucceeded);
+  EXPECT_EQ(StoredValue(), 1);
+  EXPECT_TRUE(r.recorded);
+  ASSERT_EQ(r.late_errors.size(), 1u);
+  EXPECT_NE(r.late_errors[0].find("log.txt"), std::string::npos);
+  // The report comes first, the log failure after it.
+  ASSERT_GE(ui_.shown.size(), 2u);
+  EXPECT_EQ(ui_.shown[0].kind, MessageKind::kInformation);
+  EXPECT_EQ(ui_.shown.back().what, "error");
+}
+
+}  // namespace
+}  // namespace zb::backup
