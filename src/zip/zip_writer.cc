@@ -576,7 +576,10 @@ bool TZipWriter::WriteFileData(File& file, TZipHeaderInfo& h, bool zip64_local,
                                uint64_t* read_total, std::string* why, bool* grew_past_limit) {
   const bool encrypt = !Password.empty();
   const int level = std::clamp(PackLevel, 0, 9);
-  std::vector<std::byte> buf(kBlockSize);
+  // Buffers and the deflater live as long as the writer: allocating them per
+  // file costs fresh zeroed pages for every small file.
+  if (read_buf_.size() != kBlockSize) read_buf_.resize(kBlockSize);
+  std::span<std::byte> buf(read_buf_);
   const uint64_t size_at_open = *read_total;
 
   // The encryption header carries the CRC, so with a password the file is
@@ -606,11 +609,17 @@ bool TZipWriter::WriteFileData(File& file, TZipHeaderInfo& h, bool zip64_local,
     out_->Append(header);  // MakeEncryptionHeader encrypts it already
   }
   ZipCrypto* keys = crypt ? &*crypt : nullptr;
+  sink_keys_ = keys;
 
-  std::unique_ptr<Deflater> deflater;
+  Deflater* deflater = nullptr;
   if (level > 0) {
-    deflater = std::make_unique<Deflater>(
-        level, [this, keys](std::span<const std::byte> piece) { out_->Append(piece, keys); });
+    if (!deflater_) {
+      deflater_ = std::make_unique<Deflater>(
+          level, [this](std::span<const std::byte> piece) { out_->Append(piece, sink_keys_); });
+    } else {
+      deflater_->Reset(level);
+    }
+    deflater = deflater_.get();
   }
 
   uint32_t crc = 0;
@@ -618,7 +627,7 @@ bool TZipWriter::WriteFileData(File& file, TZipHeaderInfo& h, bool zip64_local,
   for (;;) {
     const size_t n = ReadSource(file, buf);
     if (n == 0) break;
-    const std::span<const std::byte> block(buf.data(), n);
+    const std::span<const std::byte> block = buf.first(n);
     crc = Crc32(crc, block);
     read += n;
     if (deflater) {

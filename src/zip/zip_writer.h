@@ -25,6 +25,9 @@
 
 namespace zb::zip {
 
+class Deflater;
+class ZipCrypto;
+
 struct TMultiZipInfo {
   // Only mmNone is written in this version; mmSpan and mmBlocks make Zip()
   // throw EZipError "Disk spanning is not supported yet".
@@ -134,6 +137,10 @@ class TZipWriter : public TZipReader {
   WritableFileFactory* factory_ = nullptr;
   std::string pending_comment_;
   bool comment_pending_ = false;
+
+  std::vector<std::byte> read_buf_;
+  std::unique_ptr<Deflater> deflater_;
+  ZipCrypto* sink_keys_ = nullptr;  // encrypts the deflater's output
 
   // State of the operation in progress.
   std::unique_ptr<Output> out_;
