@@ -75,25 +75,30 @@ namespace df = deflate;
 
 // ---- Table entries -------------------------------------------------------
 //
-//   bits 0-4    bits this entry's code takes (for a subtable pointer: the
-//               primary table bits; for a literal pair: both codes)
+//   bits 0-4    bits to drop once the entry is used: the code and the extra
+//               bits after it (a subtable pointer: the primary table bits; a
+//               literal pair: both codes)
 //   bit 6       with kLiteral: a pair of literals
 //   bit 7       with kInvalid: a distance symbol 30/31 rather than no code
-//   bits 8-11   extra bits that follow the code (for a pointer: the
-//               subtable's index bits; for a literal pair: the first code's
-//               length)
+//   bits 8-11   the code's own length (a pointer: the subtable's index bits;
+//               a pair: the first code's length)
 //   bits 12-15  kind
 //   bits 16-31  literal byte (a pair: the first in bits 16-23, the second
 //               in 24-31), length or distance base, precode symbol, or the
 //               subtable's offset
 //
+// Keeping code plus extra bits in one field lets the fast loop drop a whole
+// length or distance with one shift, which sits on the chain of dependent
+// operations from one symbol to the next.
+//
 // Literal pairs: where a primary index holds a literal code followed by
 // another literal code that fits in the rest of the index, the entry yields
-// both. Text is mostly literals with codes of 5 to 9 bits, so about half the
-// literals come for free, and the literal loop's chain of dependent lookups
-// gets half as long.
+// both. Deflate streams of ordinary data rarely have literal codes short
+// enough for this; data with few distinct byte values do, and there the
+// literal loop's chain of lookups gets up to half as long. Finding the pairs
+// is one pass over the primary table per block.
 
-constexpr uint32_t kCodeLenMask = 0x1F;
+constexpr uint32_t kDropMask = 0x1F;
 constexpr uint32_t kLiteral = 1u << 12;
 constexpr uint32_t kEndBlock = 1u << 13;
 constexpr uint32_t kSubtable = 1u << 14;
@@ -102,10 +107,12 @@ constexpr uint32_t kPair = 1u << 6;
 constexpr uint32_t kBadDistSymbol = kInvalid | (1u << 7);
 
 constexpr uint32_t Entry(uint32_t value, uint32_t kind, uint32_t extra, uint32_t code_len) {
-  return (value << 16) | kind | (extra << 8) | code_len;
+  return (value << 16) | kind | (code_len << 8) | (code_len + extra);
 }
-[[gnu::always_inline]] inline uint32_t CodeLen(uint32_t e) { return e & kCodeLenMask; }
-[[gnu::always_inline]] inline uint32_t Extra(uint32_t e) { return (e >> 8) & 0xF; }
+[[gnu::always_inline]] inline uint32_t DropBits(uint32_t e) { return e & kDropMask; }
+[[gnu::always_inline]] inline uint32_t CodeLen(uint32_t e) { return (e >> 8) & 0xF; }
+[[gnu::always_inline]] inline uint32_t Extra(uint32_t e) { return DropBits(e) - CodeLen(e); }
+[[gnu::always_inline]] inline uint32_t SubBits(uint32_t e) { return (e >> 8) & 0xF; }
 [[gnu::always_inline]] inline uint32_t Value(uint32_t e) { return e >> 16; }
 
 constexpr int kLitBits = 11;
@@ -133,7 +140,7 @@ uint32_t SymbolEntry(CodeKind kind, int sym, uint32_t code_len) {
     case CodeKind::kDist:
       if (sym < df::kNumUsedDist)
         return Entry(df::kDistBase[sym], 0, df::kDistExtra[sym], code_len);
-      return kBadDistSymbol | code_len;
+      return kBadDistSymbol | (code_len << 8) | code_len;
     case CodeKind::kPrecode:
       return Entry(static_cast<uint32_t>(sym), 0, 0, code_len);
   }
@@ -182,7 +189,7 @@ bool BuildTable(const uint8_t* lens, int n, CodeKind kind, int primary_bits, uin
 
   const size_t primary_size = size_t{1} << primary_bits;
   const uint32_t primary_mask = static_cast<uint32_t>(primary_size - 1);
-  std::fill(table, table + primary_size, kInvalid | unreached_len);
+  std::fill(table, table + primary_size, Entry(0, kInvalid, 0, unreached_len));
 
   // Subtables: one per primary index shared by codes longer than the primary
   // bits, sized for the longest of them.
@@ -202,9 +209,9 @@ bool BuildTable(const uint8_t* lens, int n, CodeKind kind, int primary_bits, uin
     if (sub_bits[idx] == 0) continue;
     const size_t size = size_t{1} << sub_bits[idx];
     if (next_free + size > capacity) return false;  // cannot happen; see the size bounds
-    table[idx] = Entry(static_cast<uint32_t>(next_free), kSubtable, sub_bits[idx],
-                       static_cast<uint32_t>(primary_bits));
-    std::fill(table + next_free, table + next_free + size, kInvalid | sub_bits[idx]);
+    table[idx] = (static_cast<uint32_t>(next_free) << 16) | kSubtable |
+                 (static_cast<uint32_t>(sub_bits[idx]) << 8) | static_cast<uint32_t>(primary_bits);
+    std::fill(table + next_free, table + next_free + size, Entry(0, kInvalid, 0, sub_bits[idx]));
     next_free += size;
   }
 
@@ -218,7 +225,7 @@ bool BuildTable(const uint8_t* lens, int n, CodeKind kind, int primary_bits, uin
     } else {
       const uint32_t ptr = table[code & primary_mask];
       const int rest = len - primary_bits;
-      const size_t sub_size = size_t{1} << Extra(ptr);
+      const size_t sub_size = size_t{1} << SubBits(ptr);
       uint32_t* sub = table + Value(ptr);
       const uint32_t e = SymbolEntry(kind, sym, static_cast<uint32_t>(rest));
       for (size_t i = code >> primary_bits; i < sub_size; i += size_t{1} << rest) sub[i] = e;
@@ -235,7 +242,8 @@ bool BuildTable(const uint8_t* lens, int n, CodeKind kind, int primary_bits, uin
       if ((second & (kLiteral | kPair)) != kLiteral) continue;
       const uint32_t l2 = CodeLen(second);
       if (l1 + l2 > static_cast<uint32_t>(primary_bits)) continue;
-      table[i] = Entry(Value(first) | (Value(second) << 8), kLiteral | kPair, l1, l1 + l2);
+      table[i] =
+          ((Value(first) | (Value(second) << 8)) << 16) | kLiteral | kPair | (l1 << 8) | (l1 + l2);
     }
   }
   return true;
@@ -358,12 +366,12 @@ struct DecoderCore {
         *need = skip + static_cast<uint32_t>(primary_bits);
         return e;
       }
-      const uint32_t sub = table[Value(e) + LowBits(bits >> primary_bits, Extra(e))];
+      const uint32_t sub = table[Value(e) + LowBits(bits >> primary_bits, SubBits(e))];
       *need = skip + static_cast<uint32_t>(primary_bits) + CodeLen(sub);
       return sub | kSubtable;  // the flag tells the caller to add primary_bits
     }
     // Of a literal pair the careful loop takes only the first.
-    *need = skip + ((e & kPair) ? Extra(e) : CodeLen(e));
+    *need = skip + CodeLen(e);
     return e;
   }
   // The fast loop is compiled twice: for any x86-64 CPU and for one with
@@ -442,7 +450,7 @@ inline Status DecoderCore::FastLoop(const uint8_t*& in_ref, const uint8_t* in_en
     if (e & kSubtable) {
       bb >>= kLitBits;
       bc -= kLitBits;
-      e = lt[Value(e) + LowBits(bb, Extra(e))];
+      e = lt[Value(e) + LowBits(bb, SubBits(e))];
     }
     if (e & kLiteral) {
       // Both bytes of a pair are stored; a single literal's second byte is
@@ -450,8 +458,8 @@ inline Status DecoderCore::FastLoop(const uint8_t*& in_ref, const uint8_t* in_en
       out[0] = static_cast<uint8_t>(Value(e));
       out[1] = static_cast<uint8_t>(Value(e) >> 8);
       out += 1 + ((e & kPair) >> 6);
-      bb >>= CodeLen(e);
-      bc -= CodeLen(e);
+      bb >>= DropBits(e);
+      bc -= DropBits(e);
       // At least 41 bits are left, so the next lookup need not wait for the
       // refill: this keeps the refill off the chain from one literal to the
       // next.
@@ -466,29 +474,30 @@ inline Status DecoderCore::FastLoop(const uint8_t*& in_ref, const uint8_t* in_en
         status = Fail(InflateResult::kBadSymbol);
         break;
       }
-      bb >>= CodeLen(e);
-      bc -= CodeLen(e);
+      bb >>= DropBits(e);
+      bc -= DropBits(e);
       *block_ended = true;
       break;
     }
-    const uint32_t len = Value(e) + static_cast<uint32_t>(LowBits(bb >> CodeLen(e), Extra(e)));
-    bb >>= CodeLen(e) + Extra(e);
-    bc -= CodeLen(e) + Extra(e);
+    const uint32_t len = Value(e) + static_cast<uint32_t>(LowBits(bb, DropBits(e)) >> CodeLen(e));
+    bb >>= DropBits(e);
+    bc -= DropBits(e);
 
     uint32_t d = dt[bb & dist_mask];
     if (d & kSubtable) {
       bb >>= kDistBits;
       bc -= kDistBits;
-      d = dt[Value(d) + LowBits(bb, Extra(d))];
+      d = dt[Value(d) + LowBits(bb, SubBits(d))];
     }
     if (d & kInvalid) {
       status = Fail((d & kBadDistSymbol) == kBadDistSymbol ? InflateResult::kBadDistance
                                                            : InflateResult::kBadSymbol);
       break;
     }
-    const uint32_t distance = Value(d) + static_cast<uint32_t>(LowBits(bb >> CodeLen(d), Extra(d)));
-    bb >>= CodeLen(d) + Extra(d);
-    bc -= CodeLen(d) + Extra(d);
+    const uint32_t distance =
+        Value(d) + static_cast<uint32_t>(LowBits(bb, DropBits(d)) >> CodeLen(d));
+    bb >>= DropBits(d);
+    bc -= DropBits(d);
     if (distance > static_cast<size_t>(out - out_base)) {
       status = Fail(InflateResult::kBadDistance);
       break;
@@ -698,7 +707,7 @@ Status DecoderCore::Run(const uint8_t*& in, const uint8_t* in_end, bool last, ui
         if (e & kLiteral) {
           if (out == out_end) return NoRoom(hard_end);
           *out++ = static_cast<uint8_t>(Value(e));
-          Drop((e & kPair) ? Extra(e) : used);
+          Drop(used);  // of a pair, only the first literal
           break;
         }
         if (e & kEndBlock) {
