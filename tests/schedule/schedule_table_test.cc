@@ -1,0 +1,234 @@
+#include "schedule/schedule_table.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "backup/backup_project.h"
+
+namespace zb::schedule {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr DateTime kSecond = 1.0 / 86400;
+constexpr DateTime kMinute = 60 * kSecond;
+constexpr DateTime kHour = 60 * kMinute;
+
+DateTime At(int d, int h, int mi, int s = 0) { return *EncodeDateTime(2026, 6, d, h, mi, s); }
+
+// Drives a table with a hand-moved clock; starts are recorded.
+class ScheduleTableTest : public ::testing::Test {
+ protected:
+  void Rebuild(const std::vector<ScheduleSpec>& specs) { table_.Rebuild(specs, now_); }
+  // One tick at the current time.
+  std::vector<std::string> Tick(TickGate gate = {}) {
+    return table_.Timer1Timer(
+        gate, [this] { return now_; },
+        [this](const std::string& name) {
+          for (const std::string& known : projects_) {
+            if (known == name) {
+              started_.push_back(name);
+              return true;
+            }
+          }
+          return false;
+        });
+  }
+  // Ticks every 30 seconds until `until`; returns the starts seen.
+  std::vector<std::string> TickUntil(DateTime until) {
+    std::vector<std::string> all;
+    while (now_ < until) {
+      now_ += kTickMilliseconds / 1000.0 * kSecond;
+      for (std::string& s : Tick()) all.push_back(std::move(s));
+    }
+    return all;
+  }
+  const tautobackup& Entry(size_t i) const { return table_.Entries().at(i); }
+
+  ScheduleTable table_;
+  DateTime now_ = 0;
+  std::vector<std::string> projects_ = {"A", "B", "C"};
+  std::vector<std::string> started_;
+};
+
+TEST_F(ScheduleTableTest, DailyOnceMakesUpTodaysMissedTimeOnceThenWaitsForTomorrow) {
+  now_ = At(10, 10, 0);
+  Rebuild({{"A", 0, "09:00:00"}});
+  EXPECT_EQ(Entry(0).NextRun, At(10, 9, 0));
+  EXPECT_EQ(TickUntil(At(10, 10, 0, 30)), std::vector<std::string>{"A"});
+  EXPECT_NEAR(Entry(0).NextRun, At(11, 9, 0), kSecond);
+  EXPECT_TRUE(TickUntil(At(11, 8, 59, 30)).empty());
+  EXPECT_EQ(TickUntil(At(11, 9, 0, 30)), std::vector<std::string>{"A"});
+}
+
+TEST_F(ScheduleTableTest, DailyOnceWithANonTimeRunsAtNoon) {
+  now_ = At(10, 8, 0);
+  Rebuild({{"A", 0, "25:99:00"}, {"B", 0, ""}});
+  EXPECT_EQ(Entry(0).NextRun, At(10, 12, 0));
+  EXPECT_EQ(Entry(1).NextRun, At(10, 12, 0));
+  EXPECT_EQ(Entry(0).Interval, 1);
+}
+
+TEST_F(ScheduleTableTest, SavingAProjectKeepsTheNextRunOfUnchangedSchedules) {
+  now_ = At(10, 10, 0);
+  Rebuild({{"A", 0, "09:00:00"}, {"B", 1, "90"}});
+  ASSERT_EQ(TickUntil(At(10, 10, 0, 30)), std::vector<std::string>{"A"});
+  // Projects are saved at 11:00 and 15:00: A already ran today and must not
+  // run again; B keeps its 11:30 rhythm rather than starting a fresh 90 minutes.
+  now_ = At(10, 11, 0);
+  Rebuild({{"A", 0, "09:00:00"}, {"B", 1, "90"}, {"C", 3, ""}});
+  EXPECT_NEAR(Entry(1).NextRun, At(10, 11, 30), kSecond);
+  now_ = At(10, 15, 0);
+  table_.Rebuild({{"A", 0, "09:00:00"}, {"B", 1, "90"}}, now_);
+  EXPECT_NEAR(Entry(0).NextRun, At(11, 9, 0), kSecond);
+  EXPECT_EQ(Tick(), std::vector<std::string>{"B"});  // B fell behind meanwhile: once
+  // A changed schedule is computed afresh: a time already past today is due.
+  table_.Rebuild({{"A", 0, "08:00:00"}, {"B", 1, "90"}}, now_);
+  now_ += 30 * kSecond;
+  EXPECT_EQ(Tick(), std::vector<std::string>{"A"});
+}
+
+TEST_F(ScheduleTableTest, RenamedProjectIsScheduledUnderItsNewName) {
+  now_ = At(10, 10, 0);
+  Rebuild({{"A", 1, "5"}});
+  projects_ = {"Renamed"};
+  Rebuild({{"Renamed", 1, "5"}});
+  EXPECT_TRUE(table_.IsScheduled("renamed"));
+  EXPECT_FALSE(table_.IsScheduled("A"));
+  EXPECT_EQ(TickUntil(At(10, 10, 5, 30)), std::vector<std::string>{"Renamed"});
+}
+
+TEST_F(ScheduleTableTest, DailyEveryMinutesAndInvalidCounts) {
+  now_ = At(10, 10, 0);
+  projects_ = {"A"};
+  Rebuild({{"A", 1, "90"},
+           {"B", 1, "abc"},
+           {"C", 1, "1440"},
+           {"D", 1, "-5"},
+           {"E", 1, "0"},
+           {"F", 1, "1439"}});
+  EXPECT_NEAR(Entry(0).Interval, 90 * kMinute, 1e-9);
+  EXPECT_NEAR(Entry(0).NextRun, At(10, 11, 30), 1e-9);
+  for (size_t i = 1; i <= 4; ++i) EXPECT_NEAR(Entry(i).Interval, kHour, 1e-9) << i;
+  EXPECT_NEAR(Entry(5).Interval, 1439 * kMinute, 1e-9);
+  // The first run comes 90 minutes after the rebuild, then every 90.
+  EXPECT_TRUE(TickUntil(At(10, 11, 29)).empty());
+  EXPECT_EQ(TickUntil(At(10, 11, 30, 30)), std::vector<std::string>{"A"});
+  EXPECT_EQ(TickUntil(At(10, 13, 0, 30)), std::vector<std::string>{"A"});
+}
+
+TEST_F(ScheduleTableTest, WeeklyOnTodayAtNoonOrAfterIt) {
+  now_ = At(10, 11, 0);
+  const std::string today(backup::WeekDayName(DecodeDateTime(now_).day_of_week));
+  Rebuild({{"A", 2, today}});
+  EXPECT_EQ(Entry(0).NextRun, At(10, 12, 0));
+  EXPECT_TRUE(TickUntil(At(10, 11, 59, 30)).empty());
+  EXPECT_EQ(TickUntil(At(10, 12, 0, 30)), std::vector<std::string>{"A"});
+  EXPECT_NEAR(Entry(0).NextRun, At(17, 12, 0), kSecond);
+
+  // Started at 13:00 on that day: due at once, then in seven days.
+  ScheduleTable late;
+  late.Rebuild({{"A", 2, today}}, At(10, 13, 0));
+  EXPECT_EQ(late.Timer1Timer(
+                {}, [] { return At(10, 13, 0, 30); }, [](const std::string&) { return true; }),
+            std::vector<std::string>{"A"});
+  EXPECT_NEAR(late.Entries()[0].NextRun, At(17, 12, 0), kSecond);
+}
+
+TEST_F(ScheduleTableTest, WeeklyNameMustMatchExactly) {
+  now_ = At(10, 11, 0);
+  const int tomorrow = DecodeDateTime(now_ + 1).day_of_week;
+  std::string lower(backup::WeekDayName(tomorrow));
+  lower[0] = static_cast<char>(lower[0] - 'A' + 'a');
+  Rebuild({{"A", 2, std::string(backup::WeekDayName(tomorrow))}, {"B", 2, lower}});
+  EXPECT_EQ(Entry(0).NextRun, At(11, 12, 0));
+  EXPECT_EQ(Entry(1).NextRun, At(18, 12, 0));  // today + 8 days
+  EXPECT_EQ(Entry(1).Interval, 7);
+}
+
+TEST_F(ScheduleTableTest, FarBehindStartsOnceNotOncePerMissedInterval) {
+  now_ = At(10, 10, 0);
+  Rebuild({{"A", 1, "5"}, {"B", 0, "09:00:00"}});
+  ASSERT_EQ(Tick(), std::vector<std::string>{"B"});
+  // The computer slept for three days.
+  now_ = At(13, 22, 2);
+  EXPECT_EQ(Tick(), (std::vector<std::string>{"A", "B"}));
+  EXPECT_GT(Entry(0).NextRun, now_);
+  EXPECT_LE(Entry(0).NextRun, now_ + 5 * kMinute);
+  EXPECT_NEAR(Entry(1).NextRun, At(14, 9, 0), kSecond);
+  // The following ticks stay quiet until the rhythm comes round again.
+  EXPECT_TRUE(TickUntil(At(13, 22, 4)).empty());
+  EXPECT_EQ(TickUntil(At(13, 22, 5, 30)), std::vector<std::string>{"A"});
+}
+
+TEST_F(ScheduleTableTest, ClosedGateStartsNothingAndMovesNothing) {
+  now_ = At(10, 10, 0);
+  Rebuild({{"A", 0, "09:00:00"}});
+  const DateTime next = Entry(0).NextRun;
+  EXPECT_TRUE(Tick({.scheduling_enabled = false}).empty());
+  EXPECT_TRUE(Tick({.editing = true}).empty());
+  EXPECT_TRUE(Tick({.start_enabled = false}).empty());
+  EXPECT_EQ(Entry(0).NextRun, next);
+  EXPECT_EQ(Tick(), std::vector<std::string>{"A"});
+}
+
+TEST_F(ScheduleTableTest, DueEntriesRunInTableOrderAndAMissingProjectIsPassedOver) {
+  now_ = At(10, 10, 0);
+  projects_ = {"A", "C"};
+  Rebuild({{"A", 0, "08:00:00"}, {"B", 0, "08:00:00"}, {"C", 0, "09:00:00"}});
+  EXPECT_EQ(Tick(), (std::vector<std::string>{"A", "C"}));
+  // B moved on all the same: no start attempt in every tick.
+  EXPECT_NEAR(Entry(1).NextRun, At(11, 8, 0), kSecond);
+}
+
+TEST_F(ScheduleTableTest, RunThatRebuildsTheTableDuringATickIsSafe) {
+  now_ = At(10, 10, 0);
+  Rebuild({{"A", 0, "08:00:00"}, {"B", 0, "08:00:00"}});
+  std::vector<std::string> seen;
+  table_.Timer1Timer(
+      {}, [this] { return now_; },
+      [&](const std::string& name) {
+        seen.push_back(name);
+        table_.Rebuild({{"A", 0, "08:00:00"}}, now_);
+        return true;
+      });
+  EXPECT_EQ(seen, std::vector<std::string>{"A"});
+}
+
+TEST_F(ScheduleTableTest, OnlyModesZeroToTwoAreScheduled) {
+  now_ = At(10, 10, 0);
+  Rebuild({{"A", 3, "09:00:00"}, {"B", 7, "09:00:00"}, {"C", -1, "5"}});
+  EXPECT_TRUE(table_.Entries().empty());
+  EXPECT_FALSE(table_.TimerActive());
+  Rebuild({{"A", 3, ""}, {"B", 1, "5"}});
+  EXPECT_TRUE(table_.TimerActive());
+  EXPECT_TRUE(table_.IsScheduled("b"));
+}
+
+TEST(ReadSchedulesTest, ReadsTheStoredKeysOfEachListedProject) {
+  char tmpl[] = "/tmp/zb_sched_XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const fs::path dir = tmpl;
+  std::ofstream(dir / "project.ini", std::ios::binary)
+      << "[Common]\r\nProject Count=3\r\nCount0=Daily\r\nCount1=none\r\nCount2=Week\r\n"
+         "[daily]\r\nBackupMode=0\r\nStartTime_or_Increase= 09:30:00 \r\n"
+         "[Week]\r\nBackupMode=2\r\nStartTime_or_Increase=\"Monday\"\r\n";
+  ScheduleTable table;
+  const DateTime now = At(10, 8, 0);
+  table.RebuildSchedule(dir, {"Daily", "none", "Week"}, now);
+  ASSERT_EQ(table.Entries().size(), 2u);
+  EXPECT_EQ(table.Entries()[0].ProjectName, "Daily");
+  EXPECT_NEAR(table.Entries()[0].NextRun, At(10, 9, 30), kSecond);
+  EXPECT_EQ(table.Entries()[1].ProjectName, "Week");
+  EXPECT_EQ(DecodeDateTime(table.Entries()[1].NextRun).day_of_week, 2);  // Monday
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace zb::schedule
