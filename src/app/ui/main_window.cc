@@ -7,6 +7,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFile>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -187,7 +188,13 @@ void TFormMain::CreateLogPage(QWidget* page) {
   LogGrid_->verticalHeader()->setDefaultSectionSize(20);
   LogGrid_->horizontalHeader()->setHighlightSections(false);
   LogGrid_->horizontalHeader()->setStretchLastSection(true);
-  const int widths[] = {130, 67, 74, 118, 350};
+  // The widths suit the usual sans-serif faces; where the desktop's
+  // substitute for Arial runs wider, a column grows just enough to show its
+  // longest fixed word ("Synchronize", a full date and time) uncut.
+  const QFontMetrics fm(LogGrid_->font());
+  const int widths[] = {std::max(130, fm.horizontalAdvance("0000-00-00 00:00:00") + 10),
+                        std::max(67, fm.horizontalAdvance("Synchronize") + 10),
+                        std::max(74, fm.horizontalAdvance("Interrupt") + 10), 118, 350};
   for (int c = 0; c < 5; ++c) LogGrid_->setColumnWidth(c, widths[c]);
   LogGrid_->setToolTip("Right-click it to open context menu");
 

@@ -25,7 +25,7 @@ QSpinBox* MakeSpin(const char* name, int low, int high, QWidget* parent) {
   auto* spin = new QSpinBox(parent);
   spin->setObjectName(name);
   spin->setRange(low, high);
-  spin->setFixedWidth(60);
+  spin->setFixedWidth(52);
   return spin;
 }
 
@@ -76,7 +76,8 @@ TFormPreferences::TFormPreferences(const AppSettings& memory, Environment env, Q
   cbWidth_->setObjectName("cbWidth");
   SpinEdit1_ = MakeSpin("SpinEdit1", 2, 30, backup);
   auto* width_row = new QHBoxLayout;
-  width_row->addSpacing(20);
+  width_row->setSpacing(4);
+  width_row->addSpacing(18);
   width_row->addWidget(new QLabel("is less than", backup));
   width_row->addWidget(SpinEdit1_);
   width_row->addWidget(new QLabel(", append 0 before number", backup));
