@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/data_folder.h"
+#include "ini/ini_file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int exit_code = -1;
+  std::string out, err;
+};
+
+std::string Slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class CliBackupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* dir = std::getenv("ZB_PROGRAM_DIR");
+    ASSERT_NE(dir, nullptr) << "ZB_PROGRAM_DIR is set by CTest";
+    program_ = fs::path(dir) / "zipbackup-cli";
+    ASSERT_TRUE(fs::exists(program_)) << program_;
+    char tmpl[] = "/tmp/zb_cli_backup_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+    data_ = root_ / "data";
+    src_ = root_ / "src";
+    fs::create_directories(data_);
+    fs::create_directories(src_ / "deep");
+    std::ofstream(src_ / "one.txt") << "one";
+    std::ofstream(src_ / "deep" / "two.txt") << "two";
+    std::ofstream(src_ / "skip.tmp") << "excluded";
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  // project.ini as a user's file would look: CRLF, odd case, quotes, blanks.
+  void WriteProjects(const std::string& extra_docs = "") {
+    std::ofstream(data_ / "project.ini", std::ios::binary)
+        << "[Common]\r\nIs Append 0=1\r\nWidth=3\r\nProject Count=2\r\n"
+           "Count0=Docs\r\nCount1=Dated\r\n"
+           "[docs]\r\nFilename prefix = \"docs\" \r\nSuffix=2\r\nIncrease Value=1\r\nValue=0\r\n"
+           "Save Path="
+        << (root_ / "out").string() << "/\r\nBackup Directory Count=1\r\nBackup0=" << src_.string()
+        << "/*.*\r\nNo Backup Directory Count=1\r\nNoBackup0=*.tmp\r\n"
+           "Whether include Subdirectory=1\r\nWhether password Project=0\r\n"
+           "Whether store comment in Zip=0\r\nStore Number=2\r\n"
+        << extra_docs
+        << "[Dated]\r\nFilename prefix=d_\r\nSuffix=1\r\nSave Path=" << (root_ / "dated").string()
+        << "\r\nBackup Directory Count=2\r\nBackup0=" << src_.string()
+        << "/one.txt\r\nBackup1=" << (root_ / "gone.txt").string()
+        << "\r\nWhether password Project=0\r\n";
+  }
+
+  Result Run(const std::vector<std::string>& args) const {
+    const fs::path out = root_ / ".out", err = root_ / ".err";
+    const pid_t child = fork();
+    if (child == 0) {
+      if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(127);
+      std::vector<char*> argv{const_cast<char*>(program_.c_str())};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(program_.c_str(), argv.data());
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    Result r;
+    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = Slurp(out);
+    r.err = Slurp(err);
+    return r;
+  }
+  Result Backup(const std::string& name) {
+    return Run({"backup", name, "--data-dir", data_.string()});
+  }
+  std::string Out(const std::string& name) const { return (root_ / "out" / name).string(); }
+  zb::ini::IniFile Log() const { return zb::ini::IniFile(data_ / "log.txt"); }
+
+  fs::path program_, root_, data_, src_;
+};
+
+TEST_F(CliBackupTest, RepeatedRunsNameRotateLogAndStoreTheNumber) {
+  WriteProjects();
+  for (int run = 1; run <= 3; ++run) {
+    SCOPED_TRACE(run);
+    const Result r = Backup("docs");  // the name is found without regard to case
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const std::string archive = Out("docs00" + std::to_string(run) + ".zip");
+    EXPECT_TRUE(r.out.starts_with(archive + "\n2 files added, 0 left out")) << r.out;
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(fs::exists(archive));
+    const zb::ini::IniFile project(data_ / "project.ini");
+    EXPECT_EQ(project.ReadInteger("Docs", "Value", -1), run);
+    const zb::ini::IniFile log = Log();
+    EXPECT_EQ(log.ReadInteger("Common", "Log Total", 0), run);
+    const std::string section = "Log" + std::to_string(run);
+    EXPECT_EQ(log.ReadString(section, "Operate", ""), "Backup");
+    EXPECT_EQ(log.ReadString(section, "Status", ""), "Succeeds");
+    EXPECT_EQ(log.ReadString(section, "Project", ""), "Docs");
+    EXPECT_TRUE(log.ReadString(section, "Information", "")
+                    .starts_with("2 files added to " + archive + "  "));
+  }
+  // Keep 2: the first archive is gone, the ring holds the last two.
+  EXPECT_FALSE(fs::exists(Out("docs001.zip")));
+  const zb::ini::IniFile ring(data_ / "StoreNumber.txt");
+  EXPECT_EQ(ring.ReadInteger("Docs", "Max", 0), 2);
+  EXPECT_EQ(ring.ReadInteger("Docs", "Head", 0), 1);
+  EXPECT_EQ(ring.ReadString("Docs", "N1", ""), Out("docs003.zip"));
+  EXPECT_EQ(ring.ReadString("Docs", "N2", ""), Out("docs002.zip"));
+}
+
+TEST_F(CliBackupTest, MissingSourceIsLeftOutWithExitOne) {
+  WriteProjects();
+  const Result r = Backup("Dated");
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  EXPECT_TRUE(std::regex_match(
+      r.out,
+      std::regex(
+          R"(.*/dated/d_\d\d-\d\d_\d\dh\d\dm\d\ds\.zip\n1 files added, 1 left out[^\n]*\n)")))
+      << r.out;
+  EXPECT_NE(r.err.find("gone.txt"), std::string::npos);
+  EXPECT_TRUE(Log().ReadString("Log1", "Information", "").ends_with("; 1 left out"));
+}
+
+TEST_F(CliBackupTest, FailuresExitTwoWithOneLineAndChangeNothing) {
+  WriteProjects();
+  Result r = Backup("nope");
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(r.err, "zipbackup-cli: There is no backup project 'nope'\n");
+
+  // The next archive's name is taken: the run stops, the number stays.
+  fs::create_directories(root_ / "out");
+  std::ofstream(Out("docs001.zip")) << "someone else's file";
+  r = Backup("Docs");
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "zipbackup-cli: '" + Out("docs001.zip") +
+                       "' exists,backup operation has been interrupted! You can setup Overwrite "
+                       "or Skip existed file in Preferences!\n");
+  EXPECT_EQ(Slurp(Out("docs001.zip")), "someone else's file");
+  EXPECT_EQ(zb::ini::IniFile(data_ / "project.ini").ReadInteger("Docs", "Value", -1), 0);
+  EXPECT_EQ(Log().ReadString("Log1", "Status", ""), "Interrupt");
+
+  // A project that fails its checks leaves a "Fails" line.
+  std::ofstream(data_ / "project.ini", std::ios::app) << "[Empty]\r\nFilename prefix=e\r\n";
+  {
+    zb::ini::IniFile f(data_ / "project.ini");
+    f.WriteInteger("Common", "Project Count", 3);
+    f.WriteString("Common", "Count2", "Empty");
+    f.Save();
+  }
+  r = Backup("Empty");
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(r.err, "zipbackup-cli: Please select files to backup\n");
+  EXPECT_EQ(Log().ReadString("Log2", "Status", ""), "Fails");
+}
+
+TEST_F(CliBackupTest, RefusesWhileAnotherProcessHoldsTheDataFolder) {
+  WriteProjects();
+  zb::app::DataFolderLock lock(data_);
+  const Result r = Backup("Docs");
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  EXPECT_FALSE(fs::exists(root_ / "out"));
+  EXPECT_FALSE(fs::exists(data_ / "log.txt"));
+}
+
+}  // namespace
