@@ -471,7 +471,14 @@ TZipWriter::StoreResult TZipWriter::StoreFile(const Item& item) {
                     e.what());
       return StoreResult::kLeftOut;
     }
-    const FileInfo info = FStat(file);
+    FileInfo info;
+    try {
+      info = FStat(file);
+    } catch (const EOSError& e) {
+      total_ -= std::min(total_, expected_in_total);
+      ReportProblem(item.path, FileProblem::kCannotOpen, e.what());
+      return StoreResult::kLeftOut;
+    }
     if (!info.IsRegular()) {
       total_ -= std::min(total_, expected_in_total);
       ReportProblem(item.path, FileProblem::kSpecialFile, "");
@@ -498,10 +505,22 @@ TZipWriter::StoreResult TZipWriter::StoreFile(const Item& item) {
         return StoreResult::kLeftOut;
       }
       bool skip = false;
+      const std::string name_before = h.FullName();
       if (OnStartZip) OnStartZip(item.path, h, skip);
       if (skip) {
         total_ -= std::min(total_, expected_in_total);
         return StoreResult::kSkipped;
+      }
+      if (h.FullName() != name_before) {
+        // The handler renamed the entry: store the new name, still unique.
+        const StoredName stored = EncodeStoredName(h.FullName());
+        h.raw_name = stored.bytes;
+        h.flags = static_cast<uint16_t>((h.flags & ~kFlagUtf8) | (stored.utf8 ? kFlagUtf8 : 0));
+        if (stored_names_.count(h.raw_name) != 0) {
+          total_ -= std::min(total_, expected_in_total);
+          ReportProblem(item.path, FileProblem::kDuplicateName, h.FullName());
+          return StoreResult::kLeftOut;
+        }
       }
       prepared = h;
     } else {
@@ -639,6 +658,11 @@ bool TZipWriter::WriteFileData(File& file, TZipHeaderInfo& h, bool zip64_local,
     ReportFilePercent(read, size_at_open);
     CallPump();
     if (encrypt && read > first_len) break;  // grew since the CRC pass
+  }
+  if (read == 0) {
+    // No block was read: an empty file still reports its progress once.
+    AddProgress(0);
+    ReportFilePercent(0, 0);
   }
   if (deflater) deflater->Finish();
   *read_total = read;

@@ -225,6 +225,11 @@ TEST_F(ZipUpdateTest, ExactNameWinsOverCaseFoldedName) {
 TEST_F(ZipUpdateTest, CaseFoldedMatchUpdatesArchivesFromCaseInsensitiveSystems) {
   WriteFile(zip_, Craft({{.name = "DOCS/READ.ME", .data = "old", .made_by = 20}}, ""));
   Put("docs/read.me", "new", kT);
+  const std::filesystem::path cwd = std::filesystem::current_path();
+  struct Back {
+    std::filesystem::path to;
+    ~Back() { std::filesystem::current_path(to); }
+  } back{cwd};
   ASSERT_EQ(chdir((dir_ / "src").c_str()), 0);
   w_.StorePaths = true;
   EXPECT_EQ(Zip({"docs/read.me"}), 1);

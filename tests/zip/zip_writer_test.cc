@@ -183,6 +183,11 @@ TEST_F(ZipWriterTest, StorePathsDropsTheRootAndDotComponents) {
   ASSERT_EQ(ZipFiles({path}), 1);
   EXPECT_EQ(Archive().entries[0].name, (dir_.path() + "/d/e/a.txt").substr(1));
   // A relative path keeps its folders, without "." or "..".
+  const std::filesystem::path cwd = std::filesystem::current_path();
+  struct Back {
+    std::filesystem::path to;
+    ~Back() { std::filesystem::current_path(to); }
+  } back{cwd};
   ASSERT_EQ(chdir(dir_.path().c_str()), 0);
   std::filesystem::remove(zip_);
   ASSERT_EQ(ZipFiles({"./d/../d/e/a.txt"}), 1);
@@ -261,6 +266,24 @@ TEST_F(ZipWriterTest, SkippedFileIsAbsentAndProgressStillEndsAt100) {
   ASSERT_GE(totals.size(), 2u);
   EXPECT_EQ(totals[totals.size() - 2], 100);
   EXPECT_EQ(files.back(), 100);
+}
+
+TEST_F(ZipWriterTest, HandlerMayRenameAndEmptyFileReportsProgress) {
+  const std::string a = Put("a.txt", "");
+  const std::string b = Put("b.txt", "b");
+  std::vector<int> files;
+  w_.OnFilePercentDone = [&](int p) { files.push_back(p); };
+  // Both files renamed to one name: the second would be a duplicate.
+  w_.OnStartZip = [&](const std::string&, TZipHeaderInfo& h, bool&) {
+    h.SetFileName("\xE6\x97\xA5.txt");
+  };
+  ASSERT_EQ(ZipFiles({a, b}), 1);
+  const RawArchive r = Archive();
+  ASSERT_EQ(r.entries.size(), 1u);
+  EXPECT_EQ(r.entries[0].name, "\xE6\x97\xA5.txt");
+  EXPECT_EQ(r.entries[0].flags & 0x800, 0x800);
+  EXPECT_EQ(problems_[b], FileProblem::kDuplicateName);
+  EXPECT_EQ(files.front(), 0);
 }
 
 TEST_F(ZipWriterTest, SpecialFilesAndLinkLoopsAreLeftOutAndReported) {
