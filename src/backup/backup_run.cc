@@ -382,7 +382,7 @@ BackupRunResult& Run::WriteAndPlace(const std::string& path) {
     }
     temp.clear();
     SyncFolder(ExtractFilePath(path));
-  } catch (const ERunInterrupted& e) {
+  } catch (const ERunInterrupted&) {
     writer->SetZipName(std::string());
     const std::string text = "Backup of project '" + name() + "' interrupted by the user";
     result_.status = RunStatus::kInterrupted;
