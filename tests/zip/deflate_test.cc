@@ -11,6 +11,7 @@
 
 #include "zip/deflate_constants.h"
 #include "zip/deflate_huffman.h"
+#include "zip/inflate.h"
 
 namespace zb::zip {
 namespace {
@@ -117,6 +118,17 @@ Bytes ZlibInflate(const Bytes& in, size_t expected_size) {
   return out;
 }
 
+// Decodes with our Inflate; the whole stream must be consumed.
+Bytes OurInflate(const Bytes& in, size_t expected_size) {
+  Bytes out(expected_size + 1);
+  size_t used = 0;
+  size_t out_size = 0;
+  EXPECT_EQ(InflateBuffer(in, out, &used, &out_size), InflateResult::kDone);
+  EXPECT_EQ(used, in.size());
+  out.resize(out_size);
+  return out;
+}
+
 class DeflateTest : public ::testing::Test {
  protected:
   // Round trip at every level with one-piece and random-piece input.
@@ -127,6 +139,7 @@ class DeflateTest : public ::testing::Test {
         const Bytes packed = Compress(in, level, seed);
         ASSERT_LE(packed.size(), DeflateBound(in.size()));
         ASSERT_TRUE(ZlibInflate(packed, in.size()) == in);
+        ASSERT_TRUE(OurInflate(packed, in.size()) == in);
       }
     }
   }
