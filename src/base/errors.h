@@ -87,6 +87,12 @@ class EFatalUnzipError final : public EZipError {
   EFatalUnzipError() : EZipError("Premature end of file reached") {}
 };
 
+// A file search was given an invalid mask or location.
+class EFileSearchError final : public Error {
+ public:
+  using Error::Error;
+};
+
 // The data folder is locked by another running instance.
 class ELocked final : public Error {
  public:
