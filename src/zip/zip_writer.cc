@@ -170,7 +170,7 @@ void RemoveLeftovers(const std::string& folder) {
 class TZipWriter::Output {
  public:
   Output(std::unique_ptr<WritableFile> file, std::string path)
-      : file_(std::move(file)), path_(std::move(path)) {
+      : file_(std::move(file)), path_(std::move(path)), flushed_(file_->Position()) {
     buf_.reserve(kBlockSize);
   }
 
