@@ -360,6 +360,19 @@ TEST_F(BackupRunTest, ExistingArchiveWithOverwriteOnIsReplacedOnlyByTheCheckedAr
   EXPECT_EQ(Read(out_ / "p1.zip"), good);
 }
 
+TEST_F(BackupRunTest, ArchiveThatAppearsDuringTheRunIsNeverReplaced) {
+  // Another program writes a file of the archive's name while the run works.
+  on_file_ = [this](const std::string&) {
+    if (!fs::exists(out_ / "p1.zip")) Write(out_ / "p1.zip", "arrived meanwhile");
+  };
+  BackupRunResult r = Run();
+  EXPECT_EQ(r.status, RunStatus::kInterrupted);
+  EXPECT_EQ(Read(out_ / "p1.zip"), "arrived meanwhile");
+  EXPECT_EQ(OutFiles(), (std::set<std::string>{"p1.zip"}));
+  EXPECT_EQ(LogLines()[0].status, "Interrupt");
+  EXPECT_EQ(StoredValue(), -1);
+}
+
 TEST_F(BackupRunTest, NumberAtItsLimitSaysWhyTheRunStopped) {
   project_.Value = 1000;
   project_.IncreaseValue = 5;
