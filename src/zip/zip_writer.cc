@@ -792,6 +792,9 @@ int TZipWriter::ZipInner() {
   std::optional<File> source;
   if (update) {
     ReadDirectory();
+    if (MultiMode() != TMultiMode::mmNone) {
+      throw EZipError("Updating an archive that spans disks is not supported yet");
+    }
     if (!comment_pending_) comment = ArchiveComment();
     source.emplace(File::OpenRead(ZipName()));
   }
@@ -927,6 +930,9 @@ int TZipWriter::RemoveEntries() {
 int TZipWriter::RemoveInner() {
   if (ZipName().empty()) return 0;
   ReadDirectory();
+  if (MultiMode() != TMultiMode::mmNone) {
+    throw EZipError("Updating an archive that spans disks is not supported yet");
+  }
   const bool new_comment = comment_pending_;
   const std::string comment = new_comment ? pending_comment_ : ArchiveComment();
   File source = File::OpenRead(ZipName());
