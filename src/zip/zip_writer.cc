@@ -895,7 +895,11 @@ int TZipWriter::ZipInner() {
   FinishOutput(comment);
   comment_pending_ = false;
   if (OnTotalPercentDone) OnTotalPercentDone(100);
-  // The directory now describes the archive just written.
+  // The directory now describes the archive just written. The lists of
+  // this run go first, so a large archive is not held three times over.
+  std::vector<Item>().swap(items);
+  std::vector<NewEntry>().swap(new_dir_);
+  stored_names_.clear();
   ForgetDirectory();
   try {
     ReadDirectory();
@@ -999,6 +1003,8 @@ int TZipWriter::RemoveInner() {
   }
   FinishOutput(comment);
   if (new_comment) comment_pending_ = false;
+  std::vector<NewEntry>().swap(new_dir_);
+  stored_names_.clear();
   ForgetDirectory();
   try {
     ReadDirectory();
