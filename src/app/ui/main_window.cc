@@ -78,7 +78,7 @@ TFormMain::TFormMain(Options options, QWidget* parent)
     ui_ = own_ui_.get();
   }
   if (!open_url_) open_url_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
-  tray_available_ = options.tray_available.value_or(QSystemTrayIcon::isSystemTrayAvailable());
+  tray_override_ = options.tray_available;
   FormCreate();
 }
 
@@ -264,9 +264,9 @@ void TFormMain::CreateMenus() {
 
   PopupMenu2_ = new QMenu(this);
   PopupMenu2_->setObjectName("PopupMenu2");
-  QAction* open = PopupMenu2_->addAction("Open main window");
+  QAction* open = PopupMenu2_->addAction(QIcon(":/icons/fornormal.svg"), "Open main window");
   open->setObjectName("OpenMainWindow1");
-  menuEnDis_ = PopupMenu2_->addAction("Enabled Scheduling");
+  menuEnDis_ = PopupMenu2_->addAction(QIcon(":/icons/schedule.svg"), "Enabled Scheduling");
   menuEnDis_->setObjectName("menuEnDis");
   PopupMenu2_->addSeparator();
   menuSync_ = PopupMenu2_->addMenu("Synchronize Project");
@@ -274,9 +274,9 @@ void TFormMain::CreateMenus() {
   menuBackup_ = PopupMenu2_->addMenu("Backup Project");
   menuBackup_->setObjectName("menuBackup");
   PopupMenu2_->addSeparator();
-  QAction* tray_help = PopupMenu2_->addAction("Help...              F1");
+  QAction* tray_help = PopupMenu2_->addAction(QIcon(":/icons/help.svg"), "Help...              F1");
   tray_help->setObjectName("Help3");
-  QAction* exit = PopupMenu2_->addAction("E&xit");
+  QAction* exit = PopupMenu2_->addAction(QIcon(":/icons/exit.svg"), "E&xit");
   exit->setObjectName("Exit1");
   connect(open, &QAction::triggered, this, &TFormMain::OpenMainWindow1Click);
   connect(menuEnDis_, &QAction::triggered, this, &TFormMain::menuEnDisClick);
@@ -346,7 +346,9 @@ void TFormMain::FormCreate() {
   LoadLog();
   if (start_minimized_pending_) setWindowState(windowState() | Qt::WindowMinimized);
   PanelProgress_->setVisible(false);
-  if (tray_available_) TrayIcon1_->show();
+  // Shown even before a notification area exists: the icon then appears as
+  // soon as the desktop's panel does.
+  if (tray_override_.value_or(true)) TrayIcon1_->show();
 }
 
 // ---------------------------------------------------------------------------
@@ -577,6 +579,10 @@ void TFormMain::OpenMainWindow1Click() {
   activateWindow();
 }
 
+bool TFormMain::TrayAvailable() const {
+  return tray_override_.value_or(QSystemTrayIcon::isSystemTrayAvailable());
+}
+
 void TFormMain::TrayIcon1Click() { OpenMainWindow1Click(); }
 
 void TFormMain::ApplicationEvents1Minimize() {
@@ -590,7 +596,7 @@ void TFormMain::ApplicationEvents1Minimize() {
   if (!isVisible()) return;
   // Without a notification area a hidden window could never come back, so
   // it then stays minimized on the taskbar.
-  if (tray_available_) QTimer::singleShot(0, this, [this] { hide(); });
+  if (TrayAvailable()) QTimer::singleShot(0, this, [this] { hide(); });
 }
 
 void TFormMain::changeEvent(QEvent* event) {

@@ -93,9 +93,17 @@ class TFormMain final : public QMainWindow {
   [[nodiscard]] const std::filesystem::path& DataDir() const { return data_dir_; }
   [[nodiscard]] TMainPageHooks& Hooks() { return hooks_; }
   [[nodiscard]] QStringList ProjectNames() const;
+  // For the pages: the controls of the shell they work with.
+  [[nodiscard]] QComboBox* ProjectBox() const { return comboProject_; }
+  [[nodiscard]] QTabWidget* Pages() const { return PageControl1_; }
+  [[nodiscard]] QTimer* ScheduleTimer() const { return Timer1_; }
+  [[nodiscard]] QMenu* SyncProjectMenu() const { return menuSync_; }
+  [[nodiscard]] QToolButton* SchedulingButton() const { return spEnable_; }
 
   [[nodiscard]] bool StartMinimizedPending() const { return start_minimized_pending_; }
-  [[nodiscard]] bool TrayAvailable() const { return tray_available_; }
+  // Whether a notification area exists now (it may appear after a start at
+  // logon, before the desktop's panel).
+  [[nodiscard]] bool TrayAvailable() const;
 
   // --- Handlers ---
   void LoadAppSettings();
@@ -145,7 +153,7 @@ class TFormMain final : public QMainWindow {
   std::unique_ptr<UserInteraction> own_ui_;
   UserInteraction* ui_ = nullptr;
   std::function<bool(const QUrl&)> open_url_;
-  bool tray_available_ = false;
+  std::optional<bool> tray_override_;
 
   AppSettings settings_;
   ActivityLog log_;
