@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "zip/inflate.h"
+
 namespace zb::zip {
 namespace {
 
@@ -184,6 +186,11 @@ TEST_F(ZipCryptoTest, DecryptsDeflatedEntryFromInfoZip) {
   const auto plain = DecryptEntry(*e, "secret");
   ASSERT_TRUE(plain);
   EXPECT_EQ(ZlibInflateRaw(*plain), text);
+  // And with the program's own decoder, as the reader will do it.
+  Bytes out(text.size());
+  size_t in_used = 0, out_size = 0;
+  EXPECT_EQ(InflateBuffer(*plain, out, &in_used, &out_size), InflateResult::kDone);
+  EXPECT_EQ(ToString(std::span(out).first(out_size)), text);
 }
 
 TEST_F(ZipCryptoTest, DataDescriptorEntryIsCheckedAgainstTimeHighByte) {
