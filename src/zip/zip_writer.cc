@@ -10,6 +10,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 
 #include "base/date_time.h"
@@ -341,7 +342,15 @@ void TZipWriter::PrepareName(const std::string& path, bool is_folder, TZipHeader
 // --- Output file life cycle ------------------------------------------------------
 
 void TZipWriter::OpenOutput() {
-  const std::string& zip_name = ZipName();
+  target_ = ZipName();
+  // A link to an archive updates the archive, not the link: the temporary
+  // file goes beside the real file and is renamed over it.
+  if (LStat(target_).IsSymlink()) {
+    std::error_code ec;
+    const std::filesystem::path real = std::filesystem::canonical(target_, ec);
+    if (!ec) target_ = real.string();
+  }
+  const std::string& zip_name = target_;
   const std::string folder = ParentFolder(zip_name);
   RemoveLeftovers(folder);
   const std::string prefix = "." + BaseName(zip_name) + std::string(kTempMarker);
@@ -411,9 +420,9 @@ void TZipWriter::FinishOutput(const std::string& comment) {
   out_->Finish();
 
   // fsync(file) happened in Finish; now the name, then the folder entry.
-  RenameFile(out_->Path(), ZipName());
+  RenameFile(out_->Path(), target_);
   out_.reset();
-  SyncFolder(ParentFolder(ZipName()));
+  SyncFolder(ParentFolder(target_));
 }
 
 // --- Storing one item --------------------------------------------------------------

@@ -143,6 +143,7 @@ class TZipWriter : public TZipReader {
   ZipCrypto* sink_keys_ = nullptr;  // encrypts the deflater's output
 
   // State of the operation in progress.
+  std::string target_;  // the file renamed over: ZipName, or the file it links to
   std::unique_ptr<Output> out_;
   std::vector<NewEntry> new_dir_;
   std::unordered_set<std::string> stored_names_;

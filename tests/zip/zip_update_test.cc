@@ -282,6 +282,16 @@ TEST_F(ZipUpdateTest, ForeignExtrasCommentsAndDataDescriptorsSurvive) {
   }
 }
 
+TEST_F(ZipUpdateTest, ArchiveReachedThroughALinkIsUpdatedWhereItLives) {
+  MakeAbc();
+  const std::string link = dir_ / "link.zip";
+  std::filesystem::create_symlink(zip_, link);
+  w_.SetZipName(link);
+  EXPECT_EQ(Zip({Put("d.txt", "d")}), 1);
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(Names(Archive()), (std::vector<std::string>{"a.txt", "b.txt", "c.txt", "d.txt"}));
+}
+
 // --- Removing ------------------------------------------------------------------------
 
 TEST_F(ZipUpdateTest, RemoveByPatternInAnyFolderAndByPlainName) {
