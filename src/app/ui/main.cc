@@ -1,12 +1,17 @@
 // Entry point of the desktop program.
 
 #include <QApplication>
+#include <QMessageBox>
+#include <QThread>
 #include <cstdio>
+#include <optional>
 
+#include "app/data_folder.h"
 #include "app/ui/main_window.h"
 #include "app/ui/msg_form.h"
 #include "app/ui/signal_watcher.h"
 #include "app/ui/single_instance.h"
+#include "app/user_interaction.h"
 #include "base/errors.h"
 #include "platform/program_dir.h"
 
@@ -42,6 +47,26 @@ int main(int argc, char** argv) {
   } catch (const zb::Error& e) {
     std::fprintf(stderr, "zipbackup: %s\n", e.what());
     return 2;
+  }
+
+  // Held for the whole run so that the companion command-line tool never
+  // writes the data files under the window's feet. A tool run that holds
+  // it right now is given a few seconds to finish.
+  std::optional<zb::app::DataFolderLock> data_lock;
+  for (int attempt = 0; !data_lock; ++attempt) {
+    try {
+      data_lock.emplace(data_dir);
+    } catch (const zb::ELocked& e) {
+      if (attempt < 25) {
+        QThread::msleep(200);
+        continue;
+      }
+      QMessageBox::critical(nullptr, zb::app::kAppTitle, zb::WithFullStop(e.what()).c_str());
+      return 1;
+    } catch (const zb::Error& e) {
+      QMessageBox::critical(nullptr, zb::app::kAppTitle, zb::WithFullStop(e.what()).c_str());
+      return 2;
+    }
   }
 
   zb::app::TFormMain::Options options;

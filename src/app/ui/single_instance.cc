@@ -73,7 +73,18 @@ QString SingleInstance::SocketPath() const {
 
 bool SingleInstance::Claim() {
   lock_ = std::make_unique<FileLock>(data_dir_ / kLockName);
-  if (!lock_->TryAcquire()) {
+  bool acquired;
+  try {
+    acquired = lock_->TryAcquire();
+  } catch (const Error&) {
+    // A program folder the user may not write to (a system-wide install)
+    // still runs; the lock then lives beside the socket, keyed the same way.
+    std::filesystem::path socket = SocketPath().toStdString();
+    socket += ".lock";
+    lock_ = std::make_unique<FileLock>(socket);
+    acquired = lock_->TryAcquire();
+  }
+  if (!acquired) {
     lock_.reset();
     return false;
   }

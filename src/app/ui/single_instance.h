@@ -25,7 +25,8 @@ class SingleInstance final : public QObject {
   ~SingleInstance() override;
 
   // True when this process is the first; it then listens for hand-overs.
-  // Throws zb::EOSError when the lock file cannot be opened.
+  // In a data folder without write access the lock file goes to the private
+  // folder instead. Throws zb::EOSError when neither can be opened.
   [[nodiscard]] bool Claim();
   // Asks the running instance to show its window, retrying while it is still
   // starting, for up to `timeout_ms`. True when it acknowledged.
