@@ -149,7 +149,6 @@ class TZipWriter : public TZipReader {
   std::unordered_set<std::string> stored_names_;
   uint64_t total_ = 0;
   uint64_t done_ = 0;
-  int last_total_percent_ = -1;
 };
 
 }  // namespace zb::zip
