@@ -21,13 +21,16 @@
 // 5 + 15 + 13 = 48 bits), so one refill per symbol suffices. The fast loop
 // runs only while at least kFastInput bytes of input and kFastOutput bytes of
 // output room remain: then the 8-byte reads cannot pass the end of the input,
-// and a match can be copied in 8-byte words that may write up to 7 bytes past
-// its end. Near either end the careful loop takes over: it pulls input a
-// byte at a time, only when the next field needs more bits than are held,
-// and copies byte by byte with an exact bound. Because it never pulls a byte
-// it does not need, the count of input consumed is exact when the final
-// block ends, so the caller can find data that follows the stream; the fast
-// loop hands its over-read whole bytes back before the careful loop resumes.
+// and a match can be copied in 8- or 16-byte words that may write up to 15
+// bytes past its end. The loop is bound less by instruction count than by the
+// chain of dependent steps from one symbol to the next (table load, then the
+// shift by the code's length, then the next table load) and by mispredicted
+// literal/match branches, so it looks up the next symbol before it refills
+// the buffer and before it copies a match. Near either end the careful loop takes over: it pulls
+// input a byte at a time, only when the next field needs more bits than are held, and copies byte
+// by byte with an exact bound. Because it never pulls a byte it does not need, the count of input
+// consumed is exact when the final block ends, so the caller can find data that follows the stream;
+// the fast loop hands its over-read whole bytes back before the careful loop resumes.
 //
 // The careful loop also makes streaming possible: it decodes a whole unit (a
 // literal, a length/distance pair, a block header field, one code length)
@@ -39,8 +42,8 @@
 // The streaming Inflater decodes into its own buffer: the 32 KiB window that
 // matches may refer to, followed by an output area. When the area fills, the
 // new bytes go to the sink and the last 32 KiB slide to the front. A bigger
-// area means fewer slides (a 32 KiB move each) and fewer sink calls; at
-// 128 KiB the slides cost about 1% of decoding time. InflateBuffer decodes
+// area means fewer slides and sink calls but more memory; at 128 KiB a slide
+// moves 32 KiB per 128 KiB of output, cheap beside decoding it. InflateBuffer decodes
 // straight into the caller's buffer, which is then both window and output.
 //
 // Safety: every table entry that no code reaches is marked invalid, every
@@ -76,34 +79,27 @@ namespace df = deflate;
 // ---- Table entries -------------------------------------------------------
 //
 //   bits 0-4    bits to drop once the entry is used: the code and the extra
-//               bits after it (a subtable pointer: the primary table bits; a
-//               literal pair: both codes)
-//   bit 6       with kLiteral: a pair of literals
+//               bits after it (a subtable pointer: the primary table bits)
 //   bit 7       with kInvalid: a distance symbol 30/31 rather than no code
-//   bits 8-11   the code's own length (a pointer: the subtable's index bits;
-//               a pair: the first code's length)
+//   bits 8-11   the code's own length (a pointer: the subtable's index bits)
 //   bits 12-15  kind
-//   bits 16-31  literal byte (a pair: the first in bits 16-23, the second
-//               in 24-31), length or distance base, precode symbol, or the
+//   bits 16-31  literal byte, length or distance base, precode symbol, or the
 //               subtable's offset
 //
 // Keeping code plus extra bits in one field lets the fast loop drop a whole
 // length or distance with one shift, which sits on the chain of dependent
 // operations from one symbol to the next.
 //
-// Literal pairs: where a primary index holds a literal code followed by
-// another literal code that fits in the rest of the index, the entry yields
-// both. Deflate streams of ordinary data rarely have literal codes short
-// enough for this; data with few distinct byte values do, and there the
-// literal loop's chain of lookups gets up to half as long. Finding the pairs
-// is one pass over the primary table per block.
+// Entries that resolve two literals at once were tried: Deflate streams of
+// ordinary data rarely have literal codes short enough to pair within the
+// primary bits, and the extra work per literal made text and binaries about
+// 5% slower.
 
 constexpr uint32_t kDropMask = 0x1F;
 constexpr uint32_t kLiteral = 1u << 12;
 constexpr uint32_t kEndBlock = 1u << 13;
 constexpr uint32_t kSubtable = 1u << 14;
 constexpr uint32_t kInvalid = 1u << 15;
-constexpr uint32_t kPair = 1u << 6;
 constexpr uint32_t kBadDistSymbol = kInvalid | (1u << 7);
 
 constexpr uint32_t Entry(uint32_t value, uint32_t kind, uint32_t extra, uint32_t code_len) {
@@ -231,21 +227,6 @@ bool BuildTable(const uint8_t* lens, int n, CodeKind kind, int primary_bits, uin
       for (size_t i = code >> primary_bits; i < sub_size; i += size_t{1} << rest) sub[i] = e;
     }
   }
-  if (kind == CodeKind::kLitLen) {
-    // Descending, so table[i >> l1] (never above i) still holds a single
-    // symbol when it is read.
-    for (size_t i = primary_size; i-- > 0;) {
-      const uint32_t first = table[i];
-      if ((first & (kLiteral | kPair)) != kLiteral) continue;
-      const uint32_t l1 = CodeLen(first);
-      const uint32_t second = table[i >> l1];
-      if ((second & (kLiteral | kPair)) != kLiteral) continue;
-      const uint32_t l2 = CodeLen(second);
-      if (l1 + l2 > static_cast<uint32_t>(primary_bits)) continue;
-      table[i] =
-          ((Value(first) | (Value(second) << 8)) << 16) | kLiteral | kPair | (l1 << 8) | (l1 + l2);
-    }
-  }
   return true;
 }
 
@@ -370,7 +351,6 @@ struct DecoderCore {
       *need = skip + static_cast<uint32_t>(primary_bits) + CodeLen(sub);
       return sub | kSubtable;  // the flag tells the caller to add primary_bits
     }
-    // Of a literal pair the careful loop takes only the first.
     *need = skip + CodeLen(e);
     return e;
   }
@@ -446,18 +426,16 @@ inline Status DecoderCore::FastLoop(const uint8_t*& in_ref, const uint8_t* in_en
   in += (63 - bc) >> 3;
   bc |= 56;
   uint32_t e = lt[bb & lit_mask];
-  while (in_end - in >= kFastInput && out_end - out >= kFastOutput) {
+  const uint8_t* const in_fast_end = in_end - kFastInput;
+  const uint8_t* const out_fast_end = out_end - kFastOutput;
+  while (in <= in_fast_end && out <= out_fast_end) {
     if (e & kSubtable) {
       bb >>= kLitBits;
       bc -= kLitBits;
       e = lt[Value(e) + LowBits(bb, SubBits(e))];
     }
-    if (e & kLiteral) {
-      // Both bytes of a pair are stored; a single literal's second byte is
-      // scratch within the output margin, overwritten next.
-      out[0] = static_cast<uint8_t>(Value(e));
-      out[1] = static_cast<uint8_t>(Value(e) >> 8);
-      out += 1 + ((e & kPair) >> 6);
+    if (e & kLiteral) [[likely]] {
+      *out++ = static_cast<uint8_t>(Value(e));
       bb >>= DropBits(e);
       bc -= DropBits(e);
       // At least 41 bits are left, so the next lookup need not wait for the
@@ -707,7 +685,7 @@ Status DecoderCore::Run(const uint8_t*& in, const uint8_t* in_end, bool last, ui
         if (e & kLiteral) {
           if (out == out_end) return NoRoom(hard_end);
           *out++ = static_cast<uint8_t>(Value(e));
-          Drop(used);  // of a pair, only the first literal
+          Drop(used);
           break;
         }
         if (e & kEndBlock) {
