@@ -56,7 +56,7 @@ class ProgramTest : public QObject {
   // The first instance is ready once it listens on its socket.
   bool WaitListening() {
     QDir sockets(SocketDir());
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < 300; ++i) {
       if (!sockets.entryList({"instance-*"}, QDir::System).isEmpty()) return true;
       QTest::qWait(50);
     }

@@ -77,7 +77,7 @@ class SingleInstanceTest : public QObject {
     chmod(Private().toLocal8Bit().constData(), 0777);
     QTemporaryDir data;
     SingleInstance client(data.path().toStdString());
-    QVERIFY(!client.ActivatePrevious(300));
+    QVERIFY(!client.ActivatePreviousInstance(300));
   }
 };
 

@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
   try {
     if (!instance.Claim()) {
       // Another copy runs on this data folder: bring it forward and leave.
-      if (!instance.ActivatePrevious())
+      if (!instance.ActivatePreviousInstance())
         std::fprintf(stderr, "zipbackup: already running; its window could not be raised\n");
       return 0;
     }

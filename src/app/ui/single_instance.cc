@@ -126,7 +126,7 @@ void SingleInstance::OnNewConnection() {
   }
 }
 
-bool SingleInstance::ActivatePrevious(int timeout_ms) {
+bool SingleInstance::ActivatePreviousInstance(int timeout_ms) {
   QString path;
   try {
     path = SocketPath();

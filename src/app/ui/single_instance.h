@@ -30,7 +30,7 @@ class SingleInstance final : public QObject {
   [[nodiscard]] bool Claim();
   // Asks the running instance to show its window, retrying while it is still
   // starting, for up to `timeout_ms`. True when it acknowledged.
-  [[nodiscard]] bool ActivatePrevious(int timeout_ms = 5000);
+  [[nodiscard]] bool ActivatePreviousInstance(int timeout_ms = 5000);
 
   // The private folder for the socket: $XDG_RUNTIME_DIR when it is ours and
   // private, else the temporary folder, plus a per-user subfolder created
