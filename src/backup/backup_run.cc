@@ -76,9 +76,8 @@ void RemoveRunLeftovers(const std::string& folder) {
 // a fresh archive rather than updating one.
 std::string TempArchivePath(const std::string& final_path) {
   const std::string folder = ExtractFilePath(final_path);
-  const std::string base = "." + ExtractFileName(final_path) + kRunTempMarker;
   for (;;) {
-    std::string candidate = folder + base + RandomSuffix();
+    std::string candidate = folder + kRunTempMarker + RandomSuffix();
     if (!LStat(candidate).Exists()) return candidate;
   }
 }
@@ -458,11 +457,11 @@ BackupRunResult& Run::Complete(const std::string& path, int number) {
 }  // namespace
 
 bool IsRunTempName(std::string_view file_name) {
-  const size_t marker = std::string_view(kRunTempMarker).size();
-  if (file_name.size() < 2 + marker + kTempRandomLength || file_name[0] != '.') return false;
-  const size_t random_at = file_name.size() - kTempRandomLength;
-  if (file_name.substr(random_at - marker, marker) != kRunTempMarker) return false;
-  for (char c : file_name.substr(random_at)) {
+  const std::string_view marker = kRunTempMarker;
+  if (file_name.size() != marker.size() + kTempRandomLength || !file_name.starts_with(marker)) {
+    return false;
+  }
+  for (char c : file_name.substr(marker.size())) {
     if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z'))) return false;
   }
   return true;

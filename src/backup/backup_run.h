@@ -32,8 +32,10 @@ class TZipWriter;
 namespace zb::backup {
 
 // The archive is written under a name of this form in its destination
-// folder, checked, and only then renamed to its own name:
-// "." + archive file name + kRunTempMarker + 8 random characters.
+// folder, checked, and only then renamed to its own name: kRunTempMarker +
+// 8 random characters. The name is short and fixed in length, so the
+// writer's own temporary name beside it stays within the file system's
+// limit whatever the archive is called.
 inline constexpr char kRunTempMarker[] = ".zbrun-";
 [[nodiscard]] bool IsRunTempName(std::string_view file_name);
 

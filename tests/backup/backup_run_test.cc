@@ -373,6 +373,13 @@ TEST_F(BackupRunTest, ArchiveThatAppearsDuringTheRunIsNeverReplaced) {
   EXPECT_EQ(StoredValue(), -1);
 }
 
+TEST_F(BackupRunTest, LongArchiveNameDoesNotOverflowTheTemporaryName) {
+  project_.FilenamePrefix = std::string(240, 'n');
+  BackupRunResult r = Run();
+  ASSERT_EQ(r.status, RunStatus::kSucceeded) << r.message;
+  EXPECT_EQ(OutFiles(), (std::set<std::string>{project_.FilenamePrefix + "1.zip"}));
+}
+
 TEST_F(BackupRunTest, NumberAtItsLimitSaysWhyTheRunStopped) {
   project_.Value = 1000;
   project_.IncreaseValue = 5;
@@ -453,10 +460,12 @@ TEST_F(BackupRunTest, UserInterruptStopsTheRunAndDeletesNothing) {
 }
 
 TEST_F(BackupRunTest, LeftoverOfAKilledRunIsRemovedByTheNextRun) {
-  Write(out_ / ".p1.zip.zbrun-abc12345", "half an archive");
+  Write(out_ / ".zbrun-abc12345", "half an archive");
   Write(out_ / "keep.zbrun-abc12345", "not ours");
+  Write(out_ / ".zbrun-ABC12345", "not ours either");
   ASSERT_EQ(Run().status, RunStatus::kSucceeded);
-  EXPECT_EQ(OutFiles(), (std::set<std::string>{"p1.zip", "keep.zbrun-abc12345"}));
+  EXPECT_EQ(OutFiles(),
+            (std::set<std::string>{"p1.zip", "keep.zbrun-abc12345", ".zbrun-ABC12345"}));
 }
 
 // ---- Questions, checks and scheduled runs -----------------------------------------
