@@ -404,6 +404,20 @@ TEST_F(BackupRunTest, DestinationThatCannotBeCreatedInterrupts) {
   EXPECT_EQ(LogLines()[0], (app::LogEntry{"when", "Backup", "Interrupt", "P", text}));
 }
 
+TEST_F(BackupRunTest, DestinationThatCannotBeWrittenFailsAndKeepsTheRing) {
+  ASSERT_EQ(Run().status, RunStatus::kSucceeded);
+  // /proc refuses new files even to root.
+  project_.SavePath = "/proc/";
+  BackupRunResult r = Run();
+  EXPECT_EQ(r.status, RunStatus::kFailed);
+  EXPECT_FALSE(r.message.empty());
+  EXPECT_EQ(ui_.shown.back().what, "error");
+  EXPECT_EQ(LogLines()[0].status, "Fails");
+  EXPECT_EQ(RingArchives(data_, "P"), std::vector<std::string>{Out("p1.zip")});
+  EXPECT_EQ(StoredValue(), 1);
+  EXPECT_FALSE(fs::exists("/proc/p2.zip"));
+}
+
 TEST_F(BackupRunTest, EmptyFolderStopsWithAnErrorLoggedOnlyForScheduledRuns) {
   project_.SavePath = "";
   EXPECT_EQ(Run().status, RunStatus::kFailed);
