@@ -1,0 +1,116 @@
+// zipbackup-cli restore: the Restore page's run without questions.
+
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/user_interaction.h"
+#include "base/errors.h"
+#include "cli/verb.h"
+#include "restore/restore_run.h"
+
+namespace zb::cli {
+namespace {
+
+// Nobody is there to answer: every question is No (a spanned archive's
+// disk request is therefore cancelled), errors go to stderr and the
+// self-closing report is left to the exit code.
+class HeadlessInteraction final : public UserInteraction {
+ public:
+  bool AskYesNo(std::string_view, MessageKind) override { return false; }
+  void ShowError(std::string_view text) override { errors.emplace_back(text); }
+  void ShowWarning(std::string_view text) override { errors.emplace_back(text); }
+  void ShowInformation(std::string_view) override {}
+  void ShowTimedMessage(std::string_view, MessageKind, int) override {}
+  void ShowCommandError(std::string_view text) override { errors.emplace_back(text); }
+  std::vector<std::string> errors;
+};
+
+int ParseOverwriteMode(const std::string& v) {
+  if (v == "always") return restore::kOverwriteAlways;
+  if (v == "never") return restore::kOverwriteNever;
+  if (v == "newer") return restore::kOverwriteNewer;
+  if (v == "older") return restore::kOverwriteOlder;
+  throw EInvalidInput("--overwrite takes always, never, newer or older, not '" + v + "'");
+}
+
+int Restore(Context& ctx) {
+  ArgReader args(ctx.args);
+  restore::RestoreRequest req;
+  req.confirm = false;
+  req.options.overwrite_mode = restore::kOverwriteNever;
+  req.options.use_original_folder = true;
+  bool have_to = false;
+  std::string archive;
+  while (!args.Done()) {
+    std::string a = args.Next();
+    if (a == "--to") {
+      req.options.extract_to = args.Value(a);
+      have_to = true;
+    } else if (a == "--overwrite") {
+      req.options.overwrite_mode = ParseOverwriteMode(args.Value(a));
+    } else if (a == "--password") {
+      req.options.password = args.Value(a);
+    } else if (a == "--flat") {
+      req.options.use_original_folder = false;
+    } else if (a.size() > 2 && a.rfind("--", 0) == 0) {
+      throw EInvalidInput("unknown option " + a + " for restore");
+    } else if (archive.empty()) {
+      archive = a;
+    } else {
+      req.patterns.push_back(a);
+    }
+  }
+  if (archive.empty()) throw EInvalidInput("restore needs an ARCHIVE");
+  if (!have_to) {
+    // The stored folders are relative to the root, as "Use Original Folder
+    // Name" restores them: "home/me/docs/" goes back to "/home/me/docs/".
+    if (!req.options.use_original_folder) throw EInvalidInput("--flat needs --to DIR");
+    req.options.extract_to = "/";
+  } else if (req.options.extract_to.empty()) {
+    throw EInvalidInput("--to needs a folder");
+  }
+  std::filesystem::path full = std::filesystem::absolute(archive);
+  req.zip_folder = full.parent_path().string();
+  req.archive_name = full.filename().string();
+  req.whole_archive = req.patterns.empty();
+  // A typed password keeps its blanks (the run tries the trimmed text too).
+
+  HeadlessInteraction ui;
+  restore::RestoreHooks hooks;
+  hooks.ui = &ui;
+  if (ctx.stderr_is_terminal) {
+    hooks.on_total_percent = [last = -1](int p) mutable {
+      if (p == last) return;
+      last = p;
+      std::cerr << "\r" << p << "%" << std::flush;
+      if (p >= 100) std::cerr << "\r    \r" << std::flush;
+    };
+  }
+  hooks.on_problem = [](const zip::EntryProblem& p) {
+    if (p.kind == zip::EntryProblemKind::kExists || p.kind == zip::EntryProblemKind::kReadOnly) {
+      std::cerr << "kept existing " << p.path.string() << "\n";
+    } else {
+      std::cerr << "failed " << p.entry_name << ": " << p.reason << "\n";
+    }
+  };
+  restore::RestoreResult r = restore::RunRestore(req, hooks);
+  if (r.status == restore::RestoreStatus::kUnreadable) {
+    throw Error(full.string() + ": " + (ui.errors.empty() ? r.error : ui.errors.front()));
+  }
+  if (r.bad_password) throw Error(full.string() + ": The password is incorrect");
+  if (!r.error.empty()) throw Error(full.string() + ": " + r.error);
+  std::cout << r.restored << " restored, " << r.failed << " failed, " << r.kept << " kept\n";
+  return r.status == restore::RestoreStatus::kSucceeded ? kExitOk : kExitSomeFailed;
+}
+
+ZB_CLI_VERB(Verb{"restore",
+                 "restore ARCHIVE [--to DIR] [--overwrite always|never|newer|older] "
+                 "[--password P] [--flat] [PATTERN...]",
+                 "restore all entries (or those matching a PATTERN) into their stored folders, "
+                 "or into DIR",
+                 Restore});
+
+}  // namespace
+}  // namespace zb::cli

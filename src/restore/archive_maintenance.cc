@@ -1,0 +1,222 @@
+#include "restore/archive_maintenance.h"
+
+#include <cerrno>
+#include <vector>
+
+#include "app/activity_log.h"
+#include "app/user_interaction.h"
+#include "base/errors.h"
+#include "base/path.h"
+#include "base/text.h"
+#include "platform/file_system.h"
+#include "zip/zip_writer.h"
+
+namespace zb::restore {
+namespace {
+
+constexpr int kReportSeconds = 6;
+constexpr size_t kCopyBlock = 1 << 20;
+
+// Copies the bytes of `source` into a new temporary file in `folder`,
+// flushes it and renames it over `target`. Any failure removes the
+// temporary file and leaves `target` untouched.
+void CopyViaTemp(const std::string& source, const std::string& folder, const std::string& target) {
+  File in = File::OpenRead(source);
+  File out = CreateTempFile(folder, "." + ExtractFileName(target) + ".", ".part");
+  std::filesystem::path temp = out.Path();
+  try {
+    std::vector<std::byte> buf(kCopyBlock);
+    for (;;) {
+      size_t n = in.Read(buf);
+      if (n == 0) break;
+      out.Write(std::span<const std::byte>(buf.data(), n));
+    }
+    FileInfo info = FStat(in);
+    out.Fsync();
+    out.Close();
+    SetFileTimes(temp, info.mtime);
+    RenameFile(temp, target);
+  } catch (...) {
+    RemoveFileNoThrow(temp);
+    throw;
+  }
+}
+
+void AddLog(MaintenanceHooks& hooks, std::string_view operation, std::string_view project,
+            const std::string& information) {
+  if (!hooks.log) return;
+  try {
+    hooks.log->Add(operation, "Succeeds", Trim(project), information);
+  } catch (const std::exception& e) {
+    hooks.ui->ShowError(e.what());
+  }
+}
+
+CopyOutcome CopyWithReport(std::string_view operation, const std::string& source,
+                           const std::string& dest_folder, std::string_view project,
+                           MaintenanceHooks& hooks) {
+  std::string error;
+  CopyOutcome outcome = CopyArchiveFile(source, dest_folder, *hooks.ui, &error);
+  if (outcome != CopyOutcome::kCopied) return outcome;
+  std::string folder = ExcludeTrailingSeparator(dest_folder);
+  std::string op(operation);
+  hooks.ui->ShowTimedMessage(op + " '" + source + "' to '" + folder + "' Successful!",
+                             MessageKind::kInformation, kReportSeconds);
+  AddLog(hooks, operation, project, op + " '" + source + "' to '" + folder + "'");
+  return outcome;
+}
+
+}  // namespace
+
+CopyOutcome CopyArchiveFile(const std::string& source, const std::string& dest_folder,
+                            UserInteraction& ui, std::string* error) {
+  std::string folder(Trim(dest_folder));
+  std::string target = IncludeTrailingSeparator(folder) + ExtractFileName(source);
+  try {
+    FileInfo src = Stat(source);
+    FileInfo dst = Stat(target);
+    if (!src.IsRegular()) throw EOSError("Unable to open", source, src.Exists() ? EISDIR : ENOENT);
+    if (dst.Exists()) {
+      if (!ui.AskYesNo("File already exists! Do you want to overwrite?", MessageKind::kWarning)) {
+        return CopyOutcome::kDeclined;
+      }
+      if (SameFile(src, dst)) return CopyOutcome::kCopied;  // already the same file
+      if (!dst.IsRegular()) throw EOSError("Unable to replace", target, EISDIR);
+    }
+    CopyViaTemp(source, folder, target);
+    return CopyOutcome::kCopied;
+  } catch (const std::exception& e) {
+    if (error) *error = e.what();
+    ui.ShowError(e.what());
+    return CopyOutcome::kFailed;
+  }
+}
+
+CopyOutcome ImportArchive(const std::string& source, std::string_view zip_folder,
+                          std::string_view project, MaintenanceHooks& hooks) {
+  return CopyWithReport("Import", source, std::string(Trim(zip_folder)), project, hooks);
+}
+
+CopyOutcome ExportArchive(std::string_view zip_folder, std::string_view name,
+                          const std::string& dest_folder, std::string_view project,
+                          MaintenanceHooks& hooks) {
+  if (Trim(name).empty()) return CopyOutcome::kDeclined;
+  return CopyWithReport("Export", ArchivePath(zip_folder, Trim(name)), dest_folder, project, hooks);
+}
+
+std::string DeleteQuestion(size_t count) {
+  return "Do you want to delete the " + IntToStr(static_cast<int64_t>(count)) + " files ";
+}
+
+int DeleteArchives(std::string_view zip_folder, const std::vector<std::string>& names,
+                   UserInteraction& ui) {
+  size_t n = names.empty() ? 1 : names.size();
+  if (!ui.AskYesNo(DeleteQuestion(n), MessageKind::kWarning)) return 0;
+  int deleted = 0;
+  for (const auto& raw : names) {
+    std::string name(Trim(raw));
+    // Only a plain file name of the zip folder: a blank row must never turn
+    // into the folder itself, nor a crafted name into a path elsewhere.
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+      continue;
+    }
+    std::string path = ArchivePath(zip_folder, name);
+    try {
+      if (LStat(path).IsRegular() && RemoveFile(path)) ++deleted;
+    } catch (const std::exception&) {
+      // Left as it is; the refreshed list shows it again.
+    }
+  }
+  return deleted;
+}
+
+namespace {
+
+// Detaches the writer's backup handlers for one maintenance call and puts
+// them back afterwards, whatever happens.
+struct WriterGuard {
+  zip::TZipWriter& w;
+  MaintenanceHooks& hooks;
+  decltype(zip::TZipWriter::OnStartZip) start;
+  decltype(zip::TZipWriter::OnZipComplete) complete;
+  decltype(zip::TZipWriter::OnFileProblem) problem;
+  WriterGuard(zip::TZipWriter& writer, MaintenanceHooks& h) : w(writer), hooks(h) {
+    start = std::move(w.OnStartZip);
+    complete = std::move(w.OnZipComplete);
+    problem = std::move(w.OnFileProblem);
+    w.OnStartZip = nullptr;
+    w.OnZipComplete = nullptr;
+    w.OnFileProblem = nullptr;
+    w.OnTotalPercentDone = hooks.on_total_percent;
+    w.OnFilePercentDone = hooks.on_file_percent;
+    w.Pump = hooks.pump;
+    if (hooks.set_running) hooks.set_running(true);
+  }
+  ~WriterGuard() {
+    w.OnStartZip = std::move(start);
+    w.OnZipComplete = std::move(complete);
+    w.OnFileProblem = std::move(problem);
+    w.OnTotalPercentDone = nullptr;
+    w.OnFilePercentDone = nullptr;
+    w.Pump = nullptr;
+    if (hooks.set_running) hooks.set_running(false);
+  }
+};
+
+}  // namespace
+
+AddResult AddFilesToArchive(zip::TZipWriter& writer, const std::string& archive_path,
+                            const std::vector<std::string>& files, const AddSettings& settings,
+                            MaintenanceHooks& hooks) {
+  AddResult result;
+  if (files.empty()) return result;
+  writer.SetZipName(archive_path);
+  writer.Recurse = settings.recurse;
+  writer.StorePaths = settings.store_paths;
+  std::string pw(Trim(settings.password));
+  writer.Password = settings.use_password && !pw.empty() ? pw : std::string();
+  writer.PackLevel = settings.pack_level;
+  writer.AddDirEntriesOnRecurse = false;
+  writer.MultiZipInfo.MultiMode = zip::TMultiMode::mmNone;
+  // Exclusions left from a backup run must not drop a file picked by hand.
+  writer.ExcludeList.clear();
+  writer.FilesList = files;
+  WriterGuard guard(writer, hooks);
+  writer.OnFileProblem = [&](const std::string& path, zip::FileProblem problem,
+                             const std::string& detail) {
+    std::string why = zip::FileProblemText(problem);
+    if (!detail.empty()) why += " (" + detail + ")";
+    result.left_out.push_back(path + ": " + why);
+  };
+  result.stored = writer.Zip();
+  return result;
+}
+
+int RemoveEntriesFromArchive(zip::TZipWriter& writer, const std::string& archive_path,
+                             const std::vector<EntryRow>& rows, MaintenanceHooks& hooks) {
+  if (!hooks.ui->AskYesNo(DeleteQuestion(rows.empty() ? 1 : rows.size()), MessageKind::kWarning)) {
+    return 0;
+  }
+  if (rows.empty()) return 0;
+  writer.SetZipName(archive_path);
+  writer.MultiZipInfo.MultiMode = zip::TMultiMode::mmNone;
+  writer.FilesList.clear();
+  writer.ExactNames.clear();
+  // Each row names its own entry: "a*.txt" is a name here, never a pattern.
+  for (const auto& row : rows) writer.ExactNames.push_back(row.full_name);
+  WriterGuard guard(writer, hooks);
+  return writer.RemoveEntries();
+}
+
+zip::TIncompleteZipMode IncompleteModeFor(IncompleteAnswer answer) {
+  switch (answer) {
+    case IncompleteAnswer::kMultiZip:
+      return zip::TIncompleteZipMode::izAssumeMulti;
+    case IncompleteAnswer::kRecover:
+      return zip::TIncompleteZipMode::izAssumeBad;
+    default:
+      return zip::TIncompleteZipMode::izAssumeNotAZip;
+  }
+}
+
+}  // namespace zb::restore

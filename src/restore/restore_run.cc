@@ -1,0 +1,292 @@
+#include "restore/restore_run.h"
+
+#include <sys/stat.h>
+
+#include <exception>
+#include <unordered_set>
+
+#include "app/activity_log.h"
+#include "app/data_folder.h"
+#include "app/user_interaction.h"
+#include "backup/backup_project.h"
+#include "base/errors.h"
+#include "base/path.h"
+#include "base/text.h"
+#include "ini/ini_file.h"
+
+namespace zb::restore {
+namespace {
+
+constexpr char kOperation[] = "Restore";
+constexpr int kReportSeconds = 6;
+
+// The labels of the confirmation are padded to one width so the quoted
+// values line up in the message box.
+std::string Padded(std::string_view label) {
+  std::string s(label);
+  if (s.size() < 21) s.append(21 - s.size(), ' ');
+  return s;
+}
+
+// The size of the archive in KB, or -1 when it cannot be measured.
+int64_t ArchiveKb(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size) / 1024;
+}
+
+zip::TUZOverwriteMode ReaderMode(int stored, zip::TUZOverwriteMode current) {
+  switch (stored) {
+    case kOverwriteAlways:
+      return zip::TUZOverwriteMode::Always;
+    case kOverwritePrompt:
+      return zip::TUZOverwriteMode::Prompt;
+    case kOverwriteNever:
+      return zip::TUZOverwriteMode::Never;
+    case kOverwriteNewer:
+      return zip::TUZOverwriteMode::ifNewer;
+    case kOverwriteOlder:
+      return zip::TUZOverwriteMode::ifOlder;
+    default:
+      return current;  // no radio checked: the reader keeps its policy
+  }
+}
+
+// Problems that are the policy's choice, not a failure of the restore.
+bool IsPolicySkip(zip::EntryProblemKind kind) {
+  return kind == zip::EntryProblemKind::kExists || kind == zip::EntryProblemKind::kReadOnly;
+}
+
+// The bad-password answer ends the run without a second message.
+class PasswordGiveUp final : public Error {
+ public:
+  PasswordGiveUp() : Error("The password is incorrect") {}
+};
+
+}  // namespace
+
+std::string_view OverwriteCaption(int mode) {
+  switch (mode) {
+    case kOverwriteAlways:
+      return "Always";
+    case kOverwritePrompt:
+      return "Prompt Before  Overwrite";
+    case kOverwriteNever:
+      return "Never";
+    case kOverwriteNewer:
+      return "If Newer";
+    case kOverwriteOlder:
+      return "If Older";
+    default:
+      return "";
+  }
+}
+
+int StoredOverwriteMode(int mode) {
+  return (mode >= kOverwriteAlways && mode <= kOverwriteOlder) ? mode : kOverwriteNever;
+}
+
+RestoreOptions LoadRestoreOptions(const std::filesystem::path& data_dir, std::string_view project) {
+  backup::BackupProject p = backup::ReadProject(data_dir, Trim(project));
+  RestoreOptions o;
+  o.extract_to = p.RestorePath;
+  o.use_original_folder = p.RestoreToOrigPath;
+  o.overwrite_mode = p.OverwriteMode;
+  return o;
+}
+
+void SaveRestoreOptions(const std::filesystem::path& data_dir, std::string_view project,
+                        const RestoreOptions& options) {
+  std::string section(Trim(project));
+  if (section.empty()) throw EInvalidInput("No project to store the restore options in");
+  app::DataFolderLock lock(data_dir);
+  ini::IniFile f(app::DataFile(data_dir, app::kProjectFile));
+  f.WriteString(section, "Restore path", Trim(options.extract_to));
+  f.WriteBool(section, "Restore to orig path", options.use_original_folder);
+  f.WriteInteger(section, "Overwrite Mode", StoredOverwriteMode(options.overwrite_mode));
+  f.Save();
+}
+
+std::string ConfirmationText(const RestoreRequest& request) {
+  std::string name(Trim(request.archive_name));
+  std::string first =
+      request.whole_archive
+          ? "Do you want to restore the file '" + name + "'?"
+          : "Do you want to restore " +
+                IntToStr(static_cast<int64_t>(request.selected.size() + request.patterns.size())) +
+                " files from '" + name + "'?";
+  return first + "\r" + Padded("Extract to:") + "'" +
+         std::string(Trim(request.options.extract_to)) + "'" + "\r" +
+         Padded("Use original folder:") + "'" +
+         (request.options.use_original_folder ? "Yes" : "No") + "'" + "\r" +
+         Padded("Overwrite Mode:") + "'" +
+         std::string(OverwriteCaption(request.options.overwrite_mode)) + "'";
+}
+
+RestoreResult RunRestore(const RestoreRequest& request, RestoreHooks& hooks) {
+  if (!hooks.ui) throw std::invalid_argument("RunRestore needs a user interaction");
+  UserInteraction& ui = *hooks.ui;
+  RestoreResult result;
+  std::string name(Trim(request.archive_name));
+  if (name.empty()) {
+    result.status = RestoreStatus::kNoArchive;
+    if (request.whole_archive) ui.ShowInformation("No Zip file to restore!");
+    return result;
+  }
+  result.archive_path = ArchivePath(request.zip_folder, name);
+  if (request.confirm && !ui.AskYesNo(ConfirmationText(request), MessageKind::kWarning)) {
+    result.status = RestoreStatus::kNotStarted;
+    return result;
+  }
+
+  zip::TZipReader own_reader;
+  zip::TZipReader& r = hooks.reader ? *hooks.reader : own_reader;
+  // The shared reader keeps its handlers otherwise, pointing into this frame.
+  struct DetachHandlers {
+    zip::TZipReader& r;
+    ~DetachHandlers() {
+      r.OnStartUnZip = nullptr;
+      r.OnFilePercentDone = nullptr;
+      r.OnTotalPercentDone = nullptr;
+      r.OnBadPassword = nullptr;
+      r.OnInCompleteZip = nullptr;
+      r.OnGetNextDisk = nullptr;
+      r.OnUnZipComplete = nullptr;
+      r.AskOverwrite = nullptr;
+      r.OnEntryProblem = nullptr;
+      r.Pump = nullptr;
+    }
+  } detach{r};
+
+  r.SetZipName(result.archive_path);
+  // The folder the user confirmed is the folder used: trimmed, as shown.
+  r.SetDestDir(std::string(Trim(request.options.extract_to)));
+  r.RecreateDirs = request.options.use_original_folder;
+  r.DoAll = request.whole_archive;
+  r.OverwriteMode = ReaderMode(request.options.overwrite_mode, r.OverwriteMode);
+  r.ReplaceReadOnly = false;
+  if (!Trim(request.options.password).empty()) r.Password = request.options.password;
+  r.Pump = hooks.pump;
+
+  bool completed = false;
+  bool tried_trimmed = false;
+  r.OnUnZipComplete = [&](int count) {
+    completed = true;
+    result.restored = count;
+  };
+  r.OnStartUnZip = [&](int, std::string& fname, bool&) {
+    if (hooks.on_file) hooks.on_file(ExtractFileName(fname));
+  };
+  r.OnTotalPercentDone = hooks.on_total_percent;
+  r.OnFilePercentDone = hooks.on_file_percent;
+  r.OnInCompleteZip = hooks.on_incomplete;
+  r.OnBadPassword = [&](int, std::string& new_password) {
+    // Blanks around a typed password are far more often a slip than part
+    // of it: the trimmed text gets one try before the password is refused.
+    std::string trimmed(Trim(r.Password));
+    if (!tried_trimmed && !trimmed.empty() && trimmed != r.Password) {
+      tried_trimmed = true;
+      new_password = trimmed;
+      return;
+    }
+    ui.ShowError("The password is incorrect");
+    result.bad_password = true;
+    throw PasswordGiveUp();
+  };
+  r.OnGetNextDisk = [&](int next_disk, std::string& fname) {
+    if (!ui.AskYesNo(
+            "Please insert disk number " + IntToStr(next_disk) + " of the spanned Zip file",
+            MessageKind::kConfirmation)) {
+      fname.clear();
+    }
+  };
+  r.AskOverwrite = [&](const std::string& file_name) {
+    return ui.AskYesNo("Replace existing file " + file_name + "?", MessageKind::kConfirmation);
+  };
+  r.OnEntryProblem = [&](const zip::EntryProblem& p) {
+    if (IsPolicySkip(p.kind)) {
+      ++result.kept;
+    } else {
+      ++result.failed;
+    }
+    if (hooks.on_problem) hooks.on_problem(p);
+  };
+
+  if (hooks.set_running) hooks.set_running(true);
+  try {
+    if (!request.whole_archive) {
+      // Rows select their own entries by identity. The listing's index is
+      // used when the entry there still has the row's name; otherwise (the
+      // archive changed since it was listed) the exact stored name is.
+      r.SetSortMode(zip::TZipSortMode::ByName);
+      r.ReadDirectory();
+      std::vector<int> indexes;
+      std::vector<std::string> by_name;
+      for (const auto& row : request.selected) {
+        if (row.index >= 0 && row.index < r.EntryCount() &&
+            r.Entry(row.index).FullName() == row.full_name) {
+          indexes.push_back(row.index);
+        } else {
+          by_name.push_back(row.full_name);
+        }
+      }
+      r.SelectIndexes(indexes);
+      r.ExactNames = std::move(by_name);
+      r.FilesList = request.patterns;
+    }
+    (void)r.UnZip();
+  } catch (const PasswordGiveUp&) {
+    // Already said; the report below tells the rest.
+  } catch (const std::exception& e) {
+    result.error = e.what();
+  }
+  if (hooks.set_running) hooks.set_running(false);
+
+  if (!completed) {
+    // The archive could not be read: its error is all there is to say.
+    result.status = RestoreStatus::kUnreadable;
+    if (!result.error.empty()) ui.ShowError(result.error);
+    return result;
+  }
+
+  // A run in which anything failed is a failure, whatever it restored.
+  const bool failed = result.bad_password || result.failed > 0 || !result.error.empty();
+  const std::string project(Trim(request.project));
+  const int64_t kb = ArchiveKb(result.archive_path);
+  const std::string sized =
+      kb >= 0 ? result.archive_path + "  " + IntToStr(kb) + "Kb" : result.archive_path;
+  std::string information;
+  if (failed) {
+    result.status = RestoreStatus::kFailed;
+    result.report = "Restore files fails!";
+    ui.ShowTimedMessage(result.report, MessageKind::kError, kReportSeconds);
+    information = sized + " (" + IntToStr(result.restored) + " restored, " +
+                  IntToStr(result.failed + (result.bad_password ? 1 : 0)) + " failed)";
+  } else {
+    result.status = RestoreStatus::kSucceeded;
+    result.report = "Restore " + IntToStr(result.restored) + " Files Succeeds!\rProject Name: '" +
+                    project + "'\rFilename:     '" + ExtractFileName(result.archive_path) + "'";
+    ui.ShowTimedMessage(result.report, MessageKind::kInformation, kReportSeconds);
+    information = IntToStr(result.restored) + " files restore from " + sized;
+  }
+  if (hooks.log) {
+    try {
+      hooks.log->Add(kOperation, failed ? "Fails" : "Succeeds", project, information);
+    } catch (const std::exception& e) {
+      result.late_errors.push_back(e.what());
+      ui.ShowError(e.what());
+    }
+  }
+  if (!project.empty()) {
+    try {
+      SaveRestoreOptions(request.data_dir, project, request.options);
+    } catch (const std::exception& e) {
+      result.late_errors.push_back(e.what());
+      ui.ShowError(e.what());
+    }
+  }
+  if (!result.error.empty()) ui.ShowError(result.error);
+  return result;
+}
+
+}  // namespace zb::restore

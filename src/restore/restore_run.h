@@ -1,0 +1,118 @@
+#pragma once
+
+// The restore run: a whole archive or chosen entries back onto disk, into
+// their stored folders or into one folder, under one of five overwrite
+// policies, with its confirmation, report, log line and the project's
+// restore options saved afterwards. The Restore page and zipbackup-cli both
+// call RunRestore; neither holds any run logic of its own.
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "restore/archive_list.h"
+#include "zip/zip_reader.h"
+
+namespace zb {
+class UserInteraction;
+namespace app {
+class ActivityLog;
+}
+}  // namespace zb
+
+namespace zb::restore {
+
+// The stored numbers of "Overwrite Mode" (not the reader's numbering).
+inline constexpr int kOverwriteAlways = 0;
+inline constexpr int kOverwritePrompt = 1;
+inline constexpr int kOverwriteNever = 2;
+inline constexpr int kOverwriteNewer = 3;
+inline constexpr int kOverwriteOlder = 4;
+
+// The caption of the radio of a stored mode; "" for a number none has.
+[[nodiscard]] std::string_view OverwriteCaption(int mode);
+// The number saved for a page state: the mode itself, 2 when none is checked.
+[[nodiscard]] int StoredOverwriteMode(int mode);
+
+// The "Options" group of the Restore page.
+struct RestoreOptions {
+  std::string extract_to;                // "Extract to:", as typed
+  bool use_original_folder = true;       // "Use Original Folder Name"
+  int overwrite_mode = kOverwriteNever;  // stored number; others keep the reader's policy
+  std::string password;                  // "Input Password ( If has )", as typed
+};
+
+// Reads the three restore keys of `project` (defaults when missing).
+[[nodiscard]] RestoreOptions LoadRestoreOptions(const std::filesystem::path& data_dir,
+                                                std::string_view project);
+// Writes "Restore path" (trimmed), "Restore to orig path" and "Overwrite Mode"
+// into the section of the trimmed project name in one atomic save, under
+// the data-folder lock. Throws zb::EWriteError, zb::ELocked, zb::EInvalidInput.
+void SaveRestoreOptions(const std::filesystem::path& data_dir, std::string_view project,
+                        const RestoreOptions& options);
+
+struct RestoreRequest {
+  std::filesystem::path data_dir;
+  // The project box's text: names the log line's project and the section the
+  // options are saved to (nothing is saved when it is blank).
+  std::string project;
+  std::string zip_folder;    // as the folder box holds it (trimmed here)
+  std::string archive_name;  // the selected archive; blank means none
+  RestoreOptions options;
+  // False: restore exactly the entries of `selected` (by identity), and
+  // those that `patterns` match.
+  bool whole_archive = true;
+  std::vector<EntryRow> selected;
+  std::vector<std::string> patterns;
+  bool confirm = true;  // ask the four-line question first
+};
+
+// The seams of a run. `ui` must outlive the call; `log` may be null (no
+// log line). `reader` is the window's long-lived reader (null: the run uses
+// its own); the run's handlers are removed from it again at the end.
+struct RestoreHooks {
+  UserInteraction* ui = nullptr;
+  app::ActivityLog* log = nullptr;
+  zip::TZipReader* reader = nullptr;
+  std::function<void()> pump;
+  std::function<void(bool running)> set_running;  // busy state and progress strip
+  std::function<void(int percent)> on_total_percent;
+  std::function<void(int percent)> on_file_percent;
+  std::function<void(const std::string& name)> on_file;  // name without folder
+  // An archive without an end record: the incomplete-archive dialog's
+  // answer. Unset keeps the reader's IncompleteZipMode.
+  std::function<void(zip::TIncompleteZipMode& mode)> on_incomplete;
+  // Every entry left out or failed, policy skips included.
+  std::function<void(const zip::EntryProblem&)> on_problem;
+};
+
+enum class RestoreStatus {
+  kNoArchive,   // no archive selected
+  kNotStarted,  // declined at the question
+  kUnreadable,  // the archive could not be read: error shown, nothing logged or saved
+  kSucceeded,   // every chosen entry restored or left out by the policy
+  kFailed,      // a wrong password, an entry that failed, or an early end
+};
+
+struct RestoreResult {
+  RestoreStatus status = RestoreStatus::kNotStarted;
+  std::string archive_path;
+  int restored = 0;
+  int failed = 0;  // entries that failed (policy skips are not failures)
+  int kept = 0;    // entries the overwrite policy or a read-only file kept out
+  bool bad_password = false;
+  std::string error;                     // the error that ended the run early, if any
+  std::string report;                    // the text of the self-closing report
+  std::vector<std::string> late_errors;  // options or log that could not be written
+};
+
+// The four-line confirmation (lines joined by a single CR).
+[[nodiscard]] std::string ConfirmationText(const RestoreRequest& request);
+
+// Runs one restore. Failures of the run are in the result and were shown
+// through `ui`; nothing is thrown for them. Calls `pump` while it works.
+[[nodiscard]] RestoreResult RunRestore(const RestoreRequest& request, RestoreHooks& hooks);
+
+}  // namespace zb::restore

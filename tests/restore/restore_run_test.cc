@@ -1,0 +1,311 @@
+#include "restore/restore_run.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/activity_log.h"
+#include "app/ui/scripted_user_interaction.h"
+#include "backup/backup_project.h"
+#include "restore/archive_list.h"
+#include "restore/archive_maintenance.h"
+#include "restore/restore_test_util.h"
+
+namespace zb::restore {
+namespace {
+
+namespace fs = std::filesystem;
+using rtest::ReadFile;
+using rtest::WriteFile;
+
+class RestoreRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(t_ / "data");
+    fs::create_directories(t_ / "zips");
+    when_ = rtest::LocalTime(2020, 6, 1);
+    for (const char* n : {"old.txt", "new.txt", "fresh.txt"}) {
+      WriteFile(t_ / ("src/" + std::string(n)), std::string("archived ") + n, when_);
+    }
+    stored_folder_ = (t_ / "src/").substr(1);  // as the writer stores it: no leading "/"
+    log_ = std::make_unique<app::ActivityLog>(fs::path(t_ / "data") / "log.txt");
+  }
+  void Archive(const std::string& password = "") {
+    rtest::MakeArchive(t_ / "zips/b.zip",
+                       {t_ / "src/old.txt", t_ / "src/new.txt", t_ / "src/fresh.txt"}, password);
+  }
+  RestoreRequest Request(const std::string& dest, bool stored, int mode) {
+    RestoreRequest r;
+    r.data_dir = t_ / "data";
+    r.project = "Docs";
+    r.zip_folder = t_ / "zips";
+    r.archive_name = "b.zip";
+    r.options.extract_to = dest;
+    r.options.use_original_folder = stored;
+    r.options.overwrite_mode = mode;
+    return r;
+  }
+  std::string Out(const std::string& dest, bool stored, const std::string& name) {
+    return stored ? dest + "/" + stored_folder_ + name : dest + "/" + name;
+  }
+  RestoreResult Run(const RestoreRequest& req) {
+    RestoreHooks hooks;
+    hooks.ui = &ui_;
+    hooks.log = log_.get();
+    hooks.reader = &reader_;
+    hooks.set_running = [this](bool on) { running_.push_back(on); };
+    return RunRestore(req, hooks);
+  }
+  const app::LogEntry& LastLog() { return log_->Rows().front(); }
+
+  rtest::TempDir t_;
+  std::time_t when_ = 0;
+  std::string stored_folder_;
+  std::unique_ptr<app::ActivityLog> log_;
+  app::ScriptedUserInteraction ui_;
+  zip::TZipReader reader_;
+  std::vector<bool> running_;
+};
+
+TEST_F(RestoreRunTest, EveryPolicyIntoStoredAndFlatFolders) {
+  Archive();
+  struct Case {
+    int mode;
+    bool old_replaced, new_replaced;
+  };
+  // old.txt on disk is older than its entry, new.txt newer.
+  const Case cases[] = {{kOverwriteAlways, true, true},
+                        {kOverwriteNever, false, false},
+                        {kOverwriteNewer, true, false},
+                        {kOverwriteOlder, false, true},
+                        {kOverwritePrompt, true, false}};
+  int n = 0;
+  for (bool stored : {true, false}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE("mode " + std::to_string(c.mode) + (stored ? " stored" : " flat"));
+      std::string dest = t_ / ("out" + std::to_string(n++));
+      WriteFile(Out(dest, stored, "old.txt"), "disk old", rtest::LocalTime(2010, 1, 1));
+      WriteFile(Out(dest, stored, "new.txt"), "disk new", rtest::LocalTime(2030, 1, 1));
+      ui_.shown.clear();
+      if (c.mode == kOverwritePrompt) {
+        ui_.Answer(true);   // the confirmation
+        ui_.Answer(true);   // old.txt (physical order: old, new)
+        ui_.Answer(false);  // new.txt
+      }
+      RestoreResult r = Run(Request(dest, stored, c.mode));
+      EXPECT_EQ(r.status, RestoreStatus::kSucceeded);
+      int expect = 1 + c.old_replaced + c.new_replaced;
+      EXPECT_EQ(r.restored, expect);
+      EXPECT_EQ(r.kept, 3 - expect);
+      EXPECT_EQ(ReadFile(Out(dest, stored, "fresh.txt")), "archived fresh.txt");
+      EXPECT_EQ(ReadFile(Out(dest, stored, "old.txt")),
+                c.old_replaced ? "archived old.txt" : "disk old");
+      EXPECT_EQ(ReadFile(Out(dest, stored, "new.txt")),
+                c.new_replaced ? "archived new.txt" : "disk new");
+      if (c.mode == kOverwritePrompt) {
+        ASSERT_GE(ui_.shown.size(), 3u);
+        EXPECT_EQ(ui_.shown[1].text, "Replace existing file old.txt?");
+        EXPECT_EQ(ui_.shown[2].text, "Replace existing file new.txt?");
+      }
+      EXPECT_EQ(LastLog().operation, "Restore");
+      EXPECT_EQ(LastLog().status, "Succeeds");
+      EXPECT_EQ(LastLog().project, "Docs");
+      EXPECT_EQ(LastLog().information.substr(0, 22),
+                std::to_string(expect) + " files restore from " + t_.path().substr(0, 1));
+      const auto& report = ui_.shown.back();
+      EXPECT_EQ(report.what, "timed");
+      EXPECT_EQ(report.seconds, 6);
+      EXPECT_EQ(report.text, "Restore " + std::to_string(expect) +
+                                 " Files Succeeds!\rProject Name: 'Docs'\rFilename:     'b.zip'");
+    }
+  }
+  EXPECT_EQ(running_.size(), 20u);  // busy on and off around every run
+}
+
+TEST_F(RestoreRunTest, ConfirmationAndStoredOptions) {
+  Archive();
+  RestoreRequest req = Request("  " + (t_ / "dest") + "  ", false, kOverwriteOlder);
+  EXPECT_EQ(ConfirmationText(req),
+            "Do you want to restore the file 'b.zip'?\r"
+            "Extract to:          '" +
+                (t_ / "dest") +
+                "'\r"
+                "Use original folder: 'No'\r"
+                "Overwrite Mode:      'If Older'");
+  ui_.Answer(false);
+  EXPECT_EQ(Run(req).status, RestoreStatus::kNotStarted);
+  EXPECT_FALSE(fs::exists(t_ / "dest"));
+
+  // The trimmed folder is the one used and the one stored.
+  RestoreResult r = Run(req);
+  EXPECT_EQ(r.restored, 3);
+  EXPECT_TRUE(fs::exists(t_ / "dest/old.txt"));
+  RestoreOptions saved = LoadRestoreOptions(t_ / "data", " Docs ");
+  EXPECT_EQ(saved.extract_to, t_ / "dest");
+  EXPECT_FALSE(saved.use_original_folder);
+  EXPECT_EQ(saved.overwrite_mode, kOverwriteOlder);
+
+  // No radio checked: the reader keeps its policy and 2 is stored.
+  req.options.overwrite_mode = 7;
+  EXPECT_EQ(OverwriteCaption(7), "");
+  reader_.OverwriteMode = zip::TUZOverwriteMode::Always;
+  r = Run(req);
+  EXPECT_EQ(r.restored, 3);
+  EXPECT_EQ(LoadRestoreOptions(t_ / "data", "Docs").overwrite_mode, kOverwriteNever);
+
+  // Selected rows: the question counts them.
+  req.whole_archive = false;
+  req.selected.resize(3);
+  EXPECT_EQ(ConfirmationText(req).substr(0, 40), "Do you want to restore 3 files from 'b.z");
+  EXPECT_EQ(Run(Request(t_ / "d", true, kOverwriteNever)).status, RestoreStatus::kSucceeded);
+  req.archive_name = "  ";
+  EXPECT_EQ(Run(req).status, RestoreStatus::kNoArchive);
+  req.whole_archive = true;
+  ui_.shown.clear();
+  EXPECT_EQ(Run(req).status, RestoreStatus::kNoArchive);
+  ASSERT_EQ(ui_.shown.size(), 1u);
+  EXPECT_EQ(ui_.shown[0].text, "No Zip file to restore!");
+}
+
+TEST_F(RestoreRunTest, PasswordRightBlanksWrongAndMissing) {
+  Archive("secret");
+  struct Case {
+    const char* password;
+    bool ok;
+  };
+  const Case cases[] = {{"secret", true}, {"  secret ", true}, {"wrong", false}, {"", false}};
+  int n = 0;
+  for (bool stored : {true, false}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string("password '") + c.password + "'" + (stored ? " stored" : " flat"));
+      zip::TZipReader fresh;  // a blank field keeps the reader's password: start from none
+      RestoreHooks hooks;
+      hooks.ui = &ui_;
+      hooks.log = log_.get();
+      hooks.reader = &fresh;
+      ui_.shown.clear();
+      std::string dest = t_ / ("p" + std::to_string(n++));
+      RestoreRequest req = Request(dest, stored, kOverwriteAlways);
+      req.options.password = c.password;
+      RestoreResult r = RunRestore(req, hooks);
+      if (c.ok) {
+        EXPECT_EQ(r.status, RestoreStatus::kSucceeded);
+        EXPECT_EQ(r.restored, 3);
+        EXPECT_EQ(ReadFile(Out(dest, stored, "new.txt")), "archived new.txt");
+        EXPECT_EQ(LastLog().status, "Succeeds");
+      } else {
+        EXPECT_EQ(r.status, RestoreStatus::kFailed);
+        EXPECT_TRUE(r.bad_password);
+        EXPECT_EQ(r.restored, 0);
+        EXPECT_FALSE(fs::exists(Out(dest, stored, "old.txt")));
+        ASSERT_EQ(ui_.shown.size(), 3u);  // confirmation, error, report: nothing more
+        EXPECT_EQ(ui_.shown[1].what, "error");
+        EXPECT_EQ(ui_.shown[1].text, "The password is incorrect");
+        EXPECT_EQ(ui_.shown[2].text, "Restore files fails!");
+        EXPECT_EQ(ui_.shown[2].kind, MessageKind::kError);
+        EXPECT_EQ(LastLog().status, "Fails");
+        EXPECT_NE(LastLog().information.find("b.zip  "), std::string::npos);
+        EXPECT_NE(LastLog().information.find("(0 restored, 1 failed)"), std::string::npos);
+        // Saved even after a failure.
+        EXPECT_EQ(LoadRestoreOptions(t_ / "data", "Docs").overwrite_mode, kOverwriteAlways);
+      }
+    }
+  }
+}
+
+TEST_F(RestoreRunTest, FailedEntryMakesTheRunFailAndKeepsTheExistingFile) {
+  // Stored (level 0) so one flipped data byte fails the CRC of exactly one entry.
+  rtest::MakeArchive(t_ / "zips/b.zip",
+                     {t_ / "src/old.txt", t_ / "src/new.txt", t_ / "src/fresh.txt"}, "", 0);
+  std::string bytes = ReadFile(t_ / "zips/b.zip");
+  size_t at = bytes.find("archived new.txt");
+  ASSERT_NE(at, std::string::npos);
+  bytes[at] ^= 0x20;
+  WriteFile(t_ / "zips/b.zip", bytes);
+  std::string dest = t_ / "out";
+  WriteFile(dest + "/new.txt", "disk new", rtest::LocalTime(2010, 1, 1));
+  RestoreResult r = Run(Request(dest, false, kOverwriteAlways));
+  EXPECT_EQ(r.status, RestoreStatus::kFailed);
+  EXPECT_EQ(r.restored, 2);
+  EXPECT_EQ(r.failed, 1);
+  EXPECT_EQ(ReadFile(dest + "/new.txt"), "disk new");
+  EXPECT_EQ(ReadFile(dest + "/old.txt"), "archived old.txt");
+  EXPECT_EQ(ui_.shown.back().text, "Restore files fails!");
+  EXPECT_EQ(LastLog().status, "Fails");
+  EXPECT_NE(LastLog().information.find("(2 restored, 1 failed)"), std::string::npos);
+}
+
+TEST_F(RestoreRunTest, SelectedRowsRestoreExactlyTheirEntries) {
+  WriteFile(t_ / "sel/a*.txt", "star");
+  WriteFile(t_ / "sel/abc.txt", "abc");
+  WriteFile(t_ / "sel/r<1>.txt", "angle");
+  WriteFile(t_ / "sel/r1.txt", "one");
+  rtest::MakeArchive(t_ / "zips/b.zip", {t_ / "sel/a*.txt", t_ / "sel/abc.txt", t_ / "sel/r<1>.txt",
+                                         t_ / "sel/r1.txt"});
+  std::vector<EntryRow> rows = ArchiveContents(reader_, t_ / "zips/b.zip");
+  ASSERT_EQ(rows.size(), 4u);
+  RestoreRequest req = Request(t_ / "out", false, kOverwriteNever);
+  req.whole_archive = false;
+  for (const auto& row : rows) {
+    if (row.file_name == "a*.txt" || row.file_name == "r<1>.txt") req.selected.push_back(row);
+  }
+  RestoreResult r = Run(req);
+  EXPECT_EQ(r.restored, 2);
+  EXPECT_EQ(ReadFile(t_ / "out/a*.txt"), "star");
+  EXPECT_EQ(ReadFile(t_ / "out/r<1>.txt"), "angle");
+  EXPECT_FALSE(fs::exists(t_ / "out/abc.txt"));
+  EXPECT_FALSE(fs::exists(t_ / "out/r1.txt"));
+
+  // A row whose index went stale (the archive changed) still finds its entry by name.
+  req.selected[0].index = 3;
+  req.selected.resize(1);
+  r = Run(Request(t_ / "out2", false, kOverwriteNever));  // whole: 4
+  EXPECT_EQ(r.restored, 4);
+  req.options.extract_to = t_ / "out3";
+  r = Run(req);
+  EXPECT_EQ(r.restored, 1);
+  EXPECT_TRUE(fs::exists(t_ / "out3/" + req.selected[0].file_name));
+}
+
+TEST_F(RestoreRunTest, UnreadableArchiveIsNeitherLoggedNorSaved) {
+  WriteFile(t_ / "zips/b.zip", "this is no archive at all, just some text of a decent length..");
+  int before = log_->Total();
+  RestoreResult r = Run(Request(t_ / "out", true, kOverwriteAlways));
+  EXPECT_EQ(r.status, RestoreStatus::kUnreadable);
+  EXPECT_EQ(ui_.shown.back().what, "error");
+  // Without an end record the reader's own error is shown as it is.
+  EXPECT_EQ(ui_.shown.back().text, "Incomplete Zip File");
+  EXPECT_EQ(log_->Total(), before);
+  EXPECT_FALSE(fs::exists(fs::path(t_ / "data") / "project.ini"));
+}
+
+TEST_F(RestoreRunTest, TruncatedArchiveRecoversOnlyWhenAskedTo) {
+  Archive();
+  std::string bytes = ReadFile(t_ / "zips/b.zip");
+  size_t central = bytes.find("PK\x01\x02");
+  ASSERT_NE(central, std::string::npos);
+  WriteFile(t_ / "zips/b.zip", bytes.substr(0, central));
+
+  RestoreHooks hooks;
+  hooks.ui = &ui_;
+  hooks.log = log_.get();
+  hooks.on_incomplete = [](zip::TIncompleteZipMode& m) {
+    m = IncompleteModeFor(IncompleteAnswer::kCancel);
+  };
+  RestoreResult r = RunRestore(Request(t_ / "out", false, kOverwriteAlways), hooks);
+  EXPECT_EQ(r.status, RestoreStatus::kUnreadable);
+  EXPECT_EQ(ui_.shown.back().text, "Not a valid zip file!");
+
+  hooks.on_incomplete = [](zip::TIncompleteZipMode& m) {
+    m = IncompleteModeFor(IncompleteAnswer::kRecover);
+  };
+  r = RunRestore(Request(t_ / "out", false, kOverwriteAlways), hooks);
+  EXPECT_EQ(r.status, RestoreStatus::kSucceeded);
+  EXPECT_EQ(r.restored, 3);
+  EXPECT_EQ(ReadFile(t_ / "out/fresh.txt"), "archived fresh.txt");
+}
+
+}  // namespace
+}  // namespace zb::restore
