@@ -771,7 +771,7 @@ TEST_F(ZipReaderTest, OverlappingEntriesListButNeverDecode) {
   EXPECT_EQ(t.failed, 2);
 }
 
-TEST_F(ZipReaderTest, LyingDirectoriesEndInRecoveryOrTheSpecifiedErrors) {
+TEST_F(ZipReaderTest, LyingDirectoriesEndInRecoveryOrArchiveErrors) {
   Built good = Build({{.name = "a.txt", .data = "abc"}, {.name = "b.txt", .data = "de"}});
   auto patched = [&](size_t at, uint32_t v, int width) {
     std::string s = good.bytes;
