@@ -969,13 +969,13 @@ uint64_t Deflater::TotalOut() const { return s_->total_out; }
 bool Deflater::IsText() const { return s_->black_bytes * 4 <= s_->text_bytes; }
 
 uint64_t DeflateBound(uint64_t n) {
-  // Every block costs at most its bytes stored: 5 bytes per stored piece of
-  // up to 65535 bytes. Blocks other than the last cover at least
-  // kMinSplitBytes, so each can add one short piece; plus the final block,
-  // the last partial byte and an empty final block.
-  const uint64_t pieces = n / kMaxStoredBlock + 1;
-  const uint64_t blocks = n / kMinSplitBytes + 1;
-  return n + 5 * (pieces + blocks) + 8;
+  // No block is larger than its bytes stored: per stored piece of up to 65535
+  // bytes, 3 header bits, at most 7 bits of padding and 32 bits of lengths.
+  // A block that ends before the input does covers at least kMinSplitBytes,
+  // so blocks add at most one short piece each beyond the full pieces. Then
+  // an empty final block (10 bits) and the last partial byte.
+  const uint64_t pieces = n / kMaxStoredBlock + n / kMinSplitBytes + 1;
+  return n + (pieces * 42 + 10 + 7 + 7) / 8;
 }
 
 std::vector<std::byte> DeflateBuffer(std::span<const std::byte> in, int level) {
