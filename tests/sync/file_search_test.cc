@@ -1,6 +1,7 @@
 #include "sync/file_search.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -322,7 +323,10 @@ TEST_F(FileSearchTest, UnreadableFolderIsNamedAndContentOpenFailureAborts) {
   pid_t pid = ::fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
-    if (::geteuid() == 0 && ::setuid(65534) != 0) _exit(10);
+    if (::geteuid() == 0 &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+      _exit(10);
+    }
     TFileSearch s;
     s.SetLocation(root_);
     s.SetFilename("*.txt");
