@@ -51,10 +51,6 @@
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
-#ifdef ZB_DEFLATE_TUNING
-#include <cstdio>
-#include <cstdlib>
-#endif
 
 #include "zip/deflate_bit_writer.h"
 #include "zip/deflate_constants.h"
@@ -318,13 +314,6 @@ struct Deflater::State {
   void Reset(int level) {
     if (level < 1 || level > 9) throw std::invalid_argument("Deflate level must be 1..9");
     params = kLevels[level];
-#ifdef ZB_DEFLATE_TUNING
-    if (const char* t = getenv("ZB_TUNE")) {
-      int c, n, l, g;
-      if (sscanf(t, "%d,%d,%d,%d", &c, &n, &l, &g) == 4)
-        params = {params.lazy, (uint32_t)c, (uint32_t)n, (uint32_t)l, (uint32_t)g};
-    }
-#endif
     finished = false;
     std::fill_n(head.get(), kHashSize, 0u);
     std::fill_n(prev.get(), kWindowSize, uint16_t{0});
@@ -417,7 +406,7 @@ struct Deflater::State {
     coded_end -= start;
     pos_at_check = pos_at_check >= start ? pos_at_check - start : block_start;
     probe_start = probe_start >= start ? probe_start - start : 0;
-    probe_end -= start;
+    probe_end = probe_end >= start ? probe_end - start : 0;
     skip_end = skip_end >= start ? skip_end - start : 0;
     for (uint32_t i = 0; i < kHashSize; ++i) head[i] = head[i] >= start ? head[i] - start : 0;
     for (uint32_t i = 0; i < kHash3Size; ++i) head3[i] = head3[i] >= start ? head3[i] - start : 0;
@@ -889,21 +878,27 @@ struct Deflater::State {
 
   void WriteSymbols(uint32_t count, const uint8_t* ll_len, const uint16_t* ll_code,
                     const uint8_t* d_len, const uint16_t* d_code) {
+    // Length code and extra bits joined per length, so a match takes two
+    // additions to the bit buffer instead of four.
+    std::array<uint32_t, 256> len_code;
+    std::array<uint8_t, 256> len_bits;
+    for (uint32_t lm = 0; lm < 256; ++lm) {
+      const uint32_t ls = kLengthSymbol[lm];
+      const uint32_t lsym = kEndOfBlock + 1 + ls;
+      len_code[lm] = ll_code[lsym] | ((lm + kMinMatch - kLengthBase[ls]) << ll_len[lsym]);
+      len_bits[lm] = static_cast<uint8_t>(ll_len[lsym] + kLengthExtra[ls]);
+    }
     const uint32_t* s = syms.get();
     for (uint32_t i = 0; i < count; ++i) {
       const uint32_t sym = s[i];
       if (sym < 256) {
         bits.Add(ll_code[sym], ll_len[sym]);
       } else {
-        const uint32_t len_minus = sym & 0xFF;
+        const uint32_t lm = sym & 0xFF;
         const uint32_t dist = sym >> 8;
-        const uint32_t ls = kLengthSymbol[len_minus];
-        const uint32_t lsym = kEndOfBlock + 1 + ls;
-        bits.Add(ll_code[lsym], ll_len[lsym]);
-        bits.Add(len_minus + kMinMatch - kLengthBase[ls], kLengthExtra[ls]);
+        bits.Add(len_code[lm], len_bits[lm]);
         const uint32_t dc = DistCode(dist);
-        bits.Add(d_code[dc], d_len[dc]);
-        bits.Add(dist - kDistBase[dc], kDistExtra[dc]);
+        bits.Add(d_code[dc] | ((dist - kDistBase[dc]) << d_len[dc]), d_len[dc] + kDistExtra[dc]);
       }
       bits.Flush();
       if ((i & 63) == 63) MaybeSendOutput();
