@@ -1,0 +1,132 @@
+// zipbackup-cli restore, run as a program.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "platform/file_system.h"
+#include "zip/zip_writer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int code = -1;
+  std::string out;
+};
+
+class CliRestoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* dir = std::getenv("ZB_PROGRAM_DIR");
+    ASSERT_NE(dir, nullptr) << "ZB_PROGRAM_DIR is set by CTest";
+    cli_ = fs::path(dir) / "zipbackup-cli";
+    char tmpl[] = "/tmp/zb_cli_restore_XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+    Write(root_ / "src/a.txt", "alpha");
+    Write(root_ / "src/docs/b.txt", "bravo");
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+  static void Write(const fs::path& p, const std::string& s) {
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary | std::ios::trunc) << s;
+  }
+  static std::string Read(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  Result Cli(const std::string& args) {
+    std::string cmd = "'" + cli_.string() + "' " + args + " 2>&1";
+    Result r;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    int status = ::pclose(p);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+  }
+  void MakeArchive(const std::string& password = "") {
+    zb::zip::TZipWriter w;
+    w.SetZipName((root_ / "t.zip").string());
+    w.StorePaths = true;
+    w.Password = password;
+    w.FilesList = {(root_ / "src/a.txt").string(), (root_ / "src/docs/b.txt").string()};
+    ASSERT_EQ(w.Zip(), 2);
+  }
+  std::string Q(const fs::path& p) { return "'" + p.string() + "'"; }
+
+  fs::path cli_, root_;
+};
+
+TEST_F(CliRestoreTest, BackToTheStoredFoldersWithoutTo) {
+  MakeArchive();
+  fs::remove_all(root_ / "src");
+  Result r = Cli("restore " + Q(root_ / "t.zip"));
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(Read(root_ / "src/a.txt"), "alpha");
+  EXPECT_EQ(Read(root_ / "src/docs/b.txt"), "bravo");
+  // Again: the default policy keeps what is there, which is no failure.
+  Write(root_ / "src/a.txt", "changed");
+  r = Cli("restore " + Q(root_ / "t.zip"));
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(Read(root_ / "src/a.txt"), "changed");
+  r = Cli("restore " + Q(root_ / "t.zip") + " --overwrite always");
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(Read(root_ / "src/a.txt"), "alpha");
+}
+
+TEST_F(CliRestoreTest, ToFlatPatternsAndPasswords) {
+  MakeArchive("pw");
+  Result r = Cli("restore " + Q(root_ / "t.zip") + " --to " + Q(root_ / "out") +
+                 " --flat --password pw '*/b.txt'");
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(Read(root_ / "out/b.txt"), "bravo");
+  EXPECT_FALSE(fs::exists(root_ / "out/a.txt"));
+
+  r = Cli("restore " + Q(root_ / "t.zip") + " --to " + Q(root_ / "out2") + " --password nope");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.out.find("The password is incorrect"), std::string::npos) << r.out;
+  r = Cli("restore " + Q(root_ / "t.zip") + " --to " + Q(root_ / "out2"));
+  EXPECT_EQ(r.code, 2);
+  r = Cli("restore " + Q(root_ / "t.zip") + " --to " + Q(root_ / "out3") + " --password ' pw '");
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(Read(root_ / "out3" / (root_ / "src/a.txt").relative_path()), "alpha");
+}
+
+TEST_F(CliRestoreTest, ErrorsAndFailedEntries) {
+  EXPECT_EQ(Cli("restore").code, 2);
+  EXPECT_EQ(Cli("restore " + Q(root_ / "none.zip") + " --flat").code, 2);
+  Result r = Cli("restore " + Q(root_ / "none.zip") + " --to " + Q(root_ / "o"));
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.out.find("none.zip"), std::string::npos) << r.out;
+  EXPECT_EQ(Cli("restore x.zip --overwrite sometimes").code, 2);
+
+  // Policy skips are no failure; an entry whose output cannot be created
+  // (a file where its folder should be) fails that entry only: exit 1.
+  MakeArchive();
+  Write(root_ / "out/a.txt", "");
+  r = Cli("restore " + Q(root_ / "t.zip") + " --to " + Q(root_ / "out") + " --flat");
+  EXPECT_EQ(r.code, 0) << r.out;  // a.txt kept by the policy, b.txt restored
+  fs::path stored_b = root_ / "out2" / (root_ / "src/docs").relative_path();
+  Write(stored_b, "");  // a FILE named "docs" where the folder should go
+  r = Cli("restore " + Q(root_ / "t.zip") + " --to " + Q(root_ / "out2"));
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_NE(r.out.find("failed"), std::string::npos);
+  EXPECT_EQ(Read(root_ / "out2" / (root_ / "src/a.txt").relative_path()), "alpha");
+}
+
+}  // namespace
