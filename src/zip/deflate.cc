@@ -63,7 +63,8 @@ using namespace deflate;
 namespace {
 
 // Buffer of input: larger means fewer slides (each moves up to 64 KiB and
-// rebases 64 K table entries) and fewer forced block ends, but more memory.
+// rebases the 48 K head-table entries) and fewer forced block ends, but more
+// memory.
 constexpr uint32_t kBufferSize = 256 * 1024;
 // Slack after the buffer for the 8-byte loads of the match comparison.
 constexpr uint32_t kBufferPad = 16;
@@ -108,7 +109,8 @@ constexpr uint32_t kProbeBytes = 4096;
 constexpr uint32_t kProbeRatio = 32;
 constexpr uint32_t kSkipBytes = 16 * 1024;
 
-// Output collects in a buffer handed to the sink when nearly full.
+// Output collects in a buffer handed to the sink when nearly full: larger
+// means fewer sink calls (each may be a file write), smaller less memory.
 constexpr uint32_t kOutSize = 64 * 1024;
 constexpr uint32_t kOutSlack = 1024;
 
