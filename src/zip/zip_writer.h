@@ -99,9 +99,10 @@ class TZipWriter : public TZipReader {
   // the path and the size found on disk.
   std::function<uint64_t(const std::string& path, uint64_t size)> SizeOverrideForTest;
 
-  // The name of the temporary file used while writing `archive`; leftovers of
-  // killed runs with such names (and not locked by a live writer) are removed
-  // by the next operation in that folder.
+  // True for the names the writer gives its temporary files
+  // (".<archive name>.zbk-XXXXXXXX.tmp"). Leftovers of killed runs with such
+  // names, not locked by a live writer, are removed by the next operation in
+  // their folder.
   [[nodiscard]] static bool IsTempFileName(std::string_view file_name);
 
  private:
