@@ -96,6 +96,15 @@ enum class Decode {
   kSinkFailed,    // the output failed; the exception is kept
 };
 
+// Methods Extraction::Run can decode.
+bool MethodSupported(uint16_t method) {
+  return method == kMethodStored || method == kMethodDeflated ||
+         (method >= kMethodShrunk && method <= kMethodImploded);
+}
+
+// The AES encryption marker method (WinZip AE-x, APPNOTE 4.4.5 method 99).
+constexpr uint16_t kMethodAes = 99;
+
 // Where an entry's data lie in the archive file.
 struct DataSpan {
   uint64_t start = 0;  // first byte after the local header (encryption header included)
@@ -678,6 +687,11 @@ class TZipReader::Extraction {
   // OnBadPassword for another as long as it gives a new one.
   Decode CheckPassword(int index, const TZipHeaderInfo& h, const DataSpan& span) {
     if (h.flags & kFlagStrongEncryption) return Decode::kUnsupported;
+    // An entry we cannot decode is reported as such before its password is
+    // judged: AES entries carry their own header, so the traditional check
+    // would call a right password wrong and ask the user for another.
+    if (h.method == kMethodAes) return Decode::kUnsupported;
+    if (!MethodSupported(h.method)) return Decode::kUnknownMethod;
     if (span.size < kEncryptionHeaderSize) return Decode::kCorrupt;
     std::array<std::byte, kEncryptionHeaderSize> header{};
     if (archive_.ReadAt(span.start, header) != header.size()) return Decode::kPrematureEnd;
