@@ -353,7 +353,17 @@ void TZipWriter::OpenOutput() {
   const std::string& zip_name = target_;
   const std::string folder = ParentFolder(zip_name);
   RemoveLeftovers(folder);
-  const std::string prefix = "." + BaseName(zip_name) + std::string(kTempMarker);
+  // The archive's own name may already be near the file-name limit (255
+  // bytes): only as much of it goes into the temporary name as leaves room
+  // for the rest, cut at a UTF-8 character boundary.
+  std::string base = BaseName(zip_name);
+  constexpr size_t kMaxBase = 255 - 1 - kTempMarker.size() - kTempRandomLength - kTempSuffix.size();
+  if (base.size() > kMaxBase) {
+    size_t cut = kMaxBase;
+    while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) --cut;
+    base.resize(cut);
+  }
+  const std::string prefix = "." + base + std::string(kTempMarker);
   File file = CreateTempFile(folder, prefix, kTempSuffix);
   // The lock tells a later run in this folder that the file is in use; it
   // goes away with the process, so a killed run's file can be cleaned up.

@@ -292,6 +292,20 @@ TEST_F(ZipUpdateTest, ArchiveReachedThroughALinkIsUpdatedWhereItLives) {
   EXPECT_EQ(Names(Archive()), (std::vector<std::string>{"a.txt", "b.txt", "c.txt", "d.txt"}));
 }
 
+// Regression: the temporary name adds to the archive's name, and a name
+// near the 255-byte limit made the temporary file impossible to create.
+TEST_F(ZipUpdateTest, ArchiveNameAtTheLengthLimitStillUpdates) {
+  std::string name;
+  while (name.size() < 251) name += "\xC3\xA4";  // two-byte characters: the cut must not split one
+  name = name.substr(0, 251) + ".zip";
+  ASSERT_EQ(name.size(), 255u);
+  w_.SetZipName(dir_ / name);
+  EXPECT_EQ(Zip({Put("a.txt", "a")}), 1);
+  EXPECT_EQ(Zip({Put("b.txt", "b")}), 1);
+  EXPECT_EQ(Names(ParseArchive(ReadFile(dir_ / name))),
+            (std::vector<std::string>{"a.txt", "b.txt"}));
+}
+
 // --- Removing ------------------------------------------------------------------------
 
 TEST_F(ZipUpdateTest, RemoveByPatternInAnyFolderAndByPlainName) {
