@@ -19,19 +19,18 @@
 // products of its halves with the precomputed remainders, xor-ed into B.
 // Nothing depends on the previous fold except through the accumulator, so
 // several accumulators run side by side to hide the multiplier's latency:
-// four 128-bit registers for PCLMULQDQ, four 256- or 512-bit registers (two or
-// four 128-bit lanes each) for VPCLMULQDQ. At the end the accumulators are
-// folded into one another and finally into a single 128-bit value that is
-// congruent to the whole message so far. Its CRC, and that of the last
-// partial chunk, is taken with the table loop: 16 to 31 bytes, a few
-// nanoseconds, which buys a much simpler and obviously correct finish than a
+// eight 128-bit registers for PCLMULQDQ (four for shorter inputs), four 256-
+// or 512-bit registers (two or four 128-bit lanes each) for VPCLMULQDQ. At the end the accumulators
+// are folded into one another and finally into a single 128-bit value that is congruent to the
+// whole message so far. Its CRC, and that of the last partial chunk, is taken with the table loop:
+// 16 to 31 bytes, a few nanoseconds, which buys a much simpler and obviously correct finish than a
 // Barrett reduction would, at no visible cost for the large buffers that use
 // this path.
 //
 // The bits are reflected (the first message bit is the least significant bit
 // of the first byte), so the remainders are stored bit-reversed, and the
-// product of two reflected 64-bit operands lands one position lower than the
-// register's own numbering; both are accounted for in FoldConstant() below.
+// product of two reflected operands comes out shifted against the register's
+// own numbering; FoldConstant() below accounts for both.
 //
 // The path is chosen once from CPUID, and only when the OS saves the vector
 // state (XGETBV), because a CPU may support AVX-512 that the kernel leaves
