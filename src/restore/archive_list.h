@@ -47,7 +47,8 @@ enum class SortField { kName = 0, kSize = 1, kDate = 2 };
 // size texts compared as byte strings (so "10" < "9"), dates as moments.
 // Each key is computed once and the rows are ranked by one O(n log n) sort;
 // when keys repeat, the exchange passes are replayed on the integer ranks
-// so equal keys end in exactly the exchange sort's order.
+// (each pass visiting only the rows that move) so equal keys end in exactly
+// the exchange sort's order.
 void SortArchiveList(std::vector<ArchiveRow>& rows, SortField field, bool descending);
 
 // "(Total " + count + " files)".
