@@ -122,7 +122,9 @@ int DeleteArchives(std::string_view zip_folder, const std::vector<std::string>& 
     }
     std::string path = ArchivePath(zip_folder, name);
     try {
-      if (LStat(path).IsRegular() && RemoveFile(path)) ++deleted;
+      // A link is removed as a link; a folder is never removed.
+      FileInfo info = LStat(path);
+      if (info.Exists() && !info.IsDirectory() && RemoveFile(path)) ++deleted;
     } catch (const std::exception&) {
       // Left as it is; the refreshed list shows it again.
     }

@@ -435,7 +435,11 @@ bool TFileSearch::Filter(Work& w, int dir_fd, const std::string& folder, const T
       if (ExclusionMatch(full, pattern)) return false;
     }
   }
-  if (!w.containing.empty() && !is_dir) return ContentTest(w, dir_fd, folder, rec.Name);
+  if (!w.containing.empty() && !is_dir) {
+    // Only regular files are read: a device or a pipe may never end.
+    if ((rec.Attr & kAttrArchive) == 0) return false;
+    return ContentTest(w, dir_fd, folder, rec.Name);
+  }
   return true;
 }
 

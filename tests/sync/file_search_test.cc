@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -224,6 +225,13 @@ TEST_F(FileSearchTest, SizeDateExclusionAndContentFilters) {
   EXPECT_EQ(Run(s), V{});
   s.Containing = "NeEdLe";
   EXPECT_EQ(Run(s), (V{"straddle.bin"}));
+
+  // A character device that never ends (a copy of /dev/zero) is not read.
+  std::string zero = root_ + "/zero.bin";
+  if (::mknod(zero.c_str(), S_IFCHR | 0666, ::makedev(1, 5)) == 0) {
+    EXPECT_EQ(Run(s), (V{"straddle.bin"}));
+    EXPECT_FALSE(s.Aborted());
+  }
 }
 
 TEST_F(FileSearchTest, FolderExclusionKeepsWalkingSubfolders) {
