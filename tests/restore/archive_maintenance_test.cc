@@ -213,11 +213,5 @@ TEST_F(MaintenanceTest, RemoveEntriesByIdentityAndFailurePaths) {
   EXPECT_EQ(Leftovers(t_ / "zips"), 0);
 }
 
-TEST(IncompleteDialogTest, AnswersMapToModes) {
-  EXPECT_EQ(IncompleteModeFor(IncompleteAnswer::kMultiZip), zip::TIncompleteZipMode::izAssumeMulti);
-  EXPECT_EQ(IncompleteModeFor(IncompleteAnswer::kRecover), zip::TIncompleteZipMode::izAssumeBad);
-  EXPECT_EQ(IncompleteModeFor(IncompleteAnswer::kCancel), zip::TIncompleteZipMode::izAssumeNotAZip);
-}
-
 }  // namespace
 }  // namespace zb::restore
