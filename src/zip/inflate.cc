@@ -201,7 +201,9 @@ bool BuildTable(const uint8_t* lens, int n, CodeKind kind, int primary_bits, uin
     }
   }
   size_t next_free = primary_size;
-  for (size_t idx = 0; idx < primary_size && primary_bits < df::kMaxCodeLength; ++idx) {
+  int max_len = df::kMaxCodeLength;
+  while (max_len > 0 && count[max_len] == 0) --max_len;
+  for (size_t idx = 0; idx < primary_size && max_len > primary_bits; ++idx) {
     if (sub_bits[idx] == 0) continue;
     const size_t size = size_t{1} << sub_bits[idx];
     if (next_free + size > capacity) return false;  // cannot happen; see the size bounds
