@@ -202,6 +202,8 @@ void TZipReader::ForgetDirectory() {
   overlapping_.clear();
   identity_selection_.clear();
   multi_mode_ = TMultiMode::mmNone;
+  recovered_ = false;
+  recovered_unasked_ = false;
 }
 
 void TZipReader::MarkDirectoryCurrent() {
@@ -313,6 +315,7 @@ void TZipReader::LoadDirectory() {
   }
 
   bool recovered = false;
+  bool unasked = false;  // recovered without the incomplete-archive question
   if (!have_end) {
     if (OnInCompleteZip) OnInCompleteZip(IncompleteZipMode);
     switch (IncompleteZipMode) {
@@ -336,6 +339,7 @@ void TZipReader::LoadDirectory() {
     if (!ok) {
       RecoveryScan(file, size);
       recovered = true;
+      unasked = true;
     }
   }
   if (recovered) {
@@ -347,6 +351,8 @@ void TZipReader::LoadDirectory() {
   end_ = end;
   stamp_ = stamp;
   loaded_ = true;
+  recovered_ = recovered;
+  recovered_unasked_ = unasked;
   overlapping_ = MarkOverlaps();
   RebuildView();
 }
@@ -981,6 +987,16 @@ bool WalkFolders(int base_fd, const std::filesystem::path& base_path,
 
 }  // namespace
 
+// Entries found by the recovery scan are all that could be found, not all
+// the archive held: unless the user chose the scan when asked, the run must
+// not end as if the archive were sound.
+void TZipReader::ReportRecovered(Extraction& x) {
+  if (!recovered_unasked_) return;
+  x.Report(-1, TZipHeaderInfo(), {}, EntryProblemKind::kCorrupt,
+           "the archive's central directory is damaged or missing; its entries were found by "
+           "scanning, and some may be lost");
+}
+
 int TZipReader::UnZip() {
   int count = 0;
   struct ClearLists {
@@ -1008,6 +1024,7 @@ int TZipReader::UnZip() {
     if (!dest_fd.Valid()) throw EOSError("Unable to open directory", dest, errno);
 
     // Visiting order and selection.
+    ReportRecovered(x);
     Selection sel(FilesList, ExactNames, identity_selection_);
     std::vector<int> chosen;
     uint64_t total = 0;
@@ -1288,6 +1305,7 @@ TestResult TZipReader::Test() {
   if (zip_name_.empty()) return result;
   File archive = File::OpenRead(zip_name_);
   Extraction x(*this, archive, archive.Size());
+  ReportRecovered(x);
   Selection sel(FilesList, ExactNames, identity_selection_);
   bool all = DoAll || sel.Empty();
   std::unordered_map<const TZipHeaderInfo*, bool> overlap;

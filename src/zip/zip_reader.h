@@ -51,7 +51,7 @@ enum class EntryProblemKind {
 };
 
 struct EntryProblem {
-  int index = -1;              // in SortMode order
+  int index = -1;              // in SortMode order; -1 for the archive itself
   std::string entry_name;      // stored folder + name, "/" separators
   std::filesystem::path path;  // output path when one was known
   EntryProblemKind kind = EntryProblemKind::kCorrupt;
@@ -60,7 +60,8 @@ struct EntryProblem {
 
 struct TestResult {
   int tested = 0;  // entries whose data were checked and found good
-  int failed = 0;  // entries reported through OnEntryProblem
+  int failed = 0;  // problems reported through OnEntryProblem (a damaged
+                   // directory replaced by the recovery scan counts as one)
 };
 
 class TZipReader {
@@ -168,6 +169,9 @@ class TZipReader {
   [[nodiscard]] TSortedZip& Directory() { return *dir_; }
   [[nodiscard]] TEndCentral& End() { return end_; }
   [[nodiscard]] bool DirectoryLoaded() const { return loaded_; }
+  // True when the loaded directory came from the recovery scan: it may lack
+  // entries the archive held, so it must not be the base of an update.
+  [[nodiscard]] bool DirectoryRecovered() const { return recovered_; }
   // Forgets the directory; the next ReadDirectory reads the archive again.
   void ForgetDirectory();
   // Records the identity of the archive file as it is now, so the directory
@@ -192,6 +196,7 @@ class TZipReader {
   bool ReadZfc(TEndCentral* end);
   void RecoveryScan(File& file, uint64_t file_size);
   void RebuildView();
+  void ReportRecovered(Extraction& x);
   [[nodiscard]] TZipHeaderInfo* ViewAt(int i) const;
   [[nodiscard]] std::vector<bool> MarkOverlaps() const;
 
@@ -204,6 +209,8 @@ class TZipReader {
   std::unique_ptr<TSortedZip> view_;  // referring, SortMode order (or null)
   TEndCentral end_;
   bool loaded_ = false;
+  bool recovered_ = false;          // the directory came from the recovery scan
+  bool recovered_unasked_ = false;  // ... because the directory was damaged
   ArchiveStamp stamp_;
   // Data ranges shared by several entries; such entries are never decoded.
   std::vector<bool> overlapping_;  // by physical index
