@@ -204,7 +204,9 @@ RestoreResult RunRestore(const RestoreRequest& request, RestoreHooks& hooks) {
     return ui.AskYesNo("Replace existing file " + file_name + "?", MessageKind::kConfirmation);
   };
   r.OnEntryProblem = [&](const zip::EntryProblem& p) {
-    if (IsPolicySkip(p.kind)) {
+    if (p.index < 0) {
+      result.damaged_archive = true;
+    } else if (IsPolicySkip(p.kind)) {
       ++result.kept;
     } else {
       ++result.failed;
@@ -250,7 +252,8 @@ RestoreResult RunRestore(const RestoreRequest& request, RestoreHooks& hooks) {
   }
 
   // A run in which anything failed is a failure, whatever it restored.
-  const bool failed = result.bad_password || result.failed > 0 || !result.error.empty();
+  const bool failed =
+      result.bad_password || result.failed > 0 || !result.error.empty() || result.damaged_archive;
   const std::string project(Trim(request.project));
   const int64_t kb = ArchiveKb(result.archive_path);
   const std::string sized =
@@ -261,7 +264,8 @@ RestoreResult RunRestore(const RestoreRequest& request, RestoreHooks& hooks) {
     result.report = "Restore files fails!";
     ui.ShowTimedMessage(result.report, MessageKind::kError, kReportSeconds);
     information = sized + " (" + IntToStr(result.restored) + " restored, " +
-                  IntToStr(result.failed + (result.bad_password ? 1 : 0)) + " failed)";
+                  IntToStr(result.failed + (result.bad_password ? 1 : 0)) + " failed" +
+                  (result.damaged_archive ? ", damaged archive)" : ")");
   } else {
     result.status = RestoreStatus::kSucceeded;
     result.report = "Restore " + IntToStr(result.restored) + " Files Succeeds!\rProject Name: '" +

@@ -103,6 +103,9 @@ struct RestoreResult {
   int failed = 0;  // entries that failed (policy skips are not failures)
   int kept = 0;    // entries the overwrite policy or a read-only file kept out
   bool bad_password = false;
+  // The reader warned about the archive as a whole (a directory rebuilt by
+  // scanning may lack entries): the run cannot be called complete.
+  bool damaged_archive = false;
   std::string error;                     // the error that ended the run early, if any
   std::string report;                    // the text of the self-closing report
   std::vector<std::string> late_errors;  // options or log that could not be written
