@@ -493,10 +493,10 @@ TEST_F(TheirArchivesTest, SevenZipMethods) {
   ExpectOursReads("7z-zc.zip", "Sieben");
 }
 
-// AES entries (method 99) cannot be decoded here: each is a clear per-entry
-// failure even with the right password, never a "wrong password" that sends
-// the user hunting for another, and never bytes on disk.
 TEST_F(TheirArchivesTest, SevenZipAesIsReportedAsUnsupportedNotAsWrongPassword) {
+  // AES entries (method 99) with the right password were reported as "wrong
+  // password" and OnBadPassword was asked for another; they are undecodable
+  // here, so each is a clear per-entry failure and nothing lands on disk.
   if (!Have("7z")) GTEST_SKIP() << "7z is not installed";
   Make("7z a -tzip -pSieben -mem=AES256 " + Q(root_ / "aes.zip") + AllInputs());
   Cmd t = Ours("test " + Q(root_ / "aes.zip") + " --password Sieben");
