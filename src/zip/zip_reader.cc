@@ -315,7 +315,8 @@ void TZipReader::LoadDirectory() {
   }
 
   bool recovered = false;
-  bool unasked = false;  // recovered without the incomplete-archive question
+  bool unasked = false;   // recovered without the incomplete-archive question
+  uint64_t declared = 0;  // entries the end record declares
   if (!have_end) {
     if (OnInCompleteZip) OnInCompleteZip(IncompleteZipMode);
     switch (IncompleteZipMode) {
@@ -337,6 +338,7 @@ void TZipReader::LoadDirectory() {
     // The configuration file's headers were read with it.
     bool ok = from_zfc || ReadCentralDirectory(file, size, end);
     if (!ok) {
+      declared = end.total_entries;
       RecoveryScan(file, size);
       recovered = true;
       unasked = true;
@@ -353,6 +355,7 @@ void TZipReader::LoadDirectory() {
   loaded_ = true;
   recovered_ = recovered;
   recovered_unasked_ = unasked;
+  declared_entries_ = declared;
   overlapping_ = MarkOverlaps();
   RebuildView();
 }
@@ -993,8 +996,9 @@ bool WalkFolders(int base_fd, const std::filesystem::path& base_path,
 void TZipReader::ReportRecovered(Extraction& x) {
   if (!recovered_unasked_) return;
   x.Report(-1, TZipHeaderInfo(), {}, EntryProblemKind::kCorrupt,
-           "the archive's central directory is damaged or missing; its entries were found by "
-           "scanning, and some may be lost");
+           "the archive's central directory is damaged; scanning found " +
+               std::to_string(dir_->Count()) + " of the " + std::to_string(declared_entries_) +
+               " entries its end record declares");
 }
 
 int TZipReader::UnZip() {

@@ -211,6 +211,7 @@ class TZipReader {
   bool loaded_ = false;
   bool recovered_ = false;          // the directory came from the recovery scan
   bool recovered_unasked_ = false;  // ... because the directory was damaged
+  uint64_t declared_entries_ = 0;   // ... which declared this many entries
   ArchiveStamp stamp_;
   // Data ranges shared by several entries; such entries are never decoded.
   std::vector<bool> overlapping_;  // by physical index
