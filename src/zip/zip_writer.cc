@@ -774,6 +774,18 @@ void TZipWriter::CopyKeptEntry(const TZipHeaderInfo& old, File& source) {
 
 // --- Operations ---------------------------------------------------------------------
 
+void TZipWriter::RefuseUnsafeBase() {
+  if (MultiMode() != TMultiMode::mmNone) {
+    throw EZipError("Updating an archive that spans disks is not supported yet");
+  }
+  // A directory pieced together by the recovery scan may lack entries; an
+  // update built on it would drop them for good when it replaces the file.
+  if (DirectoryRecovered()) {
+    throw EBadZipFile("The directory of " + ZipName() +
+                      " is damaged; the archive is left unchanged");
+  }
+}
+
 int TZipWriter::Zip() {
   new_dir_.clear();
   stored_names_.clear();
@@ -811,9 +823,7 @@ int TZipWriter::ZipInner() {
   std::optional<File> source;
   if (update) {
     ReadDirectory();
-    if (MultiMode() != TMultiMode::mmNone) {
-      throw EZipError("Updating an archive that spans disks is not supported yet");
-    }
+    RefuseUnsafeBase();
     if (!comment_pending_) comment = ArchiveComment();
     source.emplace(File::OpenRead(ZipName()));
   }
@@ -953,9 +963,7 @@ int TZipWriter::RemoveEntries() {
 int TZipWriter::RemoveInner() {
   if (ZipName().empty()) return 0;
   ReadDirectory();
-  if (MultiMode() != TMultiMode::mmNone) {
-    throw EZipError("Updating an archive that spans disks is not supported yet");
-  }
+  RefuseUnsafeBase();
   const bool new_comment = comment_pending_;
   const std::string comment = new_comment ? pending_comment_ : ArchiveComment();
   File source = File::OpenRead(ZipName());

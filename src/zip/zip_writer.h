@@ -114,6 +114,9 @@ class TZipWriter : public TZipReader {
 
   int ZipInner();
   int RemoveInner();
+  // Throws when the loaded directory cannot safely be the base of an update
+  // (spanned archive, or one the recovery scan rebuilt).
+  void RefuseUnsafeBase();
   // Opens the temporary output beside ZipName, after clearing leftovers.
   void OpenOutput();
   void DiscardOutput() noexcept;

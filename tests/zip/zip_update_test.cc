@@ -415,6 +415,27 @@ TEST_F(ZipUpdateTest, UnreadableArchiveIsNotTouched) {
   EXPECT_EQ(TempFilesLeft(), 0);
 }
 
+// Regression guard: a damaged directory is rebuilt by the reader's recovery
+// scan, which may miss entries; updating on top of it would lose them.
+TEST_F(ZipUpdateTest, DamagedDirectoryIsNeverTheBaseOfAnUpdate) {
+  MakeAbc();
+  std::string bytes = ReadFile(zip_);
+  const size_t central = bytes.find(std::string("PK\x01\x02", 4));
+  ASSERT_NE(central, std::string::npos);
+  bytes[central + 3] = '\x09';
+  WriteFile(zip_, bytes);
+  w_.FilesList = {Put("d.txt", "d")};
+  try {
+    (void)w_.Zip();
+    ADD_FAILURE() << "updated a damaged archive";
+  } catch (const EBadZipFile& e) {
+    EXPECT_NE(std::string(e.what()).find("damaged"), std::string::npos) << e.what();
+  }
+  EXPECT_THROW(Remove({"a.txt"}), EBadZipFile);
+  EXPECT_EQ(ReadFile(zip_), bytes);
+  EXPECT_EQ(TempFilesLeft(), 0);
+}
+
 TEST_F(ZipUpdateTest, ReplacementThatVanishedKeepsTheEntry) {
   MakeAbc();
   Put("b.txt", "newer", kT + 10);
