@@ -8,6 +8,7 @@
 
 #include "app/data_folder.h"
 #include "app/ui/main_window.h"
+#include "app/ui/pages.h"
 #include "app/ui/msg_form.h"
 #include "app/ui/signal_watcher.h"
 #include "app/ui/single_instance.h"
@@ -71,6 +72,7 @@ int main(int argc, char** argv) {
 
   zb::app::TFormMain::Options options;
   options.data_dir = data_dir;
+  options.install_pages = [](zb::app::TFormMain& w) { zb::app::InstallPages(w); };
   zb::app::TFormMain window(std::move(options));
   QObject::connect(&instance, &zb::app::SingleInstance::ActivateRequested, &window,
                    &zb::app::TFormMain::OpenMainWindow1Click);

@@ -71,6 +71,7 @@ TFormMain::TFormMain(Options options, QWidget* parent)
       help_dir_(std::move(options.help_dir)),
       ui_(options.ui),
       open_url_(std::move(options.open_url)),
+      install_pages_(std::move(options.install_pages)),
       log_(data_dir_ / "log.txt") {
   InitShellResources();
   if (ui_ == nullptr) {
@@ -169,6 +170,7 @@ void TFormMain::CreatePages() {
     PageControl1_->addTab(page, p.caption);
   }
   CreateLogPage(PageControl1_->widget(kLogPage));
+  if (install_pages_) install_pages_(*this);
 }
 
 void TFormMain::CreateLogPage(QWidget* page) {

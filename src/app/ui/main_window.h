@@ -60,6 +60,10 @@ class TFormMain final : public QMainWindow {
     std::optional<bool> tray_available;
     // Opens help pages and web addresses; the desktop's browser when empty.
     std::function<bool(const QUrl&)> open_url;
+    // Builds the Backup, Restore and Synchronize pages into their
+    // placeholders (found by objectName under Pages()) and fills Hooks();
+    // called once from the constructor, before the settings are loaded.
+    std::function<void(TFormMain&)> install_pages;
   };
 
   explicit TFormMain(Options options, QWidget* parent = nullptr);
@@ -153,6 +157,7 @@ class TFormMain final : public QMainWindow {
   std::unique_ptr<UserInteraction> own_ui_;
   UserInteraction* ui_ = nullptr;
   std::function<bool(const QUrl&)> open_url_;
+  std::function<void(TFormMain&)> install_pages_;
   std::optional<bool> tray_override_;
 
   AppSettings settings_;
