@@ -103,6 +103,10 @@ std::optional<std::string> Utf8ToCp437(std::string_view utf8) {
 StoredName EncodeStoredName(std::string_view utf8_name) {
   std::string name = Slashes(std::string(utf8_name));
   if (auto cp437 = Utf8ToCp437(name)) return {std::move(*cp437), false};
+  // A Linux file name need not be UTF-8 (old Latin-1 names are common).
+  // Flagging such bytes as UTF-8 makes strict readers reject the whole
+  // archive; unflagged they are read as CP437, and the bytes stay unique.
+  if (!IsValidUtf8(name)) return {std::move(name), false};
   return {std::move(name), true};
 }
 

@@ -25,6 +25,7 @@ struct StoredName {
   bool utf8 = false;  // set flag bit 11
 };
 // Encodes a UTF-8 name for storing (as above). Backslashes become "/".
+// Bytes that are not valid UTF-8 are stored as they are, without bit 11.
 [[nodiscard]] StoredName EncodeStoredName(std::string_view utf8_name);
 
 // Decodes a stored name to UTF-8 with "/" separators: bit 11 means UTF-8;

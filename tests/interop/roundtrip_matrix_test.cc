@@ -548,6 +548,32 @@ with zipfile.ZipFile(out, 'w', method) as z:
   }
 }
 
+TEST_F(RoundTripFixture, NonUtf8FileNameKeepsTheArchiveReadableEverywhere) {
+  // A file whose name is not UTF-8 ("lat\xE9n.txt", a Latin-1 name) was
+  // stored with the UTF-8 flag over those bytes, and Python's zipfile then
+  // refused to open the whole archive.
+  const std::string latin1 = "lat\xE9n.txt";
+  WriteAll(root_ / "src" / latin1, "latin-1 named\n");
+  WriteAll(root_ / "src/plain.txt", "plain\n");
+  ASSERT_EQ(Ours("zip names.zip --recurse src").code, 0);
+  if (fs::exists("/usr/bin/python3")) {
+    Cmd c =
+        Sh("/usr/bin/python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); "
+           "assert z.testzip() is None; print(len(z.namelist()))\" " +
+           Q(root_ / "names.zip"));
+    EXPECT_EQ(c.code, 0) << c.out;
+    EXPECT_EQ(c.out, "2\n");
+  }
+  if (Have("unzip")) {
+    Cmd c = Sh("unzip -t " + Q(root_ / "names.zip"));
+    EXPECT_EQ(c.code, 0) << c.out;
+  }
+  // The bytes are read as CP437: 0xE9 is Greek capital theta.
+  Cmd x = Ours("extract names.zip out");
+  EXPECT_EQ(x.code, 0) << x.out;
+  EXPECT_EQ(ReadAll(root_ / "out/lat\u0398n.txt"), "latin-1 named\n");
+}
+
 // --- Known faults of the writer ---------------------------------------------------
 
 // Info-ZIP unzip on Linux reads names of host-0 (FAT) entries through its
