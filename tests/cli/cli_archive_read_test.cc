@@ -11,6 +11,7 @@
 #include <fstream>
 #include <string>
 
+#include "cli/cli_runner.h"
 #include "platform/file_system.h"
 
 namespace {
@@ -58,18 +59,9 @@ class CliArchiveReadTest : public ::testing::Test {
     std::ifstream in(p, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
   }
-  // Runs the program with stdout and stderr captured together.
   Result Cli(const std::string& args) {
-    std::string cmd = "'" + cli_.string() + "' " + args + " 2>&1";
-    Result r;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    int status = ::pclose(p);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    const zb::clitest::CliResult r = zb::clitest::RunCliShell(cli_, args);
+    return {r.exit_code, r.out};
   }
   bool MakeZip(const std::string& extra = "") {
     std::string cmd = "cd '" + (root_ / "src").string() + "' && zip -q -X -r " + extra + " '" +

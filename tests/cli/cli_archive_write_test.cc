@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_runner.h"
 #include "zip/archive_test_util.h"
 
 namespace {
@@ -27,10 +28,7 @@ std::vector<std::string> SortedNames(const zb::ztest::RawArchive& a) {
   return n;
 }
 
-struct Result {
-  int exit_code = -1;
-  std::string out, err;
-};
+using Result = zb::clitest::CliResult;
 
 class CliArchiveWriteTest : public testing::Test {
  protected:
@@ -45,25 +43,8 @@ class CliArchiveWriteTest : public testing::Test {
     WriteFile(dir_ / "src/sub/c.txt", "gamma");
   }
 
-  // Runs the program directly (no shell), capturing both streams in files.
   Result Run(const std::vector<std::string>& args) const {
-    const std::string out = dir_ / ".out", err = dir_ / ".err";
-    const pid_t child = fork();
-    if (child == 0) {
-      if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(127);
-      std::vector<char*> argv{const_cast<char*>(program_.c_str())};
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(program_.c_str(), argv.data());
-      _exit(127);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    Result r;
-    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = ReadFile(out);
-    r.err = ReadFile(err);
-    return r;
+    return zb::clitest::RunCli(program_, args, dir_);
   }
 
   zb::ztest::TempDir dir_;

@@ -9,21 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_runner.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int exit_code = -1;
-  std::string out, err;
-};
+using Result = zb::clitest::CliResult;
 
-std::string Slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 class CliProjectsTest : public testing::Test {
  protected:
@@ -38,25 +31,8 @@ class CliProjectsTest : public testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  // Runs the program directly (no shell), capturing both streams in files.
   Result Run(const std::vector<std::string>& args) const {
-    const fs::path out = dir_ / ".out", err = dir_ / ".err";
-    const pid_t child = fork();
-    if (child == 0) {
-      if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(127);
-      std::vector<char*> argv{const_cast<char*>(program_.c_str())};
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(program_.c_str(), argv.data());
-      _exit(127);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    Result r;
-    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = Slurp(out);
-    r.err = Slurp(err);
-    return r;
+    return zb::clitest::RunCli(program_, args, dir_);
   }
 
   fs::path program_;

@@ -1,0 +1,75 @@
+#pragma once
+
+// Runs the built zipbackup-cli for the command-line tests.
+
+#include <stdio.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace zb::clitest {
+
+struct CliResult {
+  int exit_code = -1;
+  std::string out, err;
+};
+
+inline std::string SlurpFile(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// The program under test; CTest sets ZB_PROGRAM_DIR. Empty when unset.
+inline std::filesystem::path CliProgram() {
+  const char* dir = std::getenv("ZB_PROGRAM_DIR");
+  return dir ? std::filesystem::path(dir) / "zipbackup-cli" : std::filesystem::path();
+}
+
+// Runs the program directly (no shell, so arguments need no quoting), with
+// stdout and stderr captured separately through files in `scratch`.
+inline CliResult RunCli(const std::filesystem::path& program, const std::vector<std::string>& args,
+                        const std::filesystem::path& scratch) {
+  const std::string out = scratch / ".cli-out", err = scratch / ".cli-err";
+  const pid_t child = fork();
+  if (child == 0) {
+    if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(127);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  CliResult r;
+  r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.out = SlurpFile(out);
+  r.err = SlurpFile(err);
+  std::error_code ec;
+  std::filesystem::remove(out, ec);
+  std::filesystem::remove(err, ec);
+  return r;
+}
+
+// Runs "program args" through the shell with stderr folded into stdout;
+// `args` is shell text, quoted by the caller.
+inline CliResult RunCliShell(const std::filesystem::path& program, const std::string& args) {
+  const std::string cmd = "'" + program.string() + "' " + args + " 2>&1";
+  CliResult r;
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return r;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  const int status = ::pclose(p);
+  r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+}  // namespace zb::clitest
