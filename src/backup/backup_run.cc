@@ -1,6 +1,5 @@
 #include "backup/backup_run.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
@@ -57,19 +56,7 @@ std::string RandomSuffix() {
 // Removes temporary archives that a killed run left in `folder`. A live run
 // holds a lock on its file, so it is never taken for a leftover.
 void RemoveRunLeftovers(const std::string& folder) {
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return;
-  while (const dirent* de = ::readdir(dir)) {
-    if (!IsRunTempName(de->d_name)) continue;
-    const int fd = ::openat(::dirfd(dir), de->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) continue;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      ::unlinkat(::dirfd(dir), de->d_name, 0);
-    }
-    ::close(fd);
-  }
-  ::closedir(dir);
+  RemoveUnlockedLeftovers(folder, [](const char* name) { return IsRunTempName(name); });
 }
 
 // A name for the new archive that does not exist yet: the writer then makes

@@ -1,6 +1,8 @@
 #include "platform/file_system.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -328,6 +330,23 @@ class PosixFactory final : public WritableFileFactory {
 WritableFileFactory& DefaultWritableFileFactory() {
   static PosixFactory factory;
   return factory;
+}
+
+void RemoveUnlockedLeftovers(const std::string& folder,
+                             const std::function<bool(const char* name)>& is_leftover) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* de = ::readdir(dir)) {
+    if (!is_leftover(de->d_name)) continue;
+    const int fd = ::openat(::dirfd(dir), de->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      ::unlinkat(::dirfd(dir), de->d_name, 0);
+    }
+    ::close(fd);
+  }
+  ::closedir(dir);
 }
 
 }  // namespace zb

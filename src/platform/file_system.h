@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -185,5 +186,12 @@ class WritableFileFactory {
 
 // The factory of the real file system.
 [[nodiscard]] WritableFileFactory& DefaultWritableFileFactory();
+
+// Removes the regular files of `folder` whose names `is_leftover` accepts and
+// that no live process holds an flock on: writers of temporary files keep
+// them locked while at work, so only leftovers of killed runs go. Best
+// effort; nothing is reported.
+void RemoveUnlockedLeftovers(const std::string& folder,
+                             const std::function<bool(const char* name)>& is_leftover);
 
 }  // namespace zb

@@ -1,6 +1,5 @@
 #include "zip/zip_writer.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -145,19 +144,8 @@ void SyncFolder(const std::string& folder) {
 // Removes leftovers of killed runs in `folder`: temporary files of our
 // pattern that no live writer holds locked.
 void RemoveLeftovers(const std::string& folder) {
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return;
-  while (const dirent* de = ::readdir(dir)) {
-    if (!TZipWriter::IsTempFileName(de->d_name)) continue;
-    const int fd = ::openat(::dirfd(dir), de->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) continue;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      ::unlinkat(::dirfd(dir), de->d_name, 0);
-    }
-    ::close(fd);
-  }
-  ::closedir(dir);
+  RemoveUnlockedLeftovers(folder,
+                          [](const char* name) { return TZipWriter::IsTempFileName(name); });
 }
 
 }  // namespace
