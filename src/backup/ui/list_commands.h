@@ -5,7 +5,7 @@
 
 class QListWidget;
 
-namespace zb::app {
+namespace zb {
 class UserInteraction;
 }
 
@@ -13,7 +13,7 @@ namespace zb::backup::ui::list_commands {
 
 // Nothing on an empty list; with no selection "Please select a item by
 // clicking" (information); otherwise removes the selected item.
-void DeleteListItem(QListWidget* list, app::UserInteraction& messages);
+void DeleteListItem(QListWidget* list, UserInteraction& messages);
 // Empties the list, without a question.
 void ClearList(QListWidget* list);
 // Swaps the selected item with its neighbour; it stays selected. Nothing at

@@ -95,6 +95,7 @@ class TFormProjectName final : public QDialog {
   QRadioButton* RadioUserNumber_;
   QSpinBox* spinValue_;
   QSpinBox* SpinIncrease_;
+  QLabel* Labelauto_;
   QLineEdit* EditFilename_;
   // Step 5
   QCheckBox* CheckBoxPassword_;
@@ -113,6 +114,7 @@ class TFormProjectName final : public QDialog {
   QTimeEdit* DateTimePicker1_;
   QRadioButton* radioDaily_;
   QSpinBox* SpinEditNumber_;
+  QLabel* minutes_label_;
   QRadioButton* radioWeekly_;
   QComboBox* cbWeekly_;
 };

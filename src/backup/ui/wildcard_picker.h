@@ -18,7 +18,7 @@ class QPushButton;
 class QToolButton;
 class QTreeView;
 
-namespace zb::app {
+namespace zb {
 class UserInteraction;
 }
 
@@ -28,7 +28,7 @@ namespace zb::backup::ui {
 // "project.ini", the message interface, and the help opener (may be empty).
 struct PickerContext {
   std::filesystem::path data_dir;
-  app::UserInteraction* messages = nullptr;  // REQUIRES: non-null
+  UserInteraction* messages = nullptr;  // REQUIRES: non-null
   std::function<void(int)> show_help;
 };
 
