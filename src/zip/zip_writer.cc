@@ -36,6 +36,23 @@ constexpr std::string_view kTempMarker = ".zbk-";
 constexpr std::string_view kTempSuffix = ".tmp";
 constexpr size_t kTempRandomLength = 8;
 
+// A new entry whose name is stored as UTF-8 (flag bit 11) is marked as made
+// on Unix. Unzip tools on Linux translate the names of entries made on DOS
+// from the OEM code page even when bit 11 says UTF-8, which garbles every
+// name CP437 cannot hold; for a Unix entry they take the bytes as they are.
+// The Unix mode in the high 16 bits follows the DOS attributes kept in the
+// low byte, so every reader restores the same read-only state. Names that
+// CP437 can hold keep the DOS host.
+void MarkUtf8EntryAsUnix(TZipHeaderInfo& h) {
+  if ((h.flags & kFlagUtf8) == 0) return;
+  h.version_made_by = static_cast<uint16_t>((kHostUnix << 8) | (h.version_made_by & 0xFF));
+  const bool dir = (h.external_attributes & kAttrDirectory) != 0;
+  const bool read_only = (h.external_attributes & kAttrReadOnly) != 0;
+  uint32_t mode = dir ? (S_IFDIR | 0755) : (S_IFREG | 0644);
+  if (read_only) mode &= ~static_cast<uint32_t>(0222);
+  h.external_attributes = (mode << 16) | (h.external_attributes & 0xFFFF);
+}
+
 std::string AsciiLower(std::string_view s) {
   std::string out(s);
   for (char& c : out) {
@@ -452,6 +469,7 @@ TZipWriter::StoreResult TZipWriter::StoreFolder(const Item& item) {
   std::vector<std::byte> rec;
   SerializeLocalHeader(*h, {}, &rec);
   out_->Append(rec);
+  MarkUtf8EntryAsUnix(*h);
   stored_names_.insert(h->raw_name);
   new_dir_.push_back({std::move(h), {}, {}});
   return StoreResult::kStored;
@@ -581,6 +599,7 @@ TZipWriter::StoreResult TZipWriter::StoreFile(const Item& item) {
         }
       }
       out_->WriteAt(entry_start, rec);
+      MarkUtf8EntryAsUnix(h);
       stored_names_.insert(h.raw_name);
       new_dir_.push_back({std::make_unique<TZipHeaderInfo>(h), {}, {}});
       return StoreResult::kStored;
