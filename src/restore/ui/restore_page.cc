@@ -1,0 +1,814 @@
+#include "restore/ui/restore_page.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <exception>
+
+#include "app/activity_log.h"
+#include "app/ui/main_window.h"
+#include "app/user_interaction.h"
+#include "backup/backup_project.h"
+#include "zip/zip_reader.h"
+#include "zip/zip_writer.h"
+
+namespace zb::restore::ui {
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+std::string Trimmed(const QString& s) { return s.trimmed().toStdString(); }
+
+// Grid look shared by both lists: whole rows, one contiguous range (Shift+
+// click extends it), rows of 20 pixels, navy header text, 9-point cells.
+void SetUpGrid(QTableView* grid, const std::vector<int>& widths, const QString& hint) {
+  grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+  grid->setSelectionMode(QAbstractItemView::ContiguousSelection);
+  grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grid->verticalHeader()->setVisible(false);
+  grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  grid->verticalHeader()->setDefaultSectionSize(20);
+  grid->horizontalHeader()->setStyleSheet(QStringLiteral("QHeaderView::section { color: navy; }"));
+  grid->horizontalHeader()->setHighlightSections(false);
+  grid->horizontalHeader()->setStretchLastSection(false);
+  QFont f = grid->font();
+  f.setPointSize(9);
+  grid->setFont(f);
+  grid->setWordWrap(false);
+  grid->setTextElideMode(Qt::ElideNone);
+  grid->setToolTip(hint);
+  for (size_t i = 0; i < widths.size(); ++i) grid->setColumnWidth(static_cast<int>(i), widths[i]);
+}
+
+QVariant Header(int section, Qt::Orientation orientation, int role,
+                std::initializer_list<const char*> names) {
+  if (orientation != Qt::Horizontal) return {};
+  if (role == Qt::DisplayRole) {
+    if (section < 0 || section >= static_cast<int>(names.size())) return {};
+    return QString::fromLatin1(*(names.begin() + section));
+  }
+  if (role == Qt::TextAlignmentRole) return QVariant(int(Qt::AlignLeft | Qt::AlignVCenter));
+  return {};
+}
+
+std::pair<int, int> RangeOf(const QTableView* grid) {
+  const QItemSelectionModel* sel = grid->selectionModel();
+  int top = -1;
+  int bottom = -1;
+  if (sel) {
+    for (const QItemSelectionRange& r : sel->selection()) {
+      if (top < 0 || r.top() < top) top = r.top();
+      if (bottom < 0 || r.bottom() > bottom) bottom = r.bottom();
+    }
+  }
+  if (top < 0 && grid->currentIndex().isValid()) top = bottom = grid->currentIndex().row();
+  return {top, bottom};
+}
+
+constexpr int kMaxLeftOutShown = 20;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Models
+
+void ArchiveListModel::SetRows(std::vector<ArchiveRow> rows) {
+  beginResetModel();
+  rows_ = std::move(rows);
+  endResetModel();
+}
+
+void ArchiveListModel::Reset() {
+  beginResetModel();
+  endResetModel();
+}
+
+int ArchiveListModel::rowCount(const QModelIndex& parent) const {
+  if (parent.isValid()) return 0;
+  return rows_.empty() ? 1 : static_cast<int>(rows_.size());
+}
+
+int ArchiveListModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : 3;
+}
+
+QVariant ArchiveListModel::data(const QModelIndex& index, int role) const {
+  if (role != Qt::DisplayRole || !index.isValid()) return {};
+  const auto row = static_cast<size_t>(index.row());
+  if (row >= rows_.size()) return QString();
+  const ArchiveRow& r = rows_[row];
+  switch (index.column()) {
+    case 0:
+      return Q(r.name);
+    case 1:
+      return Q(r.SizeText());
+    case 2:
+      return Q(r.DateText());
+    default:
+      return {};
+  }
+}
+
+QVariant ArchiveListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  return Header(section, orientation, role, {"Filename", "Size(KB)", "Date"});
+}
+
+void EntryListModel::SetRows(std::vector<EntryRow> rows) {
+  beginResetModel();
+  rows_ = std::move(rows);
+  endResetModel();
+}
+
+int EntryListModel::rowCount(const QModelIndex& parent) const {
+  if (parent.isValid()) return 0;
+  return rows_.empty() ? 1 : static_cast<int>(rows_.size());
+}
+
+int EntryListModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : 4;
+}
+
+QVariant EntryListModel::data(const QModelIndex& index, int role) const {
+  if (role != Qt::DisplayRole || !index.isValid()) return {};
+  const auto row = static_cast<size_t>(index.row());
+  if (row >= rows_.size()) return QString();
+  const EntryRow& r = rows_[row];
+  switch (index.column()) {
+    case 0:
+      return Q(r.file_name);
+    case 1:
+      return Q(r.size_text);
+    case 2:
+      return Q(r.path);
+    case 3:
+      return Q(r.date_text);
+    default:
+      return {};
+  }
+}
+
+QVariant EntryListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  return Header(section, orientation, role, {"Filename", "Size(KB)", "Path", "Date"});
+}
+
+// ---------------------------------------------------------------------------
+// Construction
+
+TRestorePage::TRestorePage(app::TFormMain& window, QWidget* page)
+    : QObject(page),
+      window_(window),
+      reader_(std::make_unique<zip::TZipReader>()),
+      writer_(std::make_unique<zip::TZipWriter>()) {
+  reader_->SetSortMode(zip::TZipSortMode::ByName);
+
+  pick_files = [page](const QString& title, const QString& filter) {
+    return QFileDialog::getOpenFileNames(page, title, QString(), filter);
+  };
+  pick_folder = [page](const QString& caption) {
+    return QFileDialog::getExistingDirectory(page, caption);
+  };
+  ask_incomplete = [page] {
+    QMessageBox box(page);
+    box.setWindowTitle(QString::fromLatin1(kIncompleteCaption));
+    box.setIcon(QMessageBox::Warning);
+    box.setText(QString::fromLatin1(kIncompleteText1));
+    box.setInformativeText(QString::fromLatin1(kIncompleteText2));
+    QPushButton* multi = box.addButton(QStringLiteral("MultiZip"), QMessageBox::AcceptRole);
+    QPushButton* recover = box.addButton(QStringLiteral("Recover"), QMessageBox::ActionRole);
+    QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(multi);
+    box.setEscapeButton(cancel);
+    QApplication::beep();
+    box.exec();
+    if (box.clickedButton() == multi) return IncompleteAnswer::kMultiZip;
+    if (box.clickedButton() == recover) return IncompleteAnswer::kRecover;
+    return IncompleteAnswer::kCancel;
+  };
+  open_file = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+
+  auto* layout = new QVBoxLayout(page);
+  layout->setContentsMargins(6, 6, 6, 6);
+  auto* files = new QGroupBox(QStringLiteral("Files"));
+  files->setObjectName(QStringLiteral("GroupFiles"));
+  auto* options = new QGroupBox(QStringLiteral("Options"));
+  options->setObjectName(QStringLiteral("GroupOptions"));
+  layout->addWidget(files, 1);
+  layout->addWidget(options, 0);
+  BuildFiles(files);
+  BuildOptions(options);
+  BuildMenu();
+  SetSort(window_.Settings().SortField, window_.Settings().SortDescending != 0);
+}
+
+TRestorePage::~TRestorePage() = default;
+
+void TRestorePage::BuildFiles(QWidget* group) {
+  auto* grid = new QGridLayout(group);
+
+  auto* folder_row = new QHBoxLayout;
+  folder_row->addWidget(new QLabel(QStringLiteral("Zip folder:")));
+  DirectoryView_ = new QLineEdit(QStringLiteral("C:\\"));
+  DirectoryView_->setObjectName(QStringLiteral("DirectoryView"));
+  // Chosen with the browse button only: a half-typed folder would rescan on
+  // every key.
+  DirectoryView_->setReadOnly(true);
+  folder_row->addWidget(DirectoryView_, 1);
+  auto* browse = new QToolButton;
+  browse->setObjectName(QStringLiteral("DirectoryViewBrowse"));
+  browse->setText(QStringLiteral("..."));
+  browse->setToolTip(QStringLiteral("Please select directory"));
+  folder_row->addWidget(browse);
+  connect(browse, &QToolButton::clicked, this, [this] {
+    const QString d = pick_folder(QStringLiteral("Please select directory"));
+    if (!d.isEmpty()) DirectoryView_->setText(d);
+  });
+  connect(DirectoryView_, &QLineEdit::textChanged, this, [this] { RefreshArchiveList(); });
+
+  auto* buttons = new QHBoxLayout;
+  struct Spec {
+    const char* name;
+    const char* icon;
+    const char* text;
+    const char* hint;
+    void (TRestorePage::*handler)();
+  };
+  const Spec specs[] = {
+      {"Spimport", "new", "Import", "Import a Zip file", &TRestorePage::menuimportClick},
+      {"SpeedButton9", "copy", "Export", "Export Zip Files", &TRestorePage::MenuCopyClick},
+      {"SpeedButton10", "delete", "Delete", "Delete Files Selected",
+       &TRestorePage::menuDeleteClick},
+      {"SpeedButton12", "save", "Add", "Add files to Zip", &TRestorePage::SpeedButton12Click},
+      {"SpeedButton13", "cancel", "Remove", "Delete files for ZIP",
+       &TRestorePage::SpeedButton13Click},
+      {"SpeedButton14", "restore", "Restore", "Restore files selected",
+       &TRestorePage::SpeedButton14Click},
+  };
+  for (const Spec& s : specs) {
+    auto* b = new QToolButton;
+    b->setObjectName(QString::fromLatin1(s.name));
+    b->setIcon(
+        QIcon(QStringLiteral(":/icons/") + QString::fromLatin1(s.icon) + QStringLiteral(".svg")));
+    b->setText(QString::fromLatin1(s.text));
+    b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    b->setAutoRaise(true);
+    b->setToolTip(QString::fromLatin1(s.hint));
+    connect(b, &QToolButton::clicked, this, s.handler);
+    buttons->addWidget(b);
+  }
+  buttons->addStretch(1);
+
+  zip_grid_ = new QTableView;
+  zip_grid_->setObjectName(QStringLiteral("StringGridZipfilename"));
+  zip_grid_->setModel(&archives_);
+  SetUpGrid(zip_grid_, {222, 224, 147},
+            QStringLiteral("Right-click it to open context menu\nDouble-click it to open "
+                           "file\nShift+click to select multi-file"));
+  zip_grid_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(zip_grid_, &QTableView::customContextMenuRequested, this, [this](const QPoint& p) {
+    PopupMenuStringPopup();
+    PopupMenuString_->popup(zip_grid_->viewport()->mapToGlobal(p));
+  });
+  connect(zip_grid_, &QTableView::doubleClicked, this, [this] { OpenArchive(); });
+  connect(zip_grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this](const QModelIndex& current) {
+            if (!select_attached_ || !current.isValid()) return;
+            const auto row = static_cast<size_t>(current.row());
+            const auto& rows = archives_.Rows();
+            ShowArchiveContents(row < rows.size() ? rows[row].name : std::string());
+          });
+
+  entry_grid_ = new QTableView;
+  entry_grid_->setObjectName(QStringLiteral("StringGrid1"));
+  entry_grid_->setModel(&entries_);
+  SetUpGrid(entry_grid_, {140, 82, 224, 149}, QStringLiteral("Shift+click to select multi-file"));
+
+  LabelZipNumber_ = new QLabel(Q(TotalLabel(0)));
+  LabelZipNumber_->setObjectName(QStringLiteral("LabelZipNumber"));
+  LabelfileNumber_ = new QLabel(Q(TotalLabel(0)));
+  LabelfileNumber_->setObjectName(QStringLiteral("LabelfileNumber"));
+
+  auto* left = new QVBoxLayout;
+  auto* left_head = new QHBoxLayout;
+  left_head->addWidget(new QLabel(QStringLiteral("Zip file list:")));
+  left_head->addWidget(LabelZipNumber_);
+  left_head->addStretch(1);
+  left->addLayout(left_head);
+  left->addWidget(zip_grid_, 1);
+  auto* right = new QVBoxLayout;
+  auto* right_head = new QHBoxLayout;
+  right_head->addWidget(new QLabel(QStringLiteral("Zip file details:")));
+  right_head->addWidget(LabelfileNumber_);
+  right_head->addStretch(1);
+  right->addLayout(right_head);
+  right->addWidget(entry_grid_, 1);
+
+  grid->addLayout(folder_row, 0, 0, 1, 2);
+  grid->addLayout(buttons, 1, 0, 1, 2);
+  grid->addLayout(left, 2, 0);
+  grid->addLayout(right, 2, 1);
+  grid->setColumnStretch(0, 1);
+  grid->setColumnStretch(1, 1);
+}
+
+void TRestorePage::BuildOptions(QWidget* group) {
+  auto* grid = new QGridLayout(group);
+  DirectoryRestore_ = new QLineEdit(QStringLiteral("C:\\"));
+  DirectoryRestore_->setObjectName(QStringLiteral("DirectoryRestore"));
+  auto* browse = new QToolButton;
+  browse->setObjectName(QStringLiteral("DirectoryRestoreBrowse"));
+  browse->setText(QStringLiteral("..."));
+  browse->setToolTip(QStringLiteral("Please select directory"));
+  connect(browse, &QToolButton::clicked, this, [this] {
+    const QString d = pick_folder(QStringLiteral("Please select directory"));
+    if (!d.isEmpty()) DirectoryRestore_->setText(d);
+  });
+  EditRestorePassword_ = new QLineEdit;
+  EditRestorePassword_->setObjectName(QStringLiteral("EditRestorePassword"));
+  EditRestorePassword_->setEchoMode(QLineEdit::Password);
+  CheckBoxUseFolder_ = new QCheckBox(QStringLiteral("Use Original Folder Name"));
+  CheckBoxUseFolder_->setObjectName(QStringLiteral("CheckBoxUseFolder"));
+  CheckBoxUseFolder_->setChecked(true);
+
+  grid->addWidget(new QLabel(QStringLiteral("Extract to:")), 0, 0);
+  auto* to_row = new QHBoxLayout;
+  to_row->addWidget(DirectoryRestore_, 1);
+  to_row->addWidget(browse);
+  grid->addLayout(to_row, 0, 1);
+  grid->addWidget(new QLabel(QStringLiteral("Input Password ( If has ):")), 1, 0);
+  grid->addWidget(EditRestorePassword_, 1, 1);
+  grid->addWidget(CheckBoxUseFolder_, 2, 1);
+
+  auto* modes = new QHBoxLayout;
+  modes->addWidget(new QLabel(QStringLiteral("Overwrite Mode:")));
+  overwrite_ = new QButtonGroup(this);
+  struct Radio {
+    const char* name;
+    int mode;
+  };
+  const Radio radios[] = {{"RadioAlways", kOverwriteAlways},
+                          {"RadioPrompt", kOverwritePrompt},
+                          {"RadioNever", kOverwriteNever},
+                          {"RadioNewer", kOverwriteNewer},
+                          {"RadioOlder", kOverwriteOlder}};
+  for (const Radio& r : radios) {
+    auto* b = new QRadioButton(Q(std::string(OverwriteCaption(r.mode))));
+    b->setObjectName(QString::fromLatin1(r.name));
+    overwrite_->addButton(b, r.mode);
+    modes->addWidget(b);
+  }
+  overwrite_->button(kOverwriteNever)->setChecked(true);
+  modes->addStretch(1);
+  grid->addLayout(modes, 3, 0, 1, 2);
+  grid->setColumnStretch(1, 1);
+}
+
+void TRestorePage::BuildMenu() {
+  PopupMenuString_ = new QMenu(zip_grid_);
+  PopupMenuString_->setObjectName(QStringLiteral("PopupMenuString"));
+  QMenu* sort = PopupMenuString_->addMenu(QStringLiteral("Files Sort"));
+  sort->setObjectName(QStringLiteral("FilesSort"));
+  auto* fields = new QActionGroup(sort);
+  auto* directions = new QActionGroup(sort);
+  const char* field_names[] = {"By name", "By size", "By date"};
+  for (int i = 0; i < 3; ++i) {
+    QAction* a = sort->addAction(QString::fromLatin1(field_names[i]));
+    a->setCheckable(true);
+    a->setData(100 * (i + 1));
+    fields->addAction(a);
+    field_actions_.push_back(a);
+    connect(a, &QAction::triggered, this, [this, i] {
+      SetSort(i, window_.Settings().SortDescending != 0);
+      SortArchiveList();
+    });
+  }
+  sort->addSeparator();
+  const char* dir_names[] = {"Ascending", "Descending"};
+  for (int i = 0; i < 2; ++i) {
+    QAction* a = sort->addAction(QString::fromLatin1(dir_names[i]));
+    a->setCheckable(true);
+    a->setData(400 + 100 * i);
+    directions->addAction(a);
+    direction_actions_.push_back(a);
+    connect(a, &QAction::triggered, this, [this, i] {
+      SetSort(window_.Settings().SortField, i == 1);
+      SortArchiveList();
+    });
+  }
+  sort_separator_ = PopupMenuString_->addSeparator();
+  QAction* import = PopupMenuString_->addAction(QStringLiteral("Import a Zip File..."));
+  import->setObjectName(QStringLiteral("menuimport"));
+  connect(import, &QAction::triggered, this, &TRestorePage::menuimportClick);
+  struct Item {
+    const char* name;
+    const char* text;
+    void (TRestorePage::*handler)();
+  };
+  const Item items[] = {
+      {"MenuCopy", "Export the Zip File...", &TRestorePage::MenuCopyClick},
+      {"menuRestore", "Restore Zip File Selected to...", &TRestorePage::SpRestoreClick},
+      {"menuDelete", "Delete Zip Files Selected...", &TRestorePage::menuDeleteClick},
+      {"OpenZipFile1", "Open Zip File...", &TRestorePage::OpenArchive},
+  };
+  for (const Item& it : items) {
+    QAction* a = PopupMenuString_->addAction(QString::fromLatin1(it.text));
+    a->setObjectName(QString::fromLatin1(it.name));
+    connect(a, &QAction::triggered, this, it.handler);
+    archive_actions_.push_back(a);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The view
+
+void TRestorePage::SetSort(int field, bool descending) {
+  if (field < 0 || field > 2) field = 2;
+  window_.Settings().SortField = field;
+  window_.Settings().SortDescending = descending ? 1 : 0;
+  for (int i = 0; i < 3; ++i) field_actions_[static_cast<size_t>(i)]->setChecked(i == field);
+  direction_actions_[0]->setChecked(!descending);
+  direction_actions_[1]->setChecked(descending);
+}
+
+void TRestorePage::PopupMenuStringPopup() {
+  SetSort(window_.Settings().SortField, window_.Settings().SortDescending != 0);
+  const auto& rows = archives_.Rows();
+  const bool has = !rows.empty() && !QString::fromStdString(rows.front().name).trimmed().isEmpty();
+  sort_separator_->setVisible(has);
+  for (QAction* a : archive_actions_) a->setVisible(has);
+}
+
+std::string TRestorePage::ZipFolder() {
+  const QString t = DirectoryView_->text().trimmed();
+  if (t != DirectoryView_->text()) {
+    const QSignalBlocker block(DirectoryView_);
+    DirectoryView_->setText(t);
+  }
+  return t.toStdString();
+}
+
+std::string TRestorePage::ProjectName() const {
+  return window_.ProjectBox() ? window_.ProjectBox()->currentText().toStdString() : std::string();
+}
+
+void TRestorePage::SetZipFolder(const QString& folder) {
+  const QSignalBlocker block(DirectoryView_);
+  DirectoryView_->setText(folder);
+}
+
+void TRestorePage::Activate() {
+  const std::string project = Trimmed(window_.ProjectBox()->currentText());
+  if (!project.empty()) {
+    try {
+      SetZipFolder(Q(backup::ReadProject(window_.DataDir(), project).SavePath));
+    } catch (const std::exception& e) {
+      window_.Ui().ShowError(e.what());
+    }
+  }
+  RefreshArchiveList();
+}
+
+void TRestorePage::LoadOptions() {
+  const std::string project = Trimmed(window_.ProjectBox()->currentText());
+  if (project.empty()) return;
+  RestoreOptions o;
+  try {
+    o = LoadRestoreOptions(window_.DataDir(), project);
+  } catch (const std::exception& e) {
+    window_.Ui().ShowError(e.what());
+    return;
+  }
+  DirectoryRestore_->setText(Q(o.extract_to));
+  CheckBoxUseFolder_->setChecked(o.use_original_folder);
+  // A stored number no radio has leaves all five unchecked.
+  overwrite_->setExclusive(false);
+  for (QAbstractButton* b : overwrite_->buttons()) b->setChecked(false);
+  if (QAbstractButton* b = overwrite_->button(o.overwrite_mode)) b->setChecked(true);
+  overwrite_->setExclusive(true);
+}
+
+RestoreOptions TRestorePage::Options() const {
+  RestoreOptions o;
+  o.extract_to = DirectoryRestore_->text().toStdString();
+  o.use_original_folder = CheckBoxUseFolder_->isChecked();
+  o.overwrite_mode = overwrite_->checkedId();  // -1 when none is checked
+  o.password = EditRestorePassword_->text().toStdString();
+  return o;
+}
+
+void TRestorePage::SelectArchiveRow(int row) {
+  select_attached_ = false;
+  zip_grid_->selectionModel()->setCurrentIndex(
+      archives_.index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  select_attached_ = true;
+}
+
+void TRestorePage::RefreshArchiveList() {
+  select_attached_ = false;
+  ArchiveListing listing = ListArchives(ZipFolder(), window_.Pump());
+  archives_.SetRows(std::move(listing.rows));
+  LabelZipNumber_->setText(Q(TotalLabel(archives_.Rows().size())));
+  select_attached_ = true;
+  if (archives_.Rows().empty()) {
+    SelectArchiveRow(0);
+    entries_.SetRows({});
+    LabelfileNumber_->setText(Q(TotalLabel(0)));
+    return;
+  }
+  SortArchiveList();
+}
+
+void TRestorePage::SortArchiveList() {
+  auto& rows = archives_.Rows();
+  if (rows.empty() || rows.front().name.empty()) return;
+  const int field = window_.Settings().SortField;
+  restore::SortArchiveList(rows, static_cast<SortField>(field),
+                           window_.Settings().SortDescending != 0);
+  archives_.Reset();
+  SelectArchiveRow(0);
+  ShowArchiveContents(rows.front().name);
+}
+
+void TRestorePage::ShowReaderError(const std::exception& e) { window_.Ui().ShowError(e.what()); }
+
+void TRestorePage::ShowArchiveContents(const std::string& name) {
+  std::string trimmed = QString::fromStdString(name).trimmed().toStdString();
+  if (trimmed.empty()) {
+    entries_.SetRows({});
+    LabelfileNumber_->setText(Q(TotalLabel(0)));
+    return;
+  }
+  const std::string path = ArchivePath(ZipFolder(), trimmed);
+  reader_->OnInCompleteZip = [this](zip::TIncompleteZipMode& mode) {
+    mode = IncompleteModeFor(ask_incomplete());
+  };
+  try {
+    std::vector<EntryRow> rows = ArchiveContents(*reader_, path);
+    reader_->OnInCompleteZip = nullptr;
+    const size_t count = rows.size();
+    entries_.SetRows(std::move(rows));
+    LabelfileNumber_->setText(Q(TotalLabel(count)));
+  } catch (const std::exception& e) {
+    // The entry list keeps what it showed: the error says why it is not
+    // the selected archive's.
+    reader_->OnInCompleteZip = nullptr;
+    ShowReaderError(e);
+  }
+}
+
+std::string TRestorePage::SelectedArchive() const {
+  const QModelIndex cur = zip_grid_->currentIndex();
+  if (!cur.isValid()) return {};
+  const auto row = static_cast<size_t>(cur.row());
+  const auto& rows = archives_.Rows();
+  if (row >= rows.size()) return {};
+  return QString::fromStdString(rows[row].name).trimmed().toStdString();
+}
+
+std::pair<int, int> TRestorePage::ArchiveRange() const { return RangeOf(zip_grid_); }
+std::pair<int, int> TRestorePage::EntryRange() const { return RangeOf(entry_grid_); }
+
+// ---------------------------------------------------------------------------
+// Restore
+
+std::unique_ptr<app::ActivityLog> TRestorePage::OpenLog() const {
+  // The window's log file, through an object of its own: the window reloads
+  // its grid from the file afterwards.
+  auto log = std::make_unique<app::ActivityLog>(window_.Log().File(), window_.Log().LogCount());
+  log->Load();
+  return log;
+}
+
+void TRestorePage::AfterLogWritten() { window_.LoadLog(); }
+
+void TRestorePage::RunRestoreFor(bool whole_archive) {
+  RestoreRequest request;
+  request.data_dir = window_.DataDir();
+  request.project = ProjectName();
+  request.zip_folder = ZipFolder();
+  request.archive_name = SelectedArchive();
+  request.options = Options();
+  request.whole_archive = whole_archive;
+  if (!whole_archive) {
+    const auto [top, bottom] = EntryRange();
+    const auto& rows = entries_.Rows();
+    if (top >= 0) {
+      for (int r = top; r <= bottom && static_cast<size_t>(r) < rows.size(); ++r)
+        request.selected.push_back(rows[static_cast<size_t>(r)]);
+    }
+  }
+  // What the confirmation showed is what is stored and used.
+  DirectoryRestore_->setText(DirectoryRestore_->text().trimmed());
+  request.options.extract_to = DirectoryRestore_->text().toStdString();
+
+  auto log = OpenLog();
+  RestoreHooks hooks;
+  hooks.ui = &window_.Ui();
+  hooks.log = log.get();
+  hooks.reader = reader_.get();
+  hooks.pump = window_.Pump();
+  hooks.set_running = [this](bool running) {
+    window_.SetBusy(!running);
+    window_.ShowProgress(running);
+  };
+  hooks.on_total_percent = [this](int p) { window_.TotalBar()->setValue(p); };
+  hooks.on_file_percent = [this](int p) { window_.CurrentBar()->setValue(p); };
+  hooks.on_file = [this](const std::string& name) {
+    window_.FileNameLabel()->setText(Q(name));
+    window_.FileNameLabel()->repaint();
+  };
+  hooks.on_incomplete = [this](zip::TIncompleteZipMode& mode) {
+    mode = IncompleteModeFor(ask_incomplete());
+  };
+  const RestoreResult result = RunRestore(request, hooks);
+  if (result.status == RestoreStatus::kSucceeded || result.status == RestoreStatus::kFailed)
+    AfterLogWritten();
+}
+
+void TRestorePage::SpRestoreClick() { RunRestoreFor(true); }
+
+void TRestorePage::SpeedButton14Click() {
+  if (SelectedArchive().empty()) return;
+  RunRestoreFor(false);
+}
+
+// ---------------------------------------------------------------------------
+// Maintenance
+
+MaintenanceHooks TRestorePage::MakeMaintenanceHooks(app::ActivityLog* log) {
+  MaintenanceHooks hooks;
+  hooks.ui = &window_.Ui();
+  hooks.log = log;
+  hooks.pump = window_.Pump();
+  hooks.set_running = [this](bool running) {
+    window_.SetBusy(!running);
+    window_.ShowProgress(running);
+  };
+  hooks.on_total_percent = [this](int p) { window_.TotalBar()->setValue(p); };
+  hooks.on_file_percent = [this](int p) { window_.CurrentBar()->setValue(p); };
+  return hooks;
+}
+
+void TRestorePage::menuimportClick() {
+  const QStringList files =
+      pick_files(QStringLiteral("Import Zip file"), QStringLiteral("Zip file (*.Zip *.zip)"));
+  if (files.isEmpty()) return;
+  auto log = OpenLog();
+  MaintenanceHooks hooks = MakeMaintenanceHooks(log.get());
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const CopyOutcome outcome =
+      ImportArchive(files.front().toStdString(), ZipFolder(), ProjectName(), hooks);
+  QApplication::restoreOverrideCursor();
+  if (outcome == CopyOutcome::kCopied) AfterLogWritten();
+  RefreshArchiveList();
+}
+
+void TRestorePage::MenuCopyClick() {
+  const std::string name = SelectedArchive();
+  if (name.empty()) return;
+  const QString dest =
+      pick_folder(QStringLiteral("Export '") + Q(name) + QStringLiteral("' to destination folder"));
+  if (dest.isEmpty()) return;
+  auto log = OpenLog();
+  MaintenanceHooks hooks = MakeMaintenanceHooks(log.get());
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const CopyOutcome outcome =
+      ExportArchive(ZipFolder(), name, dest.toStdString(), ProjectName(), hooks);
+  QApplication::restoreOverrideCursor();
+  if (outcome == CopyOutcome::kCopied) AfterLogWritten();
+}
+
+void TRestorePage::menuDeleteClick() {
+  std::vector<std::string> names;
+  const auto [top, bottom] = ArchiveRange();
+  const auto& rows = archives_.Rows();
+  if (top >= 0) {
+    for (int r = top; r <= bottom && static_cast<size_t>(r) < rows.size(); ++r)
+      names.push_back(rows[static_cast<size_t>(r)].name);
+  }
+  (void)DeleteArchives(ZipFolder(), names, window_.Ui());
+  RefreshArchiveList();
+}
+
+void TRestorePage::OpenArchive() {
+  const std::string name = SelectedArchive();
+  if (name.empty()) return;
+  const std::string path = ArchivePath(ZipFolder(), name);
+  if (!open_file(QUrl::fromLocalFile(Q(path))))
+    window_.Ui().ShowError("No application could open " + path);
+}
+
+void TRestorePage::SpeedButton12Click() {
+  const std::string name = SelectedArchive();
+  if (name.empty()) return;
+  const QStringList files = pick_files(QString(), QString());
+  if (files.isEmpty()) return;
+  AddSettings settings;
+  const std::string project = Trimmed(window_.ProjectBox()->currentText());
+  if (!project.empty()) {
+    try {
+      const backup::BackupProject p = backup::ReadProject(window_.DataDir(), project);
+      settings.recurse = p.IncludeSubfolders;
+      settings.store_paths = p.StorePath;
+      settings.use_password = p.UsePassword;
+      settings.password = p.Password;
+      settings.pack_level = p.PackLevel;
+    } catch (const std::exception& e) {
+      window_.Ui().ShowError(e.what());
+      return;
+    }
+  }
+  std::vector<std::string> paths;
+  paths.reserve(static_cast<size_t>(files.size()));
+  for (const QString& f : files) paths.push_back(f.toStdString());
+  MaintenanceHooks hooks = MakeMaintenanceHooks(nullptr);
+  try {
+    const AddResult result =
+        AddFilesToArchive(*writer_, ArchivePath(ZipFolder(), name), paths, settings, hooks);
+    if (!result.left_out.empty()) {
+      std::string text = "Some files were not added:";
+      int shown = 0;
+      for (const std::string& l : result.left_out) {
+        if (shown++ == kMaxLeftOutShown) {
+          text += "\n...";
+          break;
+        }
+        text += "\n" + l;
+      }
+      window_.Ui().ShowWarning(text);
+    }
+  } catch (const std::exception& e) {
+    ShowReaderError(e);
+  }
+  ShowArchiveContents(name);
+}
+
+void TRestorePage::SpeedButton13Click() {
+  const std::string name = SelectedArchive();
+  if (name.empty()) return;
+  std::vector<EntryRow> chosen;
+  const auto [top, bottom] = EntryRange();
+  const auto& rows = entries_.Rows();
+  if (top >= 0) {
+    for (int r = top; r <= bottom && static_cast<size_t>(r) < rows.size(); ++r)
+      chosen.push_back(rows[static_cast<size_t>(r)]);
+  }
+  MaintenanceHooks hooks = MakeMaintenanceHooks(nullptr);
+  try {
+    (void)RemoveEntriesFromArchive(*writer_, ArchivePath(ZipFolder(), name), chosen, hooks);
+  } catch (const std::exception& e) {
+    ShowReaderError(e);
+  }
+  ShowArchiveContents(name);
+}
+
+// ---------------------------------------------------------------------------
+
+TRestorePage* InstallRestorePage(app::TFormMain& window) {
+  auto* tab = window.Pages()->findChild<QWidget*>(QStringLiteral("TabRestore"));
+  if (!tab) return nullptr;
+  auto* page = new TRestorePage(window, tab);
+  page->setObjectName(QStringLiteral("RestorePage"));
+  if (auto* b = window.findChild<QToolButton*>(QStringLiteral("SpRestore")))
+    QObject::connect(b, &QToolButton::clicked, page, &TRestorePage::SpRestoreClick);
+  QObject::connect(window.Pages(), &QTabWidget::currentChanged, page, [page, tab, &window] {
+    if (window.Pages()->currentWidget() == tab) page->Activate();
+  });
+  // A project is selected by the user through the box, and at start-up by the
+  // window (signals blocked) followed by the page hook; another page may
+  // serve the same hook, so it is chained, not replaced.
+  QObject::connect(window.ProjectBox(), &QComboBox::currentTextChanged, page,
+                   [page] { page->LoadOptions(); });
+  auto previous = window.Hooks().load_project_page;
+  window.Hooks().load_project_page = [previous, page] {
+    if (previous) previous();
+    page->LoadOptions();
+  };
+  return page;
+}
+
+}  // namespace zb::restore::ui

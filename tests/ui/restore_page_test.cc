@@ -1,0 +1,336 @@
+// The Restore page on the offscreen platform: the archive and entry grids,
+// their sort and selection ranges, the context menu, restores and the
+// archive commands, with a scripted user.
+
+#include "restore/ui/restore_page.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProcess>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <QUrl>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+
+#include "app/ui/main_window.h"
+#include "app/ui/scripted_user_interaction.h"
+#include "backup/backup_project.h"
+#include "ui/ui_test_support.h"
+
+using zb::app::TFormMain;
+using zb::restore::ui::TRestorePage;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Writes a ZIP archive with the given (stored name, content) entries.
+bool MakeZip(const fs::path& path,
+             const std::vector<std::pair<std::string, std::string>>& entries) {
+  QString script = QStringLiteral(
+      "import sys, zipfile\n"
+      "z = zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED)\n"
+      "a = sys.argv[2:]\n"
+      "for i in range(0, len(a), 2):\n"
+      "    zi = zipfile.ZipInfo(a[i], (2024, 5, 6, 7, 8, 10))\n"
+      "    zi.compress_type = zipfile.ZIP_DEFLATED\n"
+      "    z.writestr(zi, a[i + 1])\n"
+      "z.close()\n");
+  QStringList args{QStringLiteral("-c"), script, QString::fromStdString(path.string())};
+  for (const auto& [name, data] : entries)
+    args << QString::fromStdString(name) << QString::fromStdString(data);
+  QProcess p;
+  p.start(QStringLiteral("/usr/bin/python3"), args);
+  return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+void SetAge(const fs::path& p, int hours_ago) {
+  fs::last_write_time(p, fs::file_time_type::clock::now() - std::chrono::hours(hours_ago));
+}
+
+}  // namespace
+
+class RestorePageTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<QTemporaryDir> dir_;
+  zb::app::ScriptedUserInteraction ui_;
+  std::unique_ptr<TFormMain> w_;
+  TRestorePage* page_ = nullptr;
+
+  fs::path Data() const { return zb::test::PathOf(*dir_) / "data"; }
+  fs::path Zips() const { return zb::test::PathOf(*dir_) / "zips"; }
+  fs::path Out() const { return zb::test::PathOf(*dir_) / "out"; }
+
+  QStringList Column(QTableView* grid, int column) {
+    QStringList out;
+    for (int r = 0; r < grid->model()->rowCount(); ++r)
+      out << grid->model()->index(r, column).data().toString();
+    return out;
+  }
+  QString Label(const char* name) { return w_->findChild<QLabel*>(name)->text(); }
+  void SelectEntries(int top, int bottom) {
+    QTableView* g = page_->EntryGrid();
+    g->clearSelection();
+    g->setCurrentIndex(g->model()->index(top, 0));
+    g->selectionModel()->select(
+        QItemSelection(g->model()->index(top, 0), g->model()->index(bottom, 3)),
+        QItemSelectionModel::ClearAndSelect);
+  }
+  bool Shown(const std::string& what, const std::string& start) {
+    for (const auto& s : ui_.shown)
+      if (s.what == what && s.text.rfind(start, 0) == 0) return true;
+    return false;
+  }
+  void ShowRestorePage() {
+    w_->Pages()->setCurrentWidget(w_->Pages()->findChild<QWidget*>("TabRestore"));
+  }
+
+ private slots:
+  void init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    // Defaults that name the home folder must never reach the real one.
+    qputenv("HOME", dir_->path().toLocal8Bit());
+    fs::create_directories(Data());
+    fs::create_directories(Zips());
+    // Archive sizes chosen so that the size texts sort as text: 0 < 2 < 9.
+    QVERIFY(
+        MakeZip(Zips() / "a.zip",
+                {{"a*.txt", "star"}, {"abc.txt", "abc"}, {"two.txt", "2"}, {"x/one.txt", "one"}}));
+    QVERIFY(MakeZip(Zips() / "Z.zip", {{"big.bin", std::string(3000, 'q')}}));
+    QVERIFY(MakeZip(Zips() / "m.zip", {{"empty.txt", ""}}));
+    SetAge(Zips() / "a.zip", 30);
+    SetAge(Zips() / "Z.zip", 10);
+    SetAge(Zips() / "m.zip", 20);
+
+    zb::backup::BackupProject p = zb::backup::BackupProject::Defaults();
+    p.SavePath = Zips().string();
+    p.RestorePath = Out().string();
+    p.RestoreToOrigPath = true;
+    p.OverwriteMode = 0;
+    zb::backup::WriteProject(Data(), "Docs", p);
+    zb::backup::WriteProjectList(Data(), {"Docs"});
+    zb::restore::RestoreOptions options;
+    options.extract_to = Out().string();
+    options.use_original_folder = true;
+    options.overwrite_mode = zb::restore::kOverwriteAlways;
+    zb::restore::SaveRestoreOptions(Data(), "Docs", options);
+
+    ui_ = zb::app::ScriptedUserInteraction();
+    TFormMain::Options o;
+    o.data_dir = Data();
+    o.ui = &ui_;
+    o.tray_available = false;
+    o.install_pages = [this](TFormMain& w) { page_ = zb::restore::ui::InstallRestorePage(w); };
+    w_ = std::make_unique<TFormMain>(std::move(o));
+    QVERIFY(page_ != nullptr);
+    w_->ProjectBox()->setCurrentText(QStringLiteral("Docs"));
+  }
+  void cleanup() {
+    w_.reset();
+    page_ = nullptr;
+    dir_.reset();
+  }
+
+  void gridsFilledAndSorted() {
+    page_->SetSort(2, true);  // newest first
+    ShowRestorePage();
+    QCOMPARE(page_->ZipFolderEdit()->text(), QString::fromStdString(Zips().string()));
+    QCOMPARE(Column(page_->ArchiveGrid(), 0), (QStringList{"Z.zip", "m.zip", "a.zip"}));
+    QCOMPARE(Label("LabelZipNumber"), QStringLiteral("(Total 3 files)"));
+    // Row 1's entries are shown; an empty entry counts as 1 KB.
+    QCOMPARE(Column(page_->EntryGrid(), 0), QStringList{"big.bin"});
+    QCOMPARE(Label("LabelfileNumber"), QStringLiteral("(Total 1 files)"));
+
+    page_->SetSort(0, false);
+    page_->SortArchiveList();
+    QCOMPARE(Column(page_->ArchiveGrid(), 0), (QStringList{"Z.zip", "a.zip", "m.zip"}));
+    QCOMPARE(page_->SelectedArchive(), std::string("Z.zip"));
+    QCOMPARE(w_->Settings().SortField, 0);
+    QCOMPARE(w_->Settings().SortDescending, 0);
+
+    // Choosing a row shows that archive's entries, in the reader's order.
+    page_->ArchiveGrid()->setCurrentIndex(page_->ArchiveGrid()->model()->index(1, 0));
+    QCOMPARE(Column(page_->EntryGrid(), 0),
+             (QStringList{"a*.txt", "abc.txt", "two.txt", "one.txt"}));
+    QCOMPARE(Column(page_->EntryGrid(), 2), (QStringList{"", "", "", "x/"}));
+    QCOMPARE(Label("LabelfileNumber"), QStringLiteral("(Total 4 files)"));
+    page_->ArchiveGrid()->setCurrentIndex(page_->ArchiveGrid()->model()->index(2, 0));
+    QCOMPARE(Column(page_->EntryGrid(), 1), QStringList{"1"});
+
+    // The sort menu's items set the stored state.
+    QMenu* sort = page_->ArchiveMenu()->findChild<QMenu*>("FilesSort");
+    QVERIFY(sort);
+    for (QAction* a : sort->actions())
+      if (a->text() == QStringLiteral("Descending")) a->trigger();
+    QCOMPARE(w_->Settings().SortDescending, 1);
+    QCOMPARE(Column(page_->ArchiveGrid(), 0), (QStringList{"m.zip", "a.zip", "Z.zip"}));
+  }
+
+  void emptyFolderAndContextMenu() {
+    ShowRestorePage();
+    QMenu* menu = page_->ArchiveMenu();
+    auto visible = [menu](const char* name) {
+      for (QAction* a : menu->actions())
+        if (a->objectName() == QLatin1String(name)) return a->isVisible();
+      return false;
+    };
+    page_->PopupMenuStringPopup();
+    QVERIFY(visible("MenuCopy"));
+    QVERIFY(visible("OpenZipFile1"));
+
+    const fs::path empty = zb::test::PathOf(*dir_) / "none";
+    fs::create_directories(empty);
+    page_->ZipFolderEdit()->setText(QString::fromStdString(empty.string()));
+    QCOMPARE(page_->ArchiveGrid()->model()->rowCount(), 1);
+    QCOMPARE(Column(page_->ArchiveGrid(), 0), QStringList{""});
+    QCOMPARE(page_->EntryGrid()->model()->rowCount(), 1);
+    QCOMPARE(Label("LabelZipNumber"), QStringLiteral("(Total 0 files)"));
+    QCOMPARE(Label("LabelfileNumber"), QStringLiteral("(Total 0 files)"));
+    page_->PopupMenuStringPopup();
+    QVERIFY(!visible("MenuCopy"));
+    QVERIFY(!visible("menuRestore"));
+    QVERIFY(!visible("menuDelete"));
+    QVERIFY(!visible("OpenZipFile1"));
+    QVERIFY(visible("menuimport"));
+
+    // Delete with an empty list asks about one file and deletes nothing.
+    page_->menuDeleteClick();
+    QVERIFY(Shown("ask", "Do you want to delete the 1 files "));
+  }
+
+  void selectionRanges() {
+    page_->SetSort(0, false);
+    ShowRestorePage();
+    page_->ArchiveGrid()->setCurrentIndex(page_->ArchiveGrid()->model()->index(1, 0));
+    SelectEntries(1, 3);
+    QCOMPARE(page_->EntryRange(), std::make_pair(1, 3));
+    // Shift+click extends the range from the current row.
+    QTableView* g = page_->EntryGrid();
+    g->setCurrentIndex(g->model()->index(0, 0));
+    const QRect r = g->visualRect(g->model()->index(2, 0));
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, Qt::ShiftModifier, r.center());
+    QCOMPARE(page_->EntryRange(), std::make_pair(0, 2));
+  }
+
+  void wholeRestore() {
+    page_->SetSort(0, false);
+    ShowRestorePage();
+    page_->ArchiveGrid()->setCurrentIndex(page_->ArchiveGrid()->model()->index(1, 0));
+    QCOMPARE(page_->SelectedArchive(), std::string("a.zip"));
+    // The stored options were loaded with the project.
+    QCOMPARE(w_->findChild<QLineEdit*>("DirectoryRestore")->text(),
+             QString::fromStdString(Out().string()));
+    QVERIFY(w_->findChild<QRadioButton*>("RadioAlways")->isChecked());
+    // Typed with blanks: the trimmed folder is used and stored.
+    w_->findChild<QLineEdit*>("DirectoryRestore")
+        ->setText(QStringLiteral("  ") + QString::fromStdString(Out().string()) +
+                  QStringLiteral(" "));
+    w_->findChild<QRadioButton*>("RadioNewer")->setChecked(true);
+    ui_.Answer(true);
+    page_->SpRestoreClick();
+    QVERIFY(Shown("ask", "Do you want to restore the file 'a.zip'?"));
+    QCOMPARE(zb::test::ReadText(Out() / "a*.txt"), std::string("star"));
+    QCOMPARE(zb::test::ReadText(Out() / "x" / "one.txt"), std::string("one"));
+    QVERIFY(Shown("timed", "Restore 4 Files Succeeds!"));
+    QVERIFY(!w_->Busy());
+    QVERIFY(w_->Log().Total() >= 1);
+    // The window's log grid shows the run's line.
+    bool logged = false;
+    for (const auto& row : w_->Log().Rows())
+      logged |= row.operation == "Restore" && row.status == "Succeeds" && row.project == "Docs";
+    QVERIFY(logged);
+    const auto stored = zb::backup::ReadProject(Data(), "Docs");
+    QCOMPARE(stored.RestorePath, Out().string());
+    QCOMPARE(stored.OverwriteMode, 3);
+  }
+
+  void selectedRestoreTakesExactlyTheRows() {
+    page_->SetSort(0, false);
+    ShowRestorePage();
+    page_->ArchiveGrid()->setCurrentIndex(page_->ArchiveGrid()->model()->index(1, 0));
+    QCOMPARE(w_->findChild<QLineEdit*>("DirectoryRestore")->text(),
+             QString::fromStdString(Out().string()));
+    w_->findChild<QCheckBox*>("CheckBoxUseFolder")->setChecked(false);
+    // "a*.txt" would match "abc.txt" as a pattern: only its own row goes.
+    SelectEntries(0, 0);
+    ui_.Answer(true);
+    page_->SpeedButton14Click();
+    QVERIFY(Shown("ask", "Do you want to restore 1 files from 'a.zip'?"));
+    QVERIFY(fs::exists(Out() / "a*.txt"));
+    QVERIFY(!fs::exists(Out() / "abc.txt"));
+    QVERIFY(Shown("timed", "Restore 1 Files Succeeds!"));
+
+    // Flat restore of the last two rows: the folder entry lands beside.
+    SelectEntries(2, 3);
+    ui_.Answer(true);
+    page_->SpeedButton14Click();
+    QVERIFY(fs::exists(Out() / "two.txt"));
+    QVERIFY(fs::exists(Out() / "one.txt"));
+    QVERIFY(!fs::exists(Out() / "x"));
+
+    // Declined at the question: nothing is written.
+    SelectEntries(1, 1);
+    ui_.Answer(false);
+    page_->SpeedButton14Click();
+    QVERIFY(!fs::exists(Out() / "abc.txt"));
+  }
+
+  void maintenanceCommands() {
+    page_->SetSort(0, false);
+    ShowRestorePage();
+    page_->ArchiveGrid()->setCurrentIndex(page_->ArchiveGrid()->model()->index(1, 0));
+
+    // Remove exactly the selected row, never as a pattern.
+    SelectEntries(0, 0);
+    ui_.Answer(true);
+    page_->SpeedButton13Click();
+    QCOMPARE(Column(page_->EntryGrid(), 0), (QStringList{"abc.txt", "two.txt", "one.txt"}));
+
+    // Open hands the archive file itself to the desktop.
+    QList<QUrl> opened;
+    page_->open_file = [&opened](const QUrl& u) {
+      opened << u;
+      return true;
+    };
+    page_->OpenArchive();
+    QCOMPARE(opened,
+             QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString((Zips() / "a.zip").string()))});
+
+    // Export into a folder, then import it back under the question.
+    const fs::path dest = zb::test::PathOf(*dir_) / "exported";
+    fs::create_directories(dest);
+    page_->pick_folder = [&dest](const QString&) { return QString::fromStdString(dest.string()); };
+    page_->MenuCopyClick();
+    QVERIFY(fs::exists(dest / "a.zip"));
+    QCOMPARE(fs::file_size(dest / "a.zip"), fs::file_size(Zips() / "a.zip"));
+
+    page_->pick_files = [&dest](const QString&, const QString&) {
+      return QStringList{QString::fromStdString((dest / "a.zip").string())};
+    };
+    ui_.Answer(false);  // keep the existing archive
+    page_->menuimportClick();
+    QVERIFY(Shown("ask", "File already exists! Do you want to overwrite?"));
+    QCOMPARE(Label("LabelZipNumber"), QStringLiteral("(Total 3 files)"));
+
+    // Delete the selected archive after the question.
+    page_->ArchiveGrid()->setCurrentIndex(page_->ArchiveGrid()->model()->index(2, 0));
+    QCOMPARE(page_->SelectedArchive(), std::string("m.zip"));
+    ui_.Answer(true);
+    page_->menuDeleteClick();
+    QVERIFY(!fs::exists(Zips() / "m.zip"));
+    QVERIFY(fs::exists(Zips() / "a.zip"));
+    QCOMPARE(Label("LabelZipNumber"), QStringLiteral("(Total 2 files)"));
+  }
+};
+
+QTEST_MAIN(RestorePageTest)
+#include "restore_page_test.moc"
