@@ -1,0 +1,967 @@
+#include "backup/ui/backup_page.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStyle>
+#include <QStyledItemDelegate>
+#include <QTabWidget>
+#include <QTimeEdit>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "app/activity_log.h"
+#include "app/ui/main_window.h"
+#include "app/user_interaction.h"
+#include "backup/archive_naming.h"
+#include "backup/retention_ring.h"
+#include "backup/ui/file_picker.h"
+#include "backup/ui/list_commands.h"
+#include "backup/ui/new_project_wizard.h"
+#include "backup/ui/project_name_dialog.h"
+#include "backup/ui/wildcard_picker.h"
+#include "base/errors.h"
+
+namespace zb::backup::ui {
+
+namespace {
+
+constexpr int kBackupPageIndex = 0;
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+std::string S(const QString& s) { return s.toStdString(); }
+
+DateTime TimeOfDay(const QTime& t) {
+  return (t.hour() * 3600.0 + t.minute() * 60.0 + t.second()) / 86400.0;
+}
+
+QTime QTimeOf(DateTime moment) {
+  const DateTimeFields f = DecodeDateTime(moment);
+  return QTime(f.hour, f.minute, f.second);
+}
+
+QDate QDateOf(DateTime moment) {
+  const DateTimeFields f = DecodeDateTime(moment);
+  return QDate(f.year, f.month, f.day);
+}
+
+// A pattern entry names its files by wildcard in its last part.
+bool IsPatternEntry(const QString& entry) {
+  const QString last = entry.section('/', -1);
+  return last.contains('*') || last.contains('?');
+}
+
+// The include and exclude lists: a mark for a file or a pattern entry, the
+// text 15 pixels from the left edge.
+class EntryDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    const QString text = opt.text;
+    opt.text.clear();
+    opt.icon = QIcon();
+    QStyle* style = opt.widget ? opt.widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
+    const QIcon mark = style->standardIcon(IsPatternEntry(text) ? QStyle::SP_FileDialogContentsView
+                                                                : QStyle::SP_FileIcon);
+    const QRect r = opt.rect;
+    mark.paint(painter, QRect(r.left() + 1, r.top() + (r.height() - 12) / 2, 12, 12));
+    painter->save();
+    painter->setPen(opt.palette.color(opt.state & QStyle::State_Selected ? QPalette::HighlightedText
+                                                                         : QPalette::Text));
+    painter->drawText(r.adjusted(15, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, text);
+    painter->restore();
+  }
+};
+
+// The project box: the schedule mark in front of every project whose stored
+// mode schedules it, read from project.ini at each drawing so the mark
+// follows every Save; the name 20 pixels from the left edge.
+class ProjectDelegate final : public QStyledItemDelegate {
+ public:
+  ProjectDelegate(std::filesystem::path data_dir, QObject* parent)
+      : QStyledItemDelegate(parent), data_dir_(std::move(data_dir)) {}
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    const QString name = opt.text;
+    opt.text.clear();
+    QStyle* style = opt.widget ? opt.widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
+    const QRect r = opt.rect;
+    if (Scheduled(name)) {
+      static const QIcon mark(QStringLiteral(":/icons/schedule.svg"));
+      mark.paint(painter, QRect(r.left() + 2, r.top() + (r.height() - 16) / 2, 16, 16));
+    }
+    painter->save();
+    painter->setPen(opt.palette.color(opt.state & QStyle::State_Selected ? QPalette::HighlightedText
+                                                                         : QPalette::Text));
+    painter->drawText(r.adjusted(20, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, name);
+    painter->restore();
+  }
+
+ private:
+  bool Scheduled(const QString& name) const {
+    try {
+      const auto specs = schedule::ReadSchedules(data_dir_, {S(name)});
+      return !specs.empty() && specs.front().mode != kModeNone;
+    } catch (const std::exception&) {
+      return false;
+    }
+  }
+  std::filesystem::path data_dir_;
+};
+
+QToolButton* ListButton(QWidget* parent, const char* name, const char* hint,
+                        QStyle::StandardPixmap icon) {
+  auto* b = new QToolButton(parent);
+  b->setObjectName(name);
+  b->setToolTip(hint);
+  b->setIcon(parent->style()->standardIcon(icon));
+  b->setAutoRaise(true);
+  return b;
+}
+
+QPushButton* TextButton(QWidget* parent, const char* name, const char* caption) {
+  auto* b = new QPushButton(caption, parent);
+  b->setObjectName(name);
+  return b;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Building
+
+TBackupPage::TBackupPage(app::TFormMain& window, QWidget* parent)
+    : QWidget(parent), window_(window), ui_(window.Ui()) {
+  setObjectName("BackupPage");
+  auto* columns = new QHBoxLayout(this);
+  columns->setContentsMargins(6, 6, 6, 6);
+
+  GroupSource_ = new QGroupBox("Source", this);
+  GroupSource_->setObjectName("GroupSource");
+  BuildSource(GroupSource_);
+  columns->addWidget(GroupSource_, 5);
+
+  auto* right = new QVBoxLayout;
+  GroupDes_ = new QGroupBox("Destination", this);
+  GroupDes_->setObjectName("GroupDes");
+  BuildDestination(GroupDes_);
+  right->addWidget(GroupDes_);
+  GroupOption_ = new QGroupBox("Options", this);
+  GroupOption_->setObjectName("GroupOption");
+  BuildOptions(GroupOption_);
+  right->addWidget(GroupOption_);
+  GroupSche_ = new QGroupBox("Schedule", this);
+  GroupSche_->setObjectName("GroupSche");
+  BuildSchedule(GroupSche_);
+  right->addWidget(GroupSche_);
+  right->addStretch();
+  columns->addLayout(right, 4);
+
+  // Toolbar commands of the shell.
+  const struct {
+    const char* name;
+    void (TBackupPage::*handler)();
+  } commands[] = {
+      {"SpNew", &TBackupPage::SpNewClick},       {"SpEdit", &TBackupPage::SpEditClick},
+      {"SpCancel", &TBackupPage::SpCancelClick}, {"SpRename", &TBackupPage::SpRenameClick},
+      {"spCopy", &TBackupPage::spCopyClick},     {"SpDelete", &TBackupPage::SpDeleteClick}};
+  for (const auto& c : commands)
+    if (QToolButton* b = ToolbarButton(c.name))
+      connect(b, &QToolButton::clicked, this, [this, h = c.handler] { (this->*h)(); });
+  if (QToolButton* b = ToolbarButton("SpSave"))
+    connect(b, &QToolButton::clicked, this, [this] { (void)SpSaveClick(); });
+  if (QToolButton* b = ToolbarButton("SpStart"))
+    connect(b, &QToolButton::clicked, this, [this] { (void)SpStartClick(false); });
+
+  QComboBox* box = window_.ProjectBox();
+  box->setItemDelegate(new ProjectDelegate(window_.DataDir(), box));
+  connect(box, &QComboBox::currentIndexChanged, this,
+          [this] { (void)RunCommand(ui_, [this] { LoadProjectPage(); }); });
+  connect(&window_, &app::TFormMain::BusyChanged, this, &TBackupPage::OnBusyChanged);
+
+  SetEditMode(false);
+}
+
+void TBackupPage::BuildSource(QGroupBox* group) {
+  auto* grid = new QGridLayout(group);
+  auto* label_in = new QLabel("Select files to backup", group);
+  label_in->setObjectName("Label2");
+  grid->addWidget(label_in, 0, 0);
+  ListboxBackup_ = new QListWidget(group);
+  ListboxBackup_->setObjectName("ListboxBackup");
+  ListboxBackup_->setItemDelegate(new EntryDelegate(ListboxBackup_));
+  grid->addWidget(ListboxBackup_, 1, 0);
+
+  auto make_buttons = [group](const char* wild, const char* file, const char* del,
+                              const char* clear, const char* up, const char* down) {
+    auto* row = new QHBoxLayout;
+    row->addWidget(TextButton(group, wild, "Select files by wildcard"));
+    row->addWidget(TextButton(group, file, "Select files by filename"));
+    row->addStretch();
+    row->addWidget(ListButton(group, del, "Delete a item", QStyle::SP_DialogDiscardButton));
+    row->addWidget(ListButton(group, clear, "Delete all items", QStyle::SP_TrashIcon));
+    row->addWidget(ListButton(group, up, "Up a item", QStyle::SP_ArrowUp));
+    row->addWidget(ListButton(group, down, "Down a item", QStyle::SP_ArrowDown));
+    return row;
+  };
+  grid->addLayout(
+      make_buttons("Button1", "Button2", "Button4", "SpeedButton1", "SpeedButton3", "SpeedButton4"),
+      2, 0);
+
+  radioyes_ = new QCheckBox(
+      "Include Subdirectories ( if checked, it will also look for the files in subfolders )",
+      group);
+  radioyes_->setObjectName("radioyes");
+  grid->addWidget(radioyes_, 3, 0);
+
+  auto* newer = new QHBoxLayout;
+  CheckBoxAddNewer_ = new QCheckBox("Only files newer than", group);
+  CheckBoxAddNewer_->setObjectName("CheckBoxAddNewer");
+  DateTimePickerToday_ = new QDateEdit(group);
+  DateTimePickerToday_->setObjectName("DateTimePickerToday");
+  DateTimePickerToday_->setCalendarPopup(true);
+  DateTimePickerToday_->setDisplayFormat("yyyy-MM-dd");
+  DateTimePickerTime_ = new QTimeEdit(group);
+  DateTimePickerTime_->setObjectName("DateTimePickerTime");
+  DateTimePickerTime_->setDisplayFormat("HH:mm:ss");
+  CheckBoxToday_ = new QCheckBox("Use last backup date", group);
+  CheckBoxToday_->setObjectName("CheckBoxToday");
+  newer->addWidget(CheckBoxAddNewer_);
+  newer->addWidget(DateTimePickerToday_);
+  newer->addWidget(DateTimePickerTime_);
+  newer->addWidget(CheckBoxToday_);
+  newer->addStretch();
+  grid->addLayout(newer, 4, 0);
+
+  auto* label_ex = new QLabel("Select files to exclude", group);
+  label_ex->setObjectName("Label3");
+  grid->addWidget(label_ex, 5, 0);
+  ListBoxNobackup_ = new QListWidget(group);
+  ListBoxNobackup_->setObjectName("ListBoxNobackup");
+  ListBoxNobackup_->setItemDelegate(new EntryDelegate(ListBoxNobackup_));
+  grid->addWidget(ListBoxNobackup_, 6, 0);
+  grid->addLayout(
+      make_buttons("Button6", "Button3", "Button5", "SpeedButton2", "SpeedButton6", "SpeedButton5"),
+      7, 0);
+  grid->setRowStretch(1, 3);
+  grid->setRowStretch(6, 2);
+
+  auto on = [this, group](const char* name, auto fn) {
+    connect(group->findChild<QAbstractButton*>(name), &QAbstractButton::clicked, this, fn);
+  };
+  on("Button4", [this] { list_commands::DeleteListItem(ListboxBackup_, ui_); });
+  on("SpeedButton1", [this] { list_commands::ClearList(ListboxBackup_); });
+  on("SpeedButton3", [this] { list_commands::MoveListItemUp(ListboxBackup_); });
+  on("SpeedButton4", [this] { list_commands::MoveListItemDown(ListboxBackup_); });
+  on("Button5", [this] { list_commands::DeleteListItem(ListBoxNobackup_, ui_); });
+  on("SpeedButton2", [this] { list_commands::ClearList(ListBoxNobackup_); });
+  on("SpeedButton6", [this] { list_commands::MoveListItemUp(ListBoxNobackup_); });
+  on("SpeedButton5", [this] { list_commands::MoveListItemDown(ListBoxNobackup_); });
+  auto pickers = [this] {
+    PickerContext context;
+    context.data_dir = window_.DataDir();
+    context.messages = &ui_;
+    context.show_help = [this](int topic) { window_.ShowHelp(topic); };
+    return context;
+  };
+  on("Button1", [this, pickers] { (void)PickByWildcard(this, ListboxBackup_, pickers()); });
+  on("Button2", [this] { (void)PickByFilename(this, ListboxBackup_); });
+  on("Button6", [this, pickers] { (void)PickByWildcard(this, ListBoxNobackup_, pickers()); });
+  on("Button3", [this] { (void)PickByFilename(this, ListBoxNobackup_); });
+  connect(CheckBoxAddNewer_, &QCheckBox::toggled, this, &TBackupPage::NewerClick);
+  connect(CheckBoxToday_, &QCheckBox::toggled, this, &TBackupPage::NewerClick);
+}
+
+void TBackupPage::BuildDestination(QGroupBox* group) {
+  auto* grid = new QGridLayout(group);
+  grid->addWidget(new QLabel("Prefix:", group), 0, 0);
+  EditPrefix_ = new QLineEdit(group);
+  EditPrefix_->setObjectName("EditPrefix");
+  grid->addWidget(EditPrefix_, 0, 1, 1, 4);
+
+  grid->addWidget(new QLabel("Suffix:", group), 1, 0);
+  RadioUseNone_ = new QRadioButton("None", group);
+  RadioUseNone_->setObjectName("RadioUseNone");
+  RadioUseDate_ = new QRadioButton("Date", group);
+  RadioUseDate_->setObjectName("RadioUseDate");
+  RadioUserNumber_ = new QRadioButton("Number", group);
+  RadioUserNumber_->setObjectName("RadioUserNumber");
+  RadioUserNumber_->setChecked(true);
+  spinValue_ = new QSpinBox(group);
+  spinValue_->setObjectName("spinValue");
+  spinValue_->setRange(1, 1000);
+  auto* suffix = new QHBoxLayout;
+  suffix->addWidget(RadioUseNone_);
+  suffix->addWidget(RadioUseDate_);
+  suffix->addWidget(RadioUserNumber_);
+  suffix->addWidget(spinValue_);
+  suffix->addStretch();
+  grid->addLayout(suffix, 1, 1, 1, 4);
+
+  Labelauto_ = new QLabel("Next increase:", group);
+  Labelauto_->setObjectName("Labelauto");
+  SpinIncrease_ = new QSpinBox(group);
+  SpinIncrease_->setObjectName("SpinIncrease");
+  SpinIncrease_->setRange(1, 1000);
+  auto* step = new QHBoxLayout;
+  step->addWidget(Labelauto_);
+  step->addWidget(SpinIncrease_);
+  step->addStretch();
+  grid->addLayout(step, 2, 1, 1, 4);
+
+  grid->addWidget(new QLabel("Filename:", group), 3, 0);
+  EditFilename_ = new QLineEdit(group);
+  EditFilename_->setObjectName("EditFilename");
+  grid->addWidget(EditFilename_, 3, 1, 1, 3);
+  auto* browse = new QToolButton(group);
+  browse->setObjectName("SpSelectDirectory");
+  browse->setToolTip("Select directory to save");
+  browse->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+  grid->addWidget(browse, 3, 4);
+  grid->setColumnStretch(1, 1);
+
+  for (QRadioButton* r : {RadioUseNone_, RadioUseDate_, RadioUserNumber_})
+    connect(r, &QRadioButton::toggled, this, [this](bool on) {
+      if (on) RadioSuffixClick();
+    });
+  connect(EditPrefix_, &QLineEdit::textEdited, this, &TBackupPage::RecomputeFileName);
+  connect(spinValue_, &QSpinBox::valueChanged, this, &TBackupPage::RecomputeFileName);
+  connect(SpinIncrease_, &QSpinBox::valueChanged, this, &TBackupPage::RecomputeFileName);
+  connect(browse, &QToolButton::clicked, this, &TBackupPage::SpSelectDirectoryClick);
+}
+
+void TBackupPage::BuildOptions(QGroupBox* group) {
+  auto* grid = new QGridLayout(group);
+  CheckBoxPassword_ = new QCheckBox("Use password protect Zip file:", group);
+  CheckBoxPassword_->setObjectName("CheckBoxPassword");
+  grid->addWidget(CheckBoxPassword_, 0, 0, 1, 3);
+  grid->addWidget(new QLabel("Enter Password:", group), 1, 0);
+  EditPassword_ = new QLineEdit(group);
+  EditPassword_->setObjectName("EditPassword");
+  EditPassword_->setEchoMode(QLineEdit::Password);
+  grid->addWidget(EditPassword_, 1, 1, 1, 2);
+  grid->addWidget(new QLabel("Retype Password:", group), 2, 0);
+  EditConfirmPassword_ = new QLineEdit(group);
+  EditConfirmPassword_->setObjectName("EditConfirmPassword");
+  EditConfirmPassword_->setEchoMode(QLineEdit::Password);
+  grid->addWidget(EditConfirmPassword_, 2, 1, 1, 2);
+
+  CheckBoxpath_ = new QCheckBox("Save full path information to Zip", group);
+  CheckBoxpath_->setObjectName("CheckBoxpath");
+  grid->addWidget(CheckBoxpath_, 3, 0, 1, 3);
+  CheckBoxcomment_ = new QCheckBox("Add comment:", group);
+  CheckBoxcomment_->setObjectName("CheckBoxcomment");
+  grid->addWidget(CheckBoxcomment_, 4, 0);
+  Editcomment_ = new QLineEdit(group);
+  Editcomment_->setObjectName("Editcomment");
+  grid->addWidget(Editcomment_, 4, 1, 1, 2);
+
+  grid->addWidget(new QLabel("Compression ratio:", group), 5, 0);
+  Trackbar1_ = new QSlider(Qt::Horizontal, group);
+  Trackbar1_->setObjectName("Trackbar1");
+  Trackbar1_->setRange(0, 9);
+  Trackbar1_->setPageStep(1);
+  Trackbar1_->setTickPosition(QSlider::TicksBelow);
+  Trackbar1_->setToolTip("A value of 9 has the highest compression ratio");
+  LevelBox_ = new QSpinBox(group);
+  LevelBox_->setObjectName("EditLevel");
+  LevelBox_->setRange(0, 9);
+  LevelBox_->setToolTip("A value of 9 has the highest compression ratio");
+  grid->addWidget(Trackbar1_, 5, 1);
+  grid->addWidget(LevelBox_, 5, 2);
+
+  auto* keep = new QHBoxLayout;
+  keep->addWidget(new QLabel("Only keep the last ", group));
+  spStore_ = new QSpinBox(group);
+  spStore_->setObjectName("spStore");
+  spStore_->setRange(2, 50000);
+  keep->addWidget(spStore_);
+  keep->addWidget(new QLabel("backups", group));
+  keep->addStretch();
+  grid->addLayout(keep, 6, 0, 1, 3);
+  grid->setColumnStretch(1, 1);
+
+  connect(CheckBoxPassword_, &QCheckBox::toggled, this, &TBackupPage::PasswordClick);
+  connect(CheckBoxcomment_, &QCheckBox::toggled, this, &TBackupPage::CommentClick);
+  connect(Trackbar1_, &QSlider::valueChanged, LevelBox_, &QSpinBox::setValue);
+  connect(LevelBox_, &QSpinBox::valueChanged, Trackbar1_, &QSlider::setValue);
+}
+
+void TBackupPage::BuildSchedule(QGroupBox* group) {
+  auto* grid = new QGridLayout(group);
+  radioNone_ = new QRadioButton("None", group);
+  radioNone_->setObjectName("radioNone");
+  radioNone_->setChecked(true);
+  grid->addWidget(radioNone_, 0, 0);
+
+  radioOnce_ = new QRadioButton("Daily once at", group);
+  radioOnce_->setObjectName("radioOnce");
+  DateTimePicker1_ = new QTimeEdit(QTime(12, 0, 0), group);
+  DateTimePicker1_->setObjectName("DateTimePicker1");
+  DateTimePicker1_->setDisplayFormat("HH:mm:ss");
+  grid->addWidget(radioOnce_, 1, 0);
+  grid->addWidget(DateTimePicker1_, 1, 1);
+  grid->addWidget(new QLabel("later", group), 1, 2);
+
+  radioDaily_ = new QRadioButton("Daily every", group);
+  radioDaily_->setObjectName("radioDaily");
+  SpinEditNumber_ = new QSpinBox(group);
+  SpinEditNumber_->setObjectName("SpinEditNumber");
+  SpinEditNumber_->setRange(2, 1000);
+  SpinEditNumber_->setValue(2);
+  LabelMinutes_ = new QLabel("minutes", group);
+  LabelMinutes_->setObjectName("Label11");
+  grid->addWidget(radioDaily_, 2, 0);
+  grid->addWidget(SpinEditNumber_, 2, 1);
+  grid->addWidget(LabelMinutes_, 2, 2);
+
+  radioWeekly_ = new QRadioButton("Weekly every on", group);
+  radioWeekly_->setObjectName("radioWeekly");
+  cbWeekly_ = new QComboBox(group);
+  cbWeekly_->setObjectName("cbWeekly");
+  for (int d = 1; d <= 7; ++d) cbWeekly_->addItem(Q(std::string(WeekDayName(d))));
+  cbWeekly_->setCurrentIndex(-1);
+  grid->addWidget(radioWeekly_, 3, 0);
+  grid->addWidget(cbWeekly_, 3, 1);
+  grid->addWidget(new QLabel("12:00:00", group), 3, 2);
+  grid->setColumnStretch(3, 1);
+
+  for (QRadioButton* r : {radioNone_, radioOnce_, radioDaily_, radioWeekly_})
+    connect(r, &QRadioButton::toggled, this, [this](bool on) {
+      if (on) radioNoneClick();
+    });
+  radioNoneClick();
+}
+
+QToolButton* TBackupPage::ToolbarButton(const char* name) const {
+  return window_.findChild<QToolButton*>(name);
+}
+
+// ---------------------------------------------------------------------------
+// Modes and dependent enabling
+
+bool TBackupPage::Editing() const { return editing_; }
+
+void TBackupPage::SetEditMode(bool editing) {
+  editing_ = editing;
+  // The lists stay usable for scrolling and selecting in both modes; only
+  // the controls that change them follow the mode.
+  for (QWidget* w : GroupSource_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    if (w != ListboxBackup_ && w != ListBoxNobackup_) w->setEnabled(editing);
+  NewerClick();
+  for (QGroupBox* g : {GroupDes_, GroupOption_, GroupSche_}) g->setEnabled(editing);
+  for (const char* name : {"SpSave", "SpCancel"})
+    if (QToolButton* b = ToolbarButton(name)) b->setEnabled(editing);
+  RefreshCommandStates();
+}
+
+void TBackupPage::RefreshCommandStates() {
+  // Browse-mode commands: off while editing, and off during a run, so that
+  // the run keeps working on the project it started with.
+  const bool browse = !editing_ && !running_;
+  window_.ProjectBox()->setEnabled(browse);
+  for (const char* name : {"SpNew", "SpEdit", "SpRename", "SpDelete"})
+    if (QToolButton* b = ToolbarButton(name)) b->setEnabled(browse);
+  if (QToolButton* b = ToolbarButton("spCopy")) b->setEnabled(!running_);
+  if (!window_.Busy()) {
+    for (const char* name : {"SpStart", "SpRestore"})
+      if (QToolButton* b = ToolbarButton(name)) b->setEnabled(!editing_);
+  }
+  for (QAction* a : window_.findChildren<QAction*>())
+    if (a->objectName() == "menuPreferences") a->setEnabled(!editing_);
+}
+
+void TBackupPage::OnBusyChanged(bool busy) {
+  running_ = busy;
+  RefreshCommandStates();
+}
+
+int TBackupPage::SuffixChosen() const {
+  if (RadioUserNumber_->isChecked()) return kSuffixNumber;
+  if (RadioUseDate_->isChecked()) return kSuffixDate;
+  if (RadioUseNone_->isChecked()) return kSuffixNone;
+  return kSuffixNumber;
+}
+
+void TBackupPage::RadioSuffixClick() {
+  const bool number = RadioUserNumber_->isChecked();
+  spinValue_->setEnabled(number);
+  Labelauto_->setEnabled(number);
+  SpinIncrease_->setEnabled(number);
+  RecomputeFileName();
+}
+
+void TBackupPage::RecomputeFileName() {
+  if (SelectedName().isEmpty()) return;
+  EditFilename_->setText(
+      Q(NextArchiveName(save_folder_, S(EditPrefix_->text()), SuffixChosen(), spinValue_->value(),
+                        NowMoment(), NamingFrom(window_.Settings()))));
+}
+
+void TBackupPage::PasswordClick() {
+  const bool on = CheckBoxPassword_->isChecked();
+  EditPassword_->setEnabled(on);
+  EditConfirmPassword_->setEnabled(on);
+}
+
+void TBackupPage::CommentClick() { Editcomment_->setEnabled(CheckBoxcomment_->isChecked()); }
+
+void TBackupPage::NewerClick() {
+  // The source controls follow the mode as well as their own boxes, since
+  // the lists of the same group must stay usable.
+  const bool newer = editing_ && CheckBoxAddNewer_->isChecked();
+  CheckBoxToday_->setEnabled(newer);
+  const bool moment = newer && !CheckBoxToday_->isChecked();
+  DateTimePickerToday_->setEnabled(moment);
+  DateTimePickerTime_->setEnabled(moment);
+}
+
+void TBackupPage::radioNoneClick() {
+  DateTimePicker1_->setEnabled(radioOnce_->isChecked());
+  SpinEditNumber_->setEnabled(radioDaily_->isChecked());
+  LabelMinutes_->setEnabled(radioDaily_->isChecked());
+  cbWeekly_->setEnabled(radioWeekly_->isChecked());
+  if (radioWeekly_->isChecked() && cbWeekly_->currentIndex() < 0) cbWeekly_->setCurrentIndex(0);
+}
+
+void TBackupPage::SpSelectDirectoryClick() {
+  const std::optional<QString> folder =
+      CurrentPickerDialogs().SelectFolder(this, "Please select directory");
+  if (!folder || folder->isEmpty() || SelectedName().isEmpty()) return;
+  save_folder_ = S(*folder);
+  if (!save_folder_.empty() && save_folder_.back() != '/') save_folder_ += '/';
+  RecomputeFileName();
+}
+
+// ---------------------------------------------------------------------------
+// Showing a project
+
+QString TBackupPage::SelectedName() const { return window_.ProjectBox()->currentText(); }
+
+std::vector<std::string> TBackupPage::ProjectList() const {
+  std::vector<std::string> names;
+  for (const QString& n : window_.ProjectNames()) names.push_back(S(n));
+  return names;
+}
+
+void TBackupPage::FillProjectBox(const std::vector<std::string>& names,
+                                 const std::string& selected) {
+  QComboBox* box = window_.ProjectBox();
+  const QSignalBlocker block(box);
+  box->clear();
+  for (const std::string& n : names) box->addItem(Q(n));
+  box->setCurrentIndex(FindProjectName(names, selected));
+}
+
+void TBackupPage::ShowNewerThan(DateTime moment) {
+  QDate date = QDateOf(moment);
+  QTime time = QTimeOf(moment);
+  if (!date.isValid() || !time.isValid()) {
+    const QDateTime now = QDateTime::currentDateTime();
+    date = now.date();
+    time = now.time();
+  }
+  DateTimePickerToday_->setDate(date);
+  DateTimePickerTime_->setTime(time);
+}
+
+void TBackupPage::ShowSchedule(const BackupProject& p) {
+  switch (p.BackupMode) {
+    case kModeDaily:
+      radioOnce_->setChecked(true);
+      DateTimePicker1_->setTime(QTimeOf(p.StartTime).isValid() ? QTimeOf(p.StartTime)
+                                                               : QTime(12, 0, 0));
+      break;
+    case kModeInterval:
+      radioDaily_->setChecked(true);
+      SpinEditNumber_->setValue(std::clamp(p.IntervalMinutes, 2, 1000));
+      break;
+    case kModeWeekly:
+      cbWeekly_->setCurrentIndex(p.WeekDay >= 1 && p.WeekDay <= 7 ? p.WeekDay - 1 : -1);
+      radioWeekly_->setChecked(true);
+      break;
+    case kModeNone:
+      radioNone_->setChecked(true);
+      break;
+    default:
+      break;
+  }
+  radioNoneClick();
+}
+
+void TBackupPage::LoadProjectPage() {
+  const QString name = SelectedName();
+  if (name.isEmpty()) return;
+  const BackupProject p = ReadProject(window_.DataDir(), S(name));
+
+  // The boxes are filled without their change handlers; the file name is
+  // computed once below.
+  {
+    const QSignalBlocker b1(EditPrefix_), b2(spinValue_), b3(SpinIncrease_);
+    const QSignalBlocker b4(RadioUseNone_), b5(RadioUseDate_), b6(RadioUserNumber_);
+    EditPrefix_->setText(Q(p.FilenamePrefix));
+    if (p.Suffix == kSuffixNone) RadioUseNone_->setChecked(true);
+    if (p.Suffix == kSuffixDate) RadioUseDate_->setChecked(true);
+    if (p.Suffix == kSuffixNumber) RadioUserNumber_->setChecked(true);
+    if (RadioUserNumber_->isChecked()) {
+      SpinIncrease_->setValue(std::clamp(p.IncreaseValue, 1, 1000));
+      spinValue_->setValue(NextNumber(p));
+    }
+  }
+  const bool number = RadioUserNumber_->isChecked();
+  spinValue_->setEnabled(number);
+  Labelauto_->setEnabled(number);
+  SpinIncrease_->setEnabled(number);
+  save_folder_ = p.SavePath;
+  RecomputeFileName();
+
+  ListboxBackup_->clear();
+  for (const std::string& e : p.Include) ListboxBackup_->addItem(Q(e));
+  ListBoxNobackup_->clear();
+  for (const std::string& e : p.Exclude) ListBoxNobackup_->addItem(Q(e));
+
+  radioyes_->setChecked(p.IncludeSubfolders);
+  CheckBoxPassword_->setChecked(p.UsePassword);
+  EditPassword_->setText(Q(p.Password));
+  EditConfirmPassword_->setText(Q(p.Password));
+  PasswordClick();
+  CheckBoxpath_->setChecked(p.StorePath);
+  CheckBoxcomment_->setChecked(p.StoreComment);
+  Editcomment_->setText(Q(p.Comment));
+  CommentClick();
+  ShowSchedule(p);
+  LevelBox_->setValue(std::clamp(p.PackLevel, 0, 9));
+  spStore_->setValue(std::clamp(p.StoreNumber, 2, 50000));
+  CheckBoxAddNewer_->setChecked(p.UseNewer);
+  CheckBoxToday_->setChecked(p.UseToday);
+  ShowNewerThan(p.NewerThan);
+  NewerClick();
+  window_.Pages()->setCurrentIndex(kBackupPageIndex);
+}
+
+BackupProject TBackupPage::PageProject() const {
+  BackupProject p = ReadProject(window_.DataDir(), S(SelectedName()));
+  p.FilenamePrefix = S(EditPrefix_->text());
+  p.Suffix = SuffixChosen();
+  p.IncreaseValue = SpinIncrease_->value();
+  // The box shows the number of the next archive; the project keeps the
+  // number of the last one.
+  p.Value = spinValue_->value() - SpinIncrease_->value();
+  const QString file = EditFilename_->text().trimmed();
+  const int cut = static_cast<int>(file.lastIndexOf('/'));
+  p.SavePath = cut >= 0 ? S(file.left(cut + 1)) : std::string();
+  p.Include.clear();
+  for (int i = 0; i < ListboxBackup_->count(); ++i)
+    p.Include.push_back(S(ListboxBackup_->item(i)->text()));
+  p.Exclude.clear();
+  for (int i = 0; i < ListBoxNobackup_->count(); ++i)
+    p.Exclude.push_back(S(ListBoxNobackup_->item(i)->text()));
+  p.IncludeSubfolders = radioyes_->isChecked();
+  p.UsePassword = CheckBoxPassword_->isChecked();
+  p.Password = S(EditPassword_->text());
+  p.StorePath = CheckBoxpath_->isChecked();
+  p.StoreComment = CheckBoxcomment_->isChecked();
+  p.Comment = S(Editcomment_->text());
+  p.BackupMode = radioNone_->isChecked()     ? kModeNone
+                 : radioWeekly_->isChecked() ? kModeWeekly
+                 : radioDaily_->isChecked()  ? kModeInterval
+                                             : kModeDaily;
+  p.StartTime = TimeOfDay(DateTimePicker1_->time());
+  p.IntervalMinutes = SpinEditNumber_->value();
+  p.WeekDay = WeekDayFromName(S(cbWeekly_->currentText()));
+  p.PackLevel = LevelBox_->value();
+  p.StoreNumber = spStore_->value();
+  p.UseNewer = CheckBoxAddNewer_->isChecked();
+  p.UseToday = CheckBoxToday_->isChecked();
+  const QDate d = DateTimePickerToday_->date();
+  if (auto day = EncodeDateTime(d.year(), d.month(), d.day()))
+    p.NewerThan = *day + TimeOfDay(DateTimePickerTime_->time());
+  return p;
+}
+
+// ---------------------------------------------------------------------------
+// Project commands
+
+void TBackupPage::SpNewClick() {
+  window_.Pages()->setCurrentIndex(kBackupPageIndex);
+  const bool finished =
+      new_project_dialog_ ? new_project_dialog_(this) : RunNewProjectWizard(window_);
+  if (finished) (void)RunCommand(ui_, [this] { window_.LoadAppSettings(); });
+}
+
+void TBackupPage::SpEditClick() {
+  if (window_.ProjectBox()->count() == 0) return;
+  window_.Pages()->setCurrentIndex(kBackupPageIndex);
+  SetEditMode(true);
+}
+
+bool TBackupPage::SpSaveClick() {
+  const QString name = SelectedName();
+  if (name.isEmpty()) return false;
+  BackupProject p = PageProject();
+  if (auto message = CheckProject(S(EditFilename_->text()), p, S(EditConfirmPassword_->text()))) {
+    ui_.ShowError(*message);
+    return false;
+  }
+  const bool written = RunCommand(ui_, [&] { WriteProject(window_.DataDir(), S(name), p); });
+  if (!written) return false;
+  save_folder_ = p.SavePath;
+  if (p.FilenamePrefix != S(EditPrefix_->text())) EditPrefix_->setText(Q(p.FilenamePrefix));
+  if (!p.UsePassword || p.Password.empty()) {
+    EditPassword_->clear();
+    EditConfirmPassword_->clear();
+  }
+  SetEditMode(false);
+  RebuildSchedule();
+  window_.ProjectBox()->update();
+  return true;
+}
+
+void TBackupPage::SpCancelClick() {
+  SetEditMode(false);
+  (void)RunCommand(ui_, [this] { LoadProjectPage(); });
+}
+
+namespace {
+
+std::optional<QString> AskName(const TBackupPage::NameAsker& asker, const QString& caption,
+                               const QString& initial, UserInteraction& ui, QWidget* parent) {
+  if (asker) return asker(caption, initial);
+  TFormRename dialog(caption, initial, ui, parent);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.Name();
+}
+
+}  // namespace
+
+void TBackupPage::SpRenameClick() {
+  const QString old_name = SelectedName();
+  if (old_name.isEmpty()) return;
+  const auto answer = AskName(ask_name_, "Rename Project", old_name, ui_, this);
+  if (!answer) return;
+  BackupProject p = PageProject();
+  std::vector<std::string> names = ProjectList();
+  NameChange change = NameChange::kSameProject;
+  const std::string new_name = S(answer->trimmed());
+  if (!RunCommand(
+          ui_, [&] { change = RenameProject(window_.DataDir(), names, S(old_name), new_name, p); }))
+    return;
+  if (change == NameChange::kNameExists) {
+    ui_.ShowError("Project Name exists,Rename fail!");
+    return;
+  }
+  if (change == NameChange::kSameProject) return;
+  FillProjectBox(names, new_name);
+  window_.RebuildBackupMenu();
+  save_folder_ = p.SavePath;
+  SetEditMode(false);
+  RebuildSchedule();
+}
+
+void TBackupPage::spCopyClick() {
+  const QString selected = SelectedName();
+  if (selected.isEmpty()) return;
+  const auto answer = AskName(ask_name_, "Copy Project", "Copy of " + selected, ui_, this);
+  if (!answer) return;
+  BackupProject p = PageProject();
+  std::vector<std::string> names = ProjectList();
+  NameChange change = NameChange::kSameProject;
+  const std::string new_name = S(answer->trimmed());
+  if (!RunCommand(
+          ui_, [&] { change = CopyProject(window_.DataDir(), names, S(selected), new_name, p); }))
+    return;
+  if (change == NameChange::kNameExists) {
+    ui_.ShowError("Project Name exists,Rename fail!");
+    return;
+  }
+  if (change == NameChange::kSameProject) return;
+  // The page keeps showing the settings that were copied, now under the new
+  // name.
+  FillProjectBox(names, new_name);
+  window_.RebuildBackupMenu();
+  save_folder_ = p.SavePath;
+  SetEditMode(false);
+  RebuildSchedule();
+}
+
+void TBackupPage::SpDeleteClick() {
+  const QString name = SelectedName();
+  if (window_.ProjectBox()->count() == 0 || name.isEmpty()) return;
+  if (!ui_.AskYesNo("Do you want to delete '" + S(name) + "' project?", MessageKind::kWarning))
+    return;
+  std::vector<std::string> names = ProjectList();
+  if (!RunCommand(ui_, [&] { DeleteProject(window_.DataDir(), names, S(name)); })) return;
+  FillProjectBox(names, names.empty() ? std::string() : names.front());
+  window_.RebuildBackupMenu();
+  if (names.empty()) {
+    EditPrefix_->clear();
+    EditFilename_->clear();
+    ListboxBackup_->clear();
+    ListBoxNobackup_->clear();
+  } else {
+    (void)RunCommand(ui_, [this] { LoadProjectPage(); });
+  }
+  RebuildSchedule();
+}
+
+// ---------------------------------------------------------------------------
+// Runs
+
+BackupRunResult TBackupPage::SpStartClick(bool scheduled) {
+  BackupRunResult result;
+  const QString name = SelectedName();
+  if (name.isEmpty() || running_ || editing_) return result;
+
+  BackupRunRequest request;
+  request.data_dir = window_.DataDir();
+  request.project_name = S(name);
+  request.settings = window_.Settings();
+  request.scheduled = scheduled;
+  if (!RunCommand(ui_, [&] { request.project = PageProject(); })) return result;
+  if (!scheduled) {
+    request.file_name = S(EditFilename_->text());
+    request.confirm_password = S(EditConfirmPassword_->text());
+  }
+  request.project.SavePath = save_folder_;
+
+  // The run logs into log.txt itself; the Log page rereads it afterwards.
+  app::ActivityLog log(window_.DataDir() / "log.txt", window_.Settings().LogCount);
+  BackupRunHooks hooks;
+  hooks.ui = &ui_;
+  hooks.log = &log;
+  hooks.pump = window_.Pump();
+  hooks.set_running = [this](bool running) {
+    window_.SetBusy(!running);
+    window_.ShowProgress(running);
+  };
+  hooks.on_total_percent = [this](int p) { window_.TotalBar()->setValue(p); };
+  hooks.on_file_percent = [this](int p) { window_.CurrentBar()->setValue(p); };
+  hooks.on_file = [this](const std::string& f) {
+    window_.FileNameLabel()->setText(Q(f));
+    window_.FileNameLabel()->repaint();
+  };
+  hooks.interrupted = [this] { return window_.InterruptRequested(); };
+  if (clock_) hooks.clock = clock_;
+
+  const int page = window_.Pages()->currentIndex();
+  result = RunBackup(request, hooks);
+  // A run that went wrong past its own reporting must still leave a usable
+  // window.
+  if (window_.Busy()) {
+    window_.SetBusy(true);
+    window_.ShowProgress(false);
+  }
+  (void)RunCommand(ui_, [this] { window_.LoadLog(); });
+  if (result.status == RunStatus::kNotStarted) return result;
+
+  // The page follows what the run advanced: the next number, the newer-than
+  // moment and the next archive name.
+  if (result.status == RunStatus::kSucceeded && SelectedName() == name) {
+    const QSignalBlocker block(spinValue_);
+    if (result.project.Suffix == kSuffixNumber) spinValue_->setValue(NextNumber(result.project));
+    if (result.project.UseToday) ShowNewerThan(result.project.NewerThan);
+  }
+  if (!result.next_file_name.empty() && SelectedName() == name)
+    EditFilename_->setText(Q(result.next_file_name));
+  window_.Pages()->setCurrentIndex(page);
+  return result;
+}
+
+void TBackupPage::BackupProjectChosen(const QString& name) {
+  QComboBox* box = window_.ProjectBox();
+  const int index = box->findText(name, Qt::MatchFixedString);
+  if (index < 0) return;
+  {
+    const QSignalBlocker block(box);
+    box->setCurrentIndex(index);
+  }
+  if (!RunCommand(ui_, [this] { LoadProjectPage(); })) return;
+  // Chosen during editing, the stored project replaces the unsaved page and
+  // runs; the page stays in edit mode.
+  const bool was_editing = editing_;
+  editing_ = false;
+  (void)SpStartClick(false);
+  editing_ = was_editing;
+  RefreshCommandStates();
+}
+
+// ---------------------------------------------------------------------------
+// Schedule
+
+void TBackupPage::RebuildSchedule() {
+  QTimer* timer = window_.ScheduleTimer();
+  timer->stop();
+  (void)RunCommand(
+      ui_, [this] { schedule_.RebuildSchedule(window_.DataDir(), ProjectList(), NowMoment()); });
+  // The tray items of scheduled projects carry the schedule image.
+  static const QIcon mark(QStringLiteral(":/icons/schedule.svg"));
+  for (QMenu* menu : window_.findChildren<QMenu*>())
+    if (menu->objectName() == "menuBackup")
+      for (QAction* item : menu->actions())
+        item->setIcon(schedule_.IsScheduled(S(item->text())) ? mark : QIcon());
+  if (schedule_.TimerActive()) timer->start();
+  window_.ProjectBox()->update();
+}
+
+void TBackupPage::Timer1Timer() {
+  schedule::TickGate gate;
+  gate.scheduling_enabled = window_.SchedulingButton()->isChecked();
+  gate.editing = editing_;
+  QToolButton* start = ToolbarButton("SpStart");
+  gate.start_enabled = !running_ && !window_.Busy() && (!start || start->isEnabled());
+  const std::function<DateTime()> clock = clock_ ? clock_ : std::function<DateTime()>(Now);
+  (void)schedule_.Timer1Timer(gate, clock, [this](const std::string& project) {
+    QComboBox* box = window_.ProjectBox();
+    const int index = box->findText(Q(project), Qt::MatchFixedString);
+    if (index < 0) return false;
+    {
+      const QSignalBlocker block(box);
+      box->setCurrentIndex(index);
+    }
+    if (!RunCommand(ui_, [this] { LoadProjectPage(); })) return true;
+    (void)SpStartClick(true);
+    return true;
+  });
+}
+
+// ---------------------------------------------------------------------------
+
+void InstallBackupPage(app::TFormMain& window) {
+  QWidget* holder = window.Pages()->findChild<QWidget*>("Tabbackup");
+  if (!holder) return;
+  auto* layout = new QVBoxLayout(holder);
+  layout->setContentsMargins(0, 0, 0, 0);
+  auto* page = new TBackupPage(window, holder);
+  layout->addWidget(page);
+  app::TMainPageHooks& hooks = window.Hooks();
+  hooks.load_project_page = [page] { page->LoadProjectPage(); };
+  hooks.rebuild_schedule = [page] { page->RebuildSchedule(); };
+  hooks.timer_tick = [page] { page->Timer1Timer(); };
+  hooks.backup_project_chosen = [page](const QString& name) { page->BackupProjectChosen(name); };
+}
+
+}  // namespace zb::backup::ui

@@ -1,0 +1,54 @@
+#include "backup/ui/project_name_dialog.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/user_interaction.h"
+
+namespace zb::backup::ui {
+
+TFormRename::TFormRename(const QString& caption, const QString& initial, UserInteraction& ui,
+                         QWidget* parent)
+    : QDialog(parent), ui_(ui) {
+  setObjectName("TFormRename");
+  setWindowTitle(caption);
+  auto* column = new QVBoxLayout(this);
+  auto* label = new QLabel("Please enter new project name", this);
+  label->setObjectName("Label1");
+  column->addWidget(label);
+  EditProjName_ = new QLineEdit(initial, this);
+  EditProjName_->setObjectName("EditProjName");
+  EditProjName_->setMinimumWidth(300);
+  EditProjName_->selectAll();
+  column->addWidget(EditProjName_);
+
+  auto* row = new QHBoxLayout;
+  row->addStretch();
+  auto* ok = new QPushButton("&Ok", this);
+  ok->setObjectName("BitBtn1");
+  ok->setDefault(true);
+  auto* cancel = new QPushButton("Can&cel", this);
+  cancel->setObjectName("BitBtn2");
+  row->addWidget(ok);
+  row->addWidget(cancel);
+  column->addLayout(row);
+
+  connect(ok, &QPushButton::clicked, this, &TFormRename::OkClick);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+QString TFormRename::Name() const { return EditProjName_->text().trimmed(); }
+
+void TFormRename::OkClick() {
+  if (Name().isEmpty()) {
+    ui_.ShowWarning("Please enter project name");
+    EditProjName_->setFocus();
+    return;
+  }
+  accept();
+}
+
+}  // namespace zb::backup::ui
