@@ -163,7 +163,8 @@ TFormselectbyfilter::TFormselectbyfilter(PickerContext context, QWidget* parent)
   ShellTree1_->setModel(model_);
   for (int c = 1; c < model_->columnCount(); ++c) ShellTree1_->hideColumn(c);
   ShellTree1_->setHeaderHidden(true);
-  ShellTree1_->setRootIndex(model_->index(QDir::rootPath()));
+  // The file-system root is the top item so it can be chosen itself.
+  ShellTree1_->expand(model_->index(QDir::rootPath()));
 
   labFolder_ = new QLabel(this);
   labFolder_->setObjectName(QStringLiteral("labFolder"));
