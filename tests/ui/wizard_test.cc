@@ -17,6 +17,7 @@
 #include <deque>
 #include <memory>
 
+#include "app/ui/main_window.h"
 #include "app/ui/scripted_user_interaction.h"
 #include "backup/archive_naming.h"
 #include "backup/backup_project.h"
@@ -397,6 +398,34 @@ class WizardTest : public QObject {
     QCOMPARE(list.count(), 3);
     QCOMPARE(list.item(2)->text(), entry);
     QCOMPARE(list.currentRow(), 1);
+  }
+
+  void addThroughTheMainWindowUsesItsSettingsAndList() {
+    WriteText(Data() / "project.ini",
+              "[Common]\nIs Append 0=1\nWidth=3\nProject Count=1\nCount0=Old\n");
+    zb::app::TFormMain::Options o;
+    o.data_dir = Data();
+    o.ui = &ui_;
+    o.tray_available = false;
+    o.open_url = [](const QUrl&) { return true; };
+    zb::app::TFormMain window(std::move(o));
+    QString shown_name;
+    QTimer::singleShot(0, this, [&] {
+      auto* w = qobject_cast<TFormProjectName*>(QApplication::activeModalWidget());
+      QVERIFY(w != nullptr);
+      Find<QLineEdit>(w, "comboproject")->setText("old");  // the window's list, case ignored
+      Click(w, "btnNext");
+      QCOMPARE(LastError(), std::string("Project 'old' exists,please input another name!"));
+      ToStep3(*w, "New");
+      Click(w, "btnNext");
+      shown_name = Find<QLineEdit>(w, "EditFilename")->text();
+      while (w->Step() < 5) Click(w, "btnNext");
+      Click(w, "btnNext");
+    });
+    QVERIFY(zb::backup::ui::RunNewProjectWizard(window));
+    QCOMPARE(shown_name, Home() + "New001.zip");
+    window.LoadAppSettings();
+    QCOMPARE(window.ProjectNames(), (QStringList{"New", "Old"}));
   }
 
   void helpOpensTheStepsTopic() {
