@@ -43,6 +43,30 @@ constexpr size_t kTempRandomLength = 8;
 // The Unix mode in the high 16 bits follows the DOS attributes kept in the
 // low byte, so every reader restores the same read-only state. Names that
 // CP437 can hold keep the DOS host.
+// A new entry whose name is stored in CP437 but is not plain ASCII also gets
+// a Unicode Path block (0x7075: version 1, CRC-32 of the stored name, the
+// name in UTF-8) in both headers. Unzip tools on Linux otherwise turn such
+// names into Latin-1 bytes or raw CP437 bytes; with the block they write
+// the UTF-8 name. Plain ASCII names need no block and get none.
+std::vector<std::byte> UnicodePathExtra(const TZipHeaderInfo& h) {
+  if ((h.flags & kFlagUtf8) != 0) return {};
+  const std::string& raw = h.raw_name;
+  if (std::all_of(raw.begin(), raw.end(), [](char c) { return (c & 0x80) == 0; })) return {};
+  const std::string utf8 = Cp437ToUtf8(raw);
+  const size_t body = 1 + 4 + utf8.size();
+  if (body > 0xFFFF - 4) return {};
+  std::vector<std::byte> out;
+  auto put = [&out](uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::byte>((v >> (8 * i)) & 0xFF));
+  };
+  put(kExtraUnicodePath, 2);
+  put(static_cast<uint32_t>(body), 2);
+  put(1, 1);
+  put(Crc32(0, raw.data(), raw.size()), 4);
+  for (char c : utf8) out.push_back(static_cast<std::byte>(c));
+  return out;
+}
+
 void MarkUtf8EntryAsUnix(TZipHeaderInfo& h) {
   if ((h.flags & kFlagUtf8) == 0) return;
   h.version_made_by = static_cast<uint16_t>((kHostUnix << 8) | (h.version_made_by & 0xFF));
@@ -467,11 +491,12 @@ TZipWriter::StoreResult TZipWriter::StoreFolder(const Item& item) {
   h->local_header_offset = out_->Position();
   h->disk_number_start = 0;
   std::vector<std::byte> rec;
-  SerializeLocalHeader(*h, {}, &rec);
+  std::vector<std::byte> unicode_path = UnicodePathExtra(*h);
+  SerializeLocalHeader(*h, unicode_path, &rec);
   out_->Append(rec);
   MarkUtf8EntryAsUnix(*h);
   stored_names_.insert(h->raw_name);
-  new_dir_.push_back({std::move(h), {}, {}});
+  new_dir_.push_back({std::move(h), std::move(unicode_path), {}});
   return StoreResult::kStored;
 }
 
@@ -571,8 +596,9 @@ TZipWriter::StoreResult TZipWriter::StoreFile(const Item& item) {
     const uint64_t entry_start = out_->Position();
     h.local_header_offset = entry_start;
     std::vector<std::byte> rec;
-    const std::vector<std::byte> extra =
-        zip64_local ? LocalZip64Extra(0, 0) : std::vector<std::byte>();
+    const std::vector<std::byte> unicode_path = UnicodePathExtra(h);
+    std::vector<std::byte> extra = zip64_local ? LocalZip64Extra(0, 0) : std::vector<std::byte>();
+    extra.insert(extra.end(), unicode_path.begin(), unicode_path.end());
     SerializeLocalHeader(h, extra, &rec);
     out_->Append(rec);
 
@@ -588,10 +614,11 @@ TZipWriter::StoreResult TZipWriter::StoreFile(const Item& item) {
     }
     if (ok) {
       rec.clear();
-      SerializeLocalHeader(h,
-                           zip64_local ? LocalZip64Extra(h.uncompressed_size, h.compressed_size)
-                                       : std::vector<std::byte>(),
-                           &rec);
+      std::vector<std::byte> final_extra =
+          zip64_local ? LocalZip64Extra(h.uncompressed_size, h.compressed_size)
+                      : std::vector<std::byte>();
+      final_extra.insert(final_extra.end(), unicode_path.begin(), unicode_path.end());
+      SerializeLocalHeader(h, final_extra, &rec);
       if (zip64_local) {
         // With the block present both local size fields defer to it.
         for (int at : {kLocCompressedSize, kLocSize}) {
@@ -601,7 +628,7 @@ TZipWriter::StoreResult TZipWriter::StoreFile(const Item& item) {
       out_->WriteAt(entry_start, rec);
       MarkUtf8EntryAsUnix(h);
       stored_names_.insert(h.raw_name);
-      new_dir_.push_back({std::make_unique<TZipHeaderInfo>(h), {}, {}});
+      new_dir_.push_back({std::make_unique<TZipHeaderInfo>(h), unicode_path, {}});
       return StoreResult::kStored;
     }
     // Roll back: the entry's bytes go, the progress it made is taken back.

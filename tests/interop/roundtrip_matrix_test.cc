@@ -576,10 +576,9 @@ TEST_F(RoundTripFixture, NonUtf8FileNameKeepsTheArchiveReadableEverywhere) {
 
 // --- Known faults of the writer ---------------------------------------------------
 
-// Info-ZIP unzip on Linux reads names of host-0 (FAT) entries through its
-// OEM-to-ISO table, even when flag bit 11 marks them UTF-8, so a UTF-8 name
-// we store ("日本語/報告書.txt") comes out as mojibake there; Python and our
-// reader read it right.
+// Info-ZIP unzip on Linux and 7z read the names of entries made on DOS
+// through their own code-page tables, so UTF-8 names and accented CP437
+// names both came out garbled there; Python and our reader read them right.
 TEST_F(RoundTripFixture, UnzipExtractsUtf8NamesOfOurArchivesUnchanged) {
   // Regression: entries with UTF-8 names were marked as made on DOS, and
   // unzip on Linux translated their names from the OEM code page.
@@ -589,6 +588,27 @@ TEST_F(RoundTripFixture, UnzipExtractsUtf8NamesOfOurArchivesUnchanged) {
   Cmd c = Sh("unzip -q " + Q(root_ / "names.zip") + " -d " + Q(root_ / "out"));
   EXPECT_EQ(c.code, 0) << c.out;
   EXPECT_TRUE(fs::exists(root_ / "out/src/日本語/報告書.txt"));
+}
+
+TEST_F(RoundTripFixture, AccentedCp437NamesExtractUnchangedWithUnzipAnd7z) {
+  // Regression: "café.txt" is stored in CP437 without flag bit 11; unzip
+  // wrote it as Latin-1 bytes and 7z as raw CP437 bytes until the entry
+  // carried its UTF-8 name in a Unicode Path block.
+  WriteAll(root_ / "src/café.txt", "x");
+  ASSERT_EQ(Ours("zip accents.zip --recurse src").code, 0);
+  if (Have("unzip")) {
+    Cmd c = Sh("unzip -q " + Q(root_ / "accents.zip") + " -d " + Q(root_ / "u"));
+    EXPECT_EQ(c.code, 0) << c.out;
+    EXPECT_TRUE(fs::exists(root_ / "u/café.txt"));
+  }
+  if (Have("7z")) {
+    Cmd c = Sh("7z x -y -o" + Q(root_ / "s") + " " + Q(root_ / "accents.zip"));
+    EXPECT_EQ(c.code, 0) << c.out;
+    EXPECT_TRUE(fs::exists(root_ / "s/café.txt"));
+  }
+  // Our reader and the listing show the same name.
+  Cmd l = Ours("list accents.zip");
+  EXPECT_NE(l.out.find("café.txt"), std::string::npos) << l.out;
 }
 
 }  // namespace
