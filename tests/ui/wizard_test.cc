@@ -294,6 +294,21 @@ class WizardTest : public QObject {
     QVERIFY(ReadText(Data() / "StoreNumber.txt").find("New1.zip") == std::string::npos);
   }
 
+  void finishThatCannotStoreSaysSoAndStaysOpen() {
+    // A folder where "project.ini" should be: neither readable nor writable.
+    std::filesystem::create_directory(Data() / "project.ini");
+    auto w = Open();
+    ToStep3(*w, "New");
+    while (w->Step() < 5) Click(w.get(), "btnNext");
+    const size_t before = ui_.shown.size();
+    Click(w.get(), "btnNext");
+    QCOMPARE(ui_.shown.size(), before + 1);
+    QCOMPARE(LastKind(), std::string("error"));
+    QVERIFY(w->result() != QDialog::Accepted);
+    QCOMPARE(w->Step(), 5);
+    QVERIFY(w->StoredName().isEmpty());
+  }
+
   void folderButtonNeedsANameAndMovesTheArchive() {
     auto w = Open();
     dialogs_.folders.push_back("/srv/backups");

@@ -582,7 +582,9 @@ void TFormProjectName::Finish() {
     WriteProject(dir, name, project);
     AppendProjectToList(dir, name, index);
     stored_name_ = QString::fromStdString(name);
-  } catch (const Error& e) {
+  } catch (const std::exception& e) {
+    // The wizard stays open with everything typed, so the user can retry
+    // (a lock held by a running backup) or cancel.
     context_.pickers.messages->ShowError(e.what());
     return;
   }
