@@ -332,6 +332,35 @@ class RestorePageTest : public QObject {
     QCOMPARE(Label("LabelZipNumber"), QStringLiteral("(Total 2 files)"));
   }
 
+  void incompleteArchiveDialog() {
+    // An archive without its end record: Cancel refuses it and the entry
+    // list keeps what it showed; Recover reads what the scan finds.
+    const fs::path cut = Zips() / "cut.zip";
+    fs::copy_file(Zips() / "a.zip", cut);
+    fs::resize_file(cut, fs::file_size(cut) - 22);
+    page_->SetSort(0, false);
+    ShowRestorePage();
+    QCOMPARE(page_->SelectedArchive(), std::string("Z.zip"));
+    int asked = 0;
+    page_->ask_incomplete = [&asked] {
+      ++asked;
+      return zb::restore::IncompleteAnswer::kCancel;
+    };
+    page_->ShowArchiveContents("cut.zip");
+    QCOMPARE(asked, 1);
+    QVERIFY(Shown("error", "Not a valid zip file!"));
+    QCOMPARE(Column(page_->EntryGrid(), 0), QStringList{"big.bin"});
+
+    page_->ask_incomplete = [&asked] {
+      ++asked;
+      return zb::restore::IncompleteAnswer::kRecover;
+    };
+    page_->ShowArchiveContents("cut.zip");
+    QCOMPARE(asked, 2);
+    QCOMPARE(Column(page_->EntryGrid(), 0),
+             (QStringList{"a*.txt", "abc.txt", "two.txt", "one.txt"}));
+  }
+
   void largeArchiveFillsInOneGo() {
     // 100,000 empty entries: the entry grid is one model reset, not a
     // repaint per row, so the fill takes a moment rather than minutes.
