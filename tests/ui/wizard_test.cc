@@ -378,6 +378,17 @@ class WizardTest : public QObject {
     }
   }
 
+  void wildcardEditorThatCannotStoreStaysOpen() {
+    std::filesystem::create_directory(Data() / "project.ini");
+    TFormWildcard d(Pickers());
+    Find<QLineEdit>(&d, "Edit1")->setText("*.log");
+    Click(&d, "SpNew");
+    Click(&d, "btnOk");
+    QCOMPARE(LastKind(), std::string("error"));
+    QVERIFY(d.result() != QDialog::Accepted);
+    QCOMPARE(Find<QListWidget>(&d, "ListBox1")->count(), 1);
+  }
+
   void wildcardPickerNeedsAFolderAndBuildsTheEntry() {
     QTemporaryDir folder;
     TFormselectbyfilter d(Pickers());

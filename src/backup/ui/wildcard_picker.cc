@@ -140,7 +140,7 @@ void TFormWildcard::accept() {
   }
   try {
     WriteWildcardList(context_.data_dir, patterns);
-  } catch (const Error& e) {
+  } catch (const std::exception& e) {
     // The edits stay on screen so the user can try again or cancel.
     context_.messages->ShowError(e.what());
     return;
