@@ -25,6 +25,7 @@
 #include "app/ui/scripted_user_interaction.h"
 #include "backup/backup_project.h"
 #include "ui/ui_test_support.h"
+#include "zip/zip_writer.h"
 
 using zb::app::TFormMain;
 using zb::restore::ui::TRestorePage;
@@ -330,6 +331,41 @@ class RestorePageTest : public QObject {
     QVERIFY(!fs::exists(Zips() / "m.zip"));
     QVERIFY(fs::exists(Zips() / "a.zip"));
     QCOMPARE(Label("LabelZipNumber"), QStringLiteral("(Total 2 files)"));
+  }
+
+  void passwordWrongThenTypedWithBlanks() {
+    const fs::path src = zb::test::PathOf(*dir_) / "secret.txt";
+    zb::test::WriteText(src, "classified");
+    {
+      zb::zip::TZipWriter w;
+      w.SetZipName((Zips() / "enc.zip").string());
+      w.Password = "right";
+      w.StorePaths = false;
+      w.FilesList = {src.string()};
+      QCOMPARE(w.Zip(), 1);
+    }
+    page_->SetSort(0, false);
+    ShowRestorePage();
+    page_->ArchiveGrid()->setCurrentIndex(page_->ArchiveGrid()->model()->index(2, 0));
+    QCOMPARE(page_->SelectedArchive(), std::string("enc.zip"));
+    auto* password = w_->findChild<QLineEdit*>("EditRestorePassword");
+    password->setText(QStringLiteral("wrong"));
+    ui_.Answer(true);
+    page_->SpRestoreClick();
+    QVERIFY(Shown("error", "The password is incorrect"));
+    QVERIFY(Shown("timed", "Restore files fails!"));
+    QVERIFY(!fs::exists(Out() / "secret.txt"));
+    bool failed_logged = false;
+    for (const auto& row : w_->Log().Rows())
+      failed_logged |= row.operation == "Restore" && row.status == "Fails";
+    QVERIFY(failed_logged);
+    QVERIFY(!w_->Busy());
+
+    // Blanks around the right password: the trimmed text is tried.
+    password->setText(QStringLiteral(" right "));
+    ui_.Answer(true);
+    page_->SpRestoreClick();
+    QCOMPARE(zb::test::ReadText(Out() / "secret.txt"), std::string("classified"));
   }
 
   void incompleteArchiveDialog() {
