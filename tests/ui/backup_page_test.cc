@@ -274,6 +274,39 @@ class BackupPageTest : public QObject {
     QCOMPARE(w_->Log().Total(), total);
   }
 
+  void AddShowsTheProjectTheWizardStored() {
+    Store({"Daily", "Weekly"});
+    Make();
+    page_->SetNewProjectDialog([this](QWidget*) {
+      BackupProject p = Project("m");
+      zb::backup::AppendProjectToList(Data(), "Monthly", 2);
+      zb::backup::WriteProject(Data(), "Monthly", p);
+      return true;
+    });
+    QTest::mouseClick(Button("SpNew"), Qt::LeftButton);
+    QCOMPARE(w_->ProjectNames(), QStringList({"Daily", "Monthly", "Weekly"}));
+    QCOMPARE(Selected(), QString("Monthly"));
+    QCOMPARE(Find<QLineEdit>("EditPrefix")->text(), QString("m"));
+  }
+
+  void TrayItemDuringEditingRunsTheStoredProject() {
+    Store({"Daily", "Weekly"});
+    Make();
+    QTest::mouseClick(Button("SpEdit"), Qt::LeftButton);
+    QLineEdit* prefix = Find<QLineEdit>("EditPrefix");
+    prefix->selectAll();
+    QTest::keyClicks(prefix, "unsaved");
+    w_->Hooks().backup_project_chosen("weekly");
+    // The stored project replaced the unsaved page and ran; editing goes on.
+    QVERIFY(fs::is_regular_file(Out() / "w6.zip"));
+    QCOMPARE(Selected(), QString("Weekly"));
+    QCOMPARE(prefix->text(), QString("w"));
+    QVERIFY(page_->Editing());
+    QVERIFY(Button("SpSave")->isEnabled());
+    QVERIFY(!Button("SpStart")->isEnabled());
+    QVERIFY(!w_->ProjectBox()->isEnabled());
+  }
+
   void TimerStartsADueProjectWithoutAQuestion() {
     Store({"Daily", "Weekly"});
     BackupProject weekly = zb::backup::ReadProject(Data(), "Weekly");

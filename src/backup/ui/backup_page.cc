@@ -143,12 +143,6 @@ QToolButton* ListButton(QWidget* parent, const char* name, const char* hint,
   return b;
 }
 
-QPushButton* TextButton(QWidget* parent, const char* name, const char* caption) {
-  auto* b = new QPushButton(caption, parent);
-  b->setObjectName(name);
-  return b;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -158,7 +152,8 @@ TBackupPage::TBackupPage(app::TFormMain& window, QWidget* parent)
     : QWidget(parent), window_(window), ui_(window.Ui()) {
   setObjectName("BackupPage");
   auto* columns = new QHBoxLayout(this);
-  columns->setContentsMargins(6, 6, 6, 6);
+  columns->setContentsMargins(4, 4, 4, 4);
+  columns->setSpacing(4);
 
   GroupSource_ = new QGroupBox("Source", this);
   GroupSource_->setObjectName("GroupSource");
@@ -179,7 +174,13 @@ TBackupPage::TBackupPage(app::TFormMain& window, QWidget* parent)
   BuildSchedule(GroupSche_);
   right->addWidget(GroupSche_);
   right->addStretch();
+  right->setSpacing(2);
   columns->addLayout(right, 4);
+  // The window is of fixed size: the groups are packed tightly.
+  for (QGroupBox* g : {GroupDes_, GroupOption_, GroupSche_}) {
+    g->layout()->setContentsMargins(6, 2, 6, 2);
+    g->layout()->setSpacing(2);
+  }
 
   // Toolbar commands of the shell.
   const struct {
@@ -207,38 +208,55 @@ TBackupPage::TBackupPage(app::TFormMain& window, QWidget* parent)
 }
 
 void TBackupPage::BuildSource(QGroupBox* group) {
+  // The window has a fixed size, so the list buttons stand beside their
+  // lists as small tool buttons with their captions as hints.
   auto* grid = new QGridLayout(group);
+  grid->setContentsMargins(6, 4, 6, 4);
+  grid->setVerticalSpacing(3);
+  auto make_buttons = [group](const char* wild, const char* file, const char* del,
+                              const char* clear, const char* up, const char* down) {
+    auto* box = new QGridLayout;
+    box->setSpacing(1);
+    box->addWidget(
+        ListButton(group, wild, "Select files by wildcard", QStyle::SP_FileDialogContentsView), 0,
+        0);
+    box->addWidget(ListButton(group, file, "Select files by filename", QStyle::SP_FileIcon), 0, 1);
+    box->addWidget(ListButton(group, del, "Delete a item", QStyle::SP_DialogDiscardButton), 1, 0);
+    box->addWidget(ListButton(group, clear, "Delete all items", QStyle::SP_TrashIcon), 1, 1);
+    box->addWidget(ListButton(group, up, "Up a item", QStyle::SP_ArrowUp), 2, 0);
+    box->addWidget(ListButton(group, down, "Down a item", QStyle::SP_ArrowDown), 2, 1);
+    box->setRowStretch(3, 1);
+    return box;
+  };
+
   auto* label_in = new QLabel("Select files to backup", group);
   label_in->setObjectName("Label2");
-  grid->addWidget(label_in, 0, 0);
+  grid->addWidget(label_in, 0, 0, 1, 2);
   ListboxBackup_ = new QListWidget(group);
   ListboxBackup_->setObjectName("ListboxBackup");
   ListboxBackup_->setItemDelegate(new EntryDelegate(ListboxBackup_));
   grid->addWidget(ListboxBackup_, 1, 0);
-
-  auto make_buttons = [group](const char* wild, const char* file, const char* del,
-                              const char* clear, const char* up, const char* down) {
-    auto* row = new QHBoxLayout;
-    row->addWidget(TextButton(group, wild, "Select files by wildcard"));
-    row->addWidget(TextButton(group, file, "Select files by filename"));
-    row->addStretch();
-    row->addWidget(ListButton(group, del, "Delete a item", QStyle::SP_DialogDiscardButton));
-    row->addWidget(ListButton(group, clear, "Delete all items", QStyle::SP_TrashIcon));
-    row->addWidget(ListButton(group, up, "Up a item", QStyle::SP_ArrowUp));
-    row->addWidget(ListButton(group, down, "Down a item", QStyle::SP_ArrowDown));
-    return row;
-  };
   grid->addLayout(
       make_buttons("Button1", "Button2", "Button4", "SpeedButton1", "SpeedButton3", "SpeedButton4"),
-      2, 0);
+      1, 1);
 
-  radioyes_ = new QCheckBox(
-      "Include Subdirectories ( if checked, it will also look for the files in subfolders )",
-      group);
+  // The caption is long: a wrapping label beside the box, clicking either
+  // toggles it.
+  auto* subfolders = new QHBoxLayout;
+  radioyes_ = new QCheckBox(group);
   radioyes_->setObjectName("radioyes");
-  grid->addWidget(radioyes_, 3, 0);
+  radioyes_->setAccessibleName(
+      "Include Subdirectories ( if checked, it will also look for the files in subfolders )");
+  auto* subfolders_label = new QLabel(radioyes_->accessibleName(), group);
+  subfolders_label->setObjectName("LabelSubfolders");
+  subfolders_label->setWordWrap(true);
+  subfolders_label->installEventFilter(this);
+  subfolders->addWidget(radioyes_, 0, Qt::AlignTop);
+  subfolders->addWidget(subfolders_label, 1);
+  grid->addLayout(subfolders, 2, 0, 1, 2);
 
-  auto* newer = new QHBoxLayout;
+  auto* newer = new QGridLayout;
+  newer->setVerticalSpacing(2);
   CheckBoxAddNewer_ = new QCheckBox("Only files newer than", group);
   CheckBoxAddNewer_->setObjectName("CheckBoxAddNewer");
   DateTimePickerToday_ = new QDateEdit(group);
@@ -250,25 +268,25 @@ void TBackupPage::BuildSource(QGroupBox* group) {
   DateTimePickerTime_->setDisplayFormat("HH:mm:ss");
   CheckBoxToday_ = new QCheckBox("Use last backup date", group);
   CheckBoxToday_->setObjectName("CheckBoxToday");
-  newer->addWidget(CheckBoxAddNewer_);
-  newer->addWidget(DateTimePickerToday_);
-  newer->addWidget(DateTimePickerTime_);
-  newer->addWidget(CheckBoxToday_);
-  newer->addStretch();
-  grid->addLayout(newer, 4, 0);
+  newer->addWidget(CheckBoxAddNewer_, 0, 0);
+  newer->addWidget(DateTimePickerToday_, 0, 1);
+  newer->addWidget(DateTimePickerTime_, 0, 2);
+  newer->addWidget(CheckBoxToday_, 1, 1, 1, 2);
+  newer->setColumnStretch(3, 1);
+  grid->addLayout(newer, 3, 0, 1, 2);
 
   auto* label_ex = new QLabel("Select files to exclude", group);
   label_ex->setObjectName("Label3");
-  grid->addWidget(label_ex, 5, 0);
+  grid->addWidget(label_ex, 4, 0, 1, 2);
   ListBoxNobackup_ = new QListWidget(group);
   ListBoxNobackup_->setObjectName("ListBoxNobackup");
   ListBoxNobackup_->setItemDelegate(new EntryDelegate(ListBoxNobackup_));
-  grid->addWidget(ListBoxNobackup_, 6, 0);
+  grid->addWidget(ListBoxNobackup_, 5, 0);
   grid->addLayout(
       make_buttons("Button6", "Button3", "Button5", "SpeedButton2", "SpeedButton6", "SpeedButton5"),
-      7, 0);
+      5, 1);
   grid->setRowStretch(1, 3);
-  grid->setRowStretch(6, 2);
+  grid->setRowStretch(5, 2);
 
   auto on = [this, group](const char* name, auto fn) {
     connect(group->findChild<QAbstractButton*>(name), &QAbstractButton::clicked, this, fn);
@@ -294,6 +312,15 @@ void TBackupPage::BuildSource(QGroupBox* group) {
   on("Button3", [this] { (void)PickByFilename(this, ListBoxNobackup_); });
   connect(CheckBoxAddNewer_, &QCheckBox::toggled, this, &TBackupPage::NewerClick);
   connect(CheckBoxToday_, &QCheckBox::toggled, this, &TBackupPage::NewerClick);
+}
+
+bool TBackupPage::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonRelease && watched->objectName() == "LabelSubfolders" &&
+      radioyes_->isEnabled()) {
+    radioyes_->toggle();
+    return true;
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void TBackupPage::BuildDestination(QGroupBox* group) {

@@ -80,6 +80,9 @@ class TBackupPage final : public QWidget {
     new_project_dialog_ = std::move(dialog);
   }
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   void BuildSource(QGroupBox* group);
   void BuildDestination(QGroupBox* group);
