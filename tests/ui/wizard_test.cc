@@ -321,6 +321,29 @@ class WizardTest : public QObject {
     QCOMPARE(Find<QLineEdit>(w.get(), "EditFilename")->text(), QString("/srv/backups/1.zip"));
   }
 
+  void stepListButtonsEditTheList() {
+    auto w = Open();
+    Find<QLineEdit>(w.get(), "comboproject")->setText("A");
+    Click(w.get(), "btnNext");
+    auto* list = Find<QListWidget>(w.get(), "ListboxBackup");
+    Click(w.get(), "Button4");  // empty list: nothing, no message
+    QVERIFY(ui_.shown.empty());
+    dialogs_.files.push_back({"/1", "/2", "/3"});
+    Click(w.get(), "SpeedButton2");
+    Click(w.get(), "Button4");  // nothing selected
+    QCOMPARE(LastError(), std::string("Please select a item by clicking"));
+    list->setCurrentRow(0);
+    Click(w.get(), "SpeedButton10");  // up at the top: nothing
+    Click(w.get(), "SpeedButton11");  // down
+    QCOMPARE(list->item(1)->text(), QString("/1"));
+    QCOMPARE(list->currentRow(), 1);
+    Click(w.get(), "Button4");
+    QCOMPARE(list->count(), 2);
+    QCOMPARE(list->item(1)->text(), QString("/3"));
+    Click(w.get(), "SpeedButton3");  // delete all
+    QCOMPARE(list->count(), 0);
+  }
+
   void filePickerAppendsEveryChosenFile() {
     QListWidget list;
     list.addItems({"/a", "/b"});
