@@ -149,7 +149,9 @@ int WeekDayFromName(std::string_view name) {
 
 void ClampForRun(BackupProject& p) {
   p.IncreaseValue = std::clamp(p.IncreaseValue, 1, 1000);
-  p.Value = std::clamp(p.Value, 0, 1000);
+  // "Value" is the last number, next minus step, so it may be below 1 (next 1
+  // with step 5 stores -4); what must be in range is the next number.
+  p.Value = NextNumber(p) - p.IncreaseValue;
   p.StoreNumber = std::clamp(p.StoreNumber, 2, 50000);
   p.PackLevel = std::clamp(p.PackLevel, 0, 9);
   if (p.Suffix < kSuffixNone || p.Suffix > kSuffixNumber) p.Suffix = kSuffixNumber;

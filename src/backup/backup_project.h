@@ -61,10 +61,10 @@ struct BackupProject {
 [[nodiscard]] std::string_view WeekDayName(int day);       // "" outside 1..7
 [[nodiscard]] int WeekDayFromName(std::string_view name);  // 0 when unknown
 
-// Brings the numbers into the ranges a run relies on: step 1..1000, last
-// number 0..1000 (0 is what a new project stores so that its first archive
-// gets number 1), keep count 2..50000, level 0..9, an unknown suffix mode
-// becomes Number.
+// Brings the numbers into the ranges a run relies on: step 1..1000, the last
+// number so that the next one (last + step) lies in 1..1000 (the last number
+// itself may be below 1: a new project with step 5 starting at 1 stores -4),
+// keep count 2..50000, level 0..9, an unknown suffix mode becomes Number.
 void ClampForRun(BackupProject& project);
 // The number of the next archive: last number plus step, limited to 1..1000.
 [[nodiscard]] int NextNumber(const BackupProject& project);

@@ -349,8 +349,18 @@ TEST_F(BackupProjectTest, NameRulesAndNumbers) {
   ClampForRun(p);
   EXPECT_EQ(p.StoreNumber, 50000);
   EXPECT_EQ(p.IncreaseValue, 1000);
-  EXPECT_EQ(p.Value, 1000);
+  EXPECT_EQ(NextNumber(p), 1000);
+  EXPECT_EQ(p.Value, 0);
   EXPECT_EQ(p.PackLevel, 0);
+
+  // Regression: a project starting at 1 with step 5 stores -4; clamping the
+  // last number to 0 made its first archive number 5.
+  p = BackupProject{};
+  p.IncreaseValue = 5;
+  p.Value = -4;
+  ClampForRun(p);
+  EXPECT_EQ(p.Value, -4);
+  EXPECT_EQ(NextNumber(p), 1);
 }
 
 // ---- Project commands -------------------------------------------------------
