@@ -297,6 +297,17 @@ class RestorePageTest : public QObject {
     page_->SpeedButton13Click();
     QCOMPARE(Column(page_->EntryGrid(), 0), (QStringList{"abc.txt", "two.txt", "one.txt"}));
 
+    // Add a file picked by hand: it joins the archive's entries.
+    const fs::path added = zb::test::PathOf(*dir_) / "added.txt";
+    zb::test::WriteText(added, "new");
+    page_->pick_files = [&added](const QString&, const QString&) {
+      return QStringList{QString::fromStdString(added.string())};
+    };
+    page_->SpeedButton12Click();
+    QCOMPARE(page_->EntryGrid()->model()->rowCount(), 4);
+    QVERIFY(Column(page_->EntryGrid(), 0).contains(QStringLiteral("added.txt")));
+    QVERIFY(!w_->Busy());
+
     // Open hands the archive file itself to the desktop.
     QList<QUrl> opened;
     page_->open_file = [&opened](const QUrl& u) {
