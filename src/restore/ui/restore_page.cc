@@ -208,6 +208,11 @@ TRestorePage::TRestorePage(app::TFormMain& window, QWidget* page)
     return IncompleteAnswer::kCancel;
   };
   open_file = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+  backup_settings = [this]() -> std::optional<backup::BackupProject> {
+    const std::string project = Trimmed(window_.ProjectBox()->currentText());
+    if (project.empty()) return std::nullopt;
+    return backup::ReadProject(window_.DataDir(), project);
+  };
 
   auto* layout = new QVBoxLayout(page);
   layout->setContentsMargins(6, 6, 6, 6);
@@ -479,13 +484,10 @@ void TRestorePage::SetZipFolder(const QString& folder) {
 }
 
 void TRestorePage::Activate() {
-  const std::string project = Trimmed(window_.ProjectBox()->currentText());
-  if (!project.empty()) {
-    try {
-      SetZipFolder(Q(backup::ReadProject(window_.DataDir(), project).SavePath));
-    } catch (const std::exception& e) {
-      window_.Ui().ShowError(e.what());
-    }
+  try {
+    if (const auto p = backup_settings()) SetZipFolder(Q(p->SavePath));
+  } catch (const std::exception& e) {
+    window_.Ui().ShowError(e.what());
   }
   RefreshArchiveList();
 }
@@ -726,19 +728,17 @@ void TRestorePage::SpeedButton12Click() {
   const QStringList files = pick_files(QString(), QString());
   if (files.isEmpty()) return;
   AddSettings settings;
-  const std::string project = Trimmed(window_.ProjectBox()->currentText());
-  if (!project.empty()) {
-    try {
-      const backup::BackupProject p = backup::ReadProject(window_.DataDir(), project);
-      settings.recurse = p.IncludeSubfolders;
-      settings.store_paths = p.StorePath;
-      settings.use_password = p.UsePassword;
-      settings.password = p.Password;
-      settings.pack_level = p.PackLevel;
-    } catch (const std::exception& e) {
-      window_.Ui().ShowError(e.what());
-      return;
+  try {
+    if (const auto p = backup_settings()) {
+      settings.recurse = p->IncludeSubfolders;
+      settings.store_paths = p->StorePath;
+      settings.use_password = p->UsePassword;
+      settings.password = p->Password;
+      settings.pack_level = p->PackLevel;
     }
+  } catch (const std::exception& e) {
+    window_.Ui().ShowError(e.what());
+    return;
   }
   std::vector<std::string> paths;
   paths.reserve(static_cast<size_t>(files.size()));

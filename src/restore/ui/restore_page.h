@@ -11,9 +11,11 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "backup/backup_project.h"
 #include "restore/archive_list.h"
 #include "restore/archive_maintenance.h"
 #include "restore/restore_run.h"
@@ -89,6 +91,11 @@ class TRestorePage final : public QObject {
   std::function<QString(const QString& caption)> pick_folder;
   std::function<IncompleteAnswer()> ask_incomplete;
   std::function<bool(const QUrl&)> open_file;
+  // The selected backup project's settings as the Backup page holds them
+  // (its destination folder and the options adding files uses). By default
+  // the project as stored; null when no project is selected. Throws what
+  // reading the project throws.
+  std::function<std::optional<backup::BackupProject>()> backup_settings;
 
   // --- The view ---
   void RefreshArchiveList();
