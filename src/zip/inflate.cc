@@ -124,7 +124,7 @@ constexpr size_t kPrecodeTableSize = 1u << kPrecodeBits;
 
 enum class CodeKind { kLitLen, kDist, kPrecode };
 
-uint32_t SymbolEntry(CodeKind kind, int sym, uint32_t code_len) {
+inline uint32_t SymbolEntry(CodeKind kind, int sym, uint32_t code_len) {
   switch (kind) {
     case CodeKind::kLitLen:
       if (sym < 256) return Entry(static_cast<uint32_t>(sym), kLiteral, 0, code_len);
@@ -143,13 +143,22 @@ uint32_t SymbolEntry(CodeKind kind, int sym, uint32_t code_len) {
   return kInvalid;
 }
 
-uint32_t ReverseBits(uint32_t code, int len) {
-  uint32_t r = 0;
-  for (int i = 0; i < len; ++i) {
-    r = (r << 1) | (code & 1);
-    code >>= 1;
+// Bit reversal of a code up to 15 bits long, a byte at a time through a
+// 256-entry table: table building reverses every code of every block.
+constexpr std::array<uint8_t, 256> kReversedBytes = [] {
+  std::array<uint8_t, 256> t{};
+  for (uint32_t b = 0; b < 256; ++b) {
+    uint32_t r = 0;
+    for (int i = 0; i < 8; ++i) r |= ((b >> i) & 1u) << (7 - i);
+    t[b] = static_cast<uint8_t>(r);
   }
-  return r;
+  return t;
+}();
+
+inline uint32_t ReverseBits(uint32_t code, int len) {
+  const uint32_t r16 =
+      (uint32_t{kReversedBytes[code & 0xFF]} << 8) | kReversedBytes[(code >> 8) & 0xFF];
+  return r16 >> (16 - len);
 }
 
 // Builds the decoding table for `n` code lengths. Returns false for a code
@@ -189,22 +198,26 @@ bool BuildTable(const uint8_t* lens, int n, CodeKind kind, int primary_bits, uin
 
   // Subtables: one per primary index shared by codes longer than the primary
   // bits, sized for the longest of them.
+  // The primary indexes that get one are listed as they are first met, so
+  // laying the subtables out does not scan the whole primary table.
   uint8_t sub_bits[1u << kLitBits] = {};
+  uint16_t sub_index[1u << kLitBits];
+  size_t num_sub = 0;
   uint32_t codes[df::kNumLitLenSymbols];
   for (int sym = 0; sym < n; ++sym) {
     const int len = lens[sym];
     if (len == 0) continue;
     codes[sym] = ReverseBits(static_cast<uint32_t>(next_code[len]++), len);
     if (len > primary_bits) {
-      uint8_t& b = sub_bits[codes[sym] & primary_mask];
+      const uint32_t idx = codes[sym] & primary_mask;
+      uint8_t& b = sub_bits[idx];
+      if (b == 0) sub_index[num_sub++] = static_cast<uint16_t>(idx);
       b = std::max<uint8_t>(b, static_cast<uint8_t>(len - primary_bits));
     }
   }
   size_t next_free = primary_size;
-  int max_len = df::kMaxCodeLength;
-  while (max_len > 0 && count[max_len] == 0) --max_len;
-  for (size_t idx = 0; idx < primary_size && max_len > primary_bits; ++idx) {
-    if (sub_bits[idx] == 0) continue;
+  for (size_t k = 0; k < num_sub; ++k) {
+    const size_t idx = sub_index[k];
     const size_t size = size_t{1} << sub_bits[idx];
     if (next_free + size > capacity) return false;  // cannot happen; see the size bounds
     table[idx] = (static_cast<uint32_t>(next_free) << 16) | kSubtable |
@@ -431,10 +444,15 @@ inline Status DecoderCore::FastLoop(const uint8_t*& in_ref, const uint8_t* in_en
   const uint8_t* const in_fast_end = in_end - kFastInput;
   const uint8_t* const out_fast_end = out_end - kFastOutput;
   while (in <= in_fast_end && out <= out_fast_end) {
-    if (e & kSubtable) {
-      bb >>= kLitBits;
-      bc -= kLitBits;
-      e = lt[Value(e) + LowBits(bb, SubBits(e))];
+    // Literals are tested first: a primary entry that points to a subtable
+    // is never a literal, and binaries are mostly literals, so the common
+    // case pays for one test rather than two.
+    if (!(e & kLiteral)) [[unlikely]] {
+      if (e & kSubtable) {
+        bb >>= kLitBits;
+        bc -= kLitBits;
+        e = lt[Value(e) + LowBits(bb, SubBits(e))];
+      }
     }
     if (e & kLiteral) [[likely]] {
       *out++ = static_cast<uint8_t>(Value(e));
