@@ -788,46 +788,33 @@ std::optional<QString> AskName(const TBackupPage::NameAsker& asker, const QStrin
 void TBackupPage::SpRenameClick() {
   const QString old_name = SelectedName();
   if (old_name.isEmpty()) return;
-  const auto answer = AskName(ask_name_, "Rename Project", old_name, ui_, this);
-  if (!answer) return;
-  BackupProject p = PageProject();
-  std::vector<std::string> names = ProjectList();
-  NameChange change = NameChange::kSameProject;
-  const std::string new_name = S(answer->trimmed());
-  if (!RunCommand(
-          ui_, [&] { change = RenameProject(window_.DataDir(), names, S(old_name), new_name, p); }))
-    return;
-  if (change == NameChange::kNameExists) {
-    ui_.ShowError("Project Name exists,Rename fail!");
-    return;
-  }
-  if (change == NameChange::kSameProject) return;
-  FillProjectBox(names, new_name);
-  window_.RebuildBackupMenu();
-  save_folder_ = p.SavePath;
-  SetEditMode(false);
-  RebuildSchedule();
+  ChangeProjectName("Rename Project", old_name, RenameProject);
 }
 
 void TBackupPage::spCopyClick() {
   const QString selected = SelectedName();
   if (selected.isEmpty()) return;
-  const auto answer = AskName(ask_name_, "Copy Project", "Copy of " + selected, ui_, this);
+  // The page keeps showing the settings that were copied, now under the new
+  // name.
+  ChangeProjectName("Copy Project", "Copy of " + selected, CopyProject);
+}
+
+void TBackupPage::ChangeProjectName(const QString& caption, const QString& proposal,
+                                    const NameStoreOperation& store) {
+  const QString selected = SelectedName();
+  const auto answer = AskName(ask_name_, caption, proposal, ui_, this);
   if (!answer) return;
   BackupProject p = PageProject();
   std::vector<std::string> names = ProjectList();
   NameChange change = NameChange::kSameProject;
   const std::string new_name = S(answer->trimmed());
-  if (!RunCommand(
-          ui_, [&] { change = CopyProject(window_.DataDir(), names, S(selected), new_name, p); }))
+  if (!RunCommand(ui_, [&] { change = store(window_.DataDir(), names, S(selected), new_name, p); }))
     return;
   if (change == NameChange::kNameExists) {
     ui_.ShowError("Project Name exists,Rename fail!");
     return;
   }
   if (change == NameChange::kSameProject) return;
-  // The page keeps showing the settings that were copied, now under the new
-  // name.
   FillProjectBox(names, new_name);
   window_.RebuildBackupMenu();
   save_folder_ = p.SavePath;

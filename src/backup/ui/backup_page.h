@@ -84,6 +84,13 @@ class TBackupPage final : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Rename and Copy: ask for the name, run the store operation, show the
+  // result. `store` is RenameProject or CopyProject.
+  using NameStoreOperation =
+      std::function<NameChange(const std::filesystem::path&, std::vector<std::string>&,
+                               std::string_view, std::string_view, BackupProject&)>;
+  void ChangeProjectName(const QString& caption, const QString& proposal,
+                         const NameStoreOperation& store);
   void BuildSource(QGroupBox* group);
   void BuildDestination(QGroupBox* group);
   void BuildOptions(QGroupBox* group);
