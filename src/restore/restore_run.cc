@@ -166,7 +166,14 @@ RestoreResult RunRestore(const RestoreRequest& request, RestoreHooks& hooks) {
   r.OverwriteMode = ReaderMode(request.options.overwrite_mode, r.OverwriteMode);
   r.ReplaceReadOnly = false;
   if (!Trim(request.options.password).empty()) r.Password = request.options.password;
-  r.Pump = hooks.pump;
+  // Stopping goes through the pump: the reader calls it between blocks and
+  // drops the entry being written when it throws.
+  struct RestoreInterrupted {};
+  r.Pump = [&hooks] {
+    if (hooks.pump) hooks.pump();
+    if (hooks.interrupted && hooks.interrupted()) throw RestoreInterrupted();
+  };
+  bool interrupted = false;
 
   bool completed = false;
   bool tried_trimmed = false;
@@ -239,10 +246,27 @@ RestoreResult RunRestore(const RestoreRequest& request, RestoreHooks& hooks) {
     (void)r.UnZip();
   } catch (const PasswordGiveUp&) {
     // Already said; the report below tells the rest.
+  } catch (const RestoreInterrupted&) {
+    interrupted = true;
   } catch (const std::exception& e) {
     result.error = e.what();
   }
   if (hooks.set_running) hooks.set_running(false);
+
+  const std::string project(Trim(request.project));
+  if (interrupted) {
+    result.status = RestoreStatus::kInterrupted;
+    if (hooks.log) {
+      try {
+        hooks.log->Add(kOperation, "Interrupt", project,
+                       result.archive_path + " (" + IntToStr(result.restored) +
+                           " restored before the program was closed)");
+      } catch (const std::exception& e) {
+        result.late_errors.push_back(e.what());
+      }
+    }
+    return result;
+  }
 
   if (!completed) {
     // The archive could not be read: its error is all there is to say.
@@ -254,7 +278,6 @@ RestoreResult RunRestore(const RestoreRequest& request, RestoreHooks& hooks) {
   // A run in which anything failed is a failure, whatever it restored.
   const bool failed =
       result.bad_password || result.failed > 0 || !result.error.empty() || result.damaged_archive;
-  const std::string project(Trim(request.project));
   const int64_t kb = ArchiveKb(result.archive_path);
   const std::string sized =
       kb >= 0 ? result.archive_path + "  " + IntToStr(kb) + "Kb" : result.archive_path;

@@ -86,14 +86,19 @@ struct RestoreHooks {
   std::function<void(zip::TIncompleteZipMode& mode)> on_incomplete;
   // Every entry left out or failed, policy skips included.
   std::function<void(const zip::EntryProblem&)> on_problem;
+  // Asked between blocks: true stops the run there (the program is closing
+  // on a signal). The entry being written is dropped, the run is logged
+  // "Interrupt" and no report is shown.
+  std::function<bool()> interrupted;
 };
 
 enum class RestoreStatus {
-  kNoArchive,   // no archive selected
-  kNotStarted,  // declined at the question
-  kUnreadable,  // the archive could not be read: error shown, nothing logged or saved
-  kSucceeded,   // every chosen entry restored or left out by the policy
-  kFailed,      // a wrong password, an entry that failed, or an early end
+  kNoArchive,    // no archive selected
+  kNotStarted,   // declined at the question
+  kUnreadable,   // the archive could not be read: error shown, nothing logged or saved
+  kSucceeded,    // every chosen entry restored or left out by the policy
+  kFailed,       // a wrong password, an entry that failed, or an early end
+  kInterrupted,  // stopped by `interrupted`: logged, nothing shown
 };
 
 struct RestoreResult {

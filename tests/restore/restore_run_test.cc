@@ -237,6 +237,34 @@ TEST_F(RestoreRunTest, FailedEntryMakesTheRunFailAndKeepsTheExistingFile) {
   EXPECT_NE(LastLog().information.find("(2 restored, 1 failed)"), std::string::npos);
 }
 
+TEST_F(RestoreRunTest, InterruptStopsAtABlockAndLogsInterrupt) {
+  // A close by signal during a restore stops it at the next block: nothing
+  // half-written stays behind, and the log says "Interrupt", not "Succeeds".
+  Archive();
+  const std::string dest = t_ / "out";
+  WriteFile(dest + "/old.txt", "disk old", rtest::LocalTime(2010, 1, 1));
+  RestoreHooks hooks;
+  hooks.ui = &ui_;
+  hooks.log = log_.get();
+  hooks.reader = &reader_;
+  int asked = 0;
+  hooks.interrupted = [&asked] { return ++asked >= 2; };
+  const RestoreResult r = RunRestore(Request(dest, false, kOverwriteAlways), hooks);
+  EXPECT_EQ(r.status, RestoreStatus::kInterrupted);
+  EXPECT_LT(r.restored, 3);
+  EXPECT_EQ(LastLog().status, "Interrupt");
+  // Only the confirmation question; no report or error box waits for a click.
+  for (const auto& m : ui_.shown) EXPECT_EQ(m.what, "ask") << m.text;
+  // The existing file is either untouched or wholly replaced, and no
+  // temporary output is left in the folder.
+  const std::string old = ReadFile(dest + "/old.txt");
+  EXPECT_TRUE(old == "disk old" || old == "archived old.txt") << old;
+  for (const auto& e : fs::directory_iterator(dest)) {
+    const std::string n = e.path().filename().string();
+    EXPECT_TRUE(n == "old.txt" || n == "new.txt" || n == "fresh.txt") << n;
+  }
+}
+
 TEST_F(RestoreRunTest, SelectedRowsRestoreExactlyTheirEntries) {
   WriteFile(t_ / "sel/a*.txt", "star");
   WriteFile(t_ / "sel/abc.txt", "abc");

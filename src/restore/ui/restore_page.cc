@@ -641,6 +641,7 @@ void TRestorePage::RunRestoreFor(bool whole_archive) {
     window_.FileNameLabel()->setText(Q(name));
     window_.FileNameLabel()->repaint();
   };
+  hooks.interrupted = [this] { return window_.InterruptRequested(); };
   hooks.on_incomplete = [this](zip::TIncompleteZipMode& mode) {
     mode = IncompleteModeFor(ask_incomplete());
   };
