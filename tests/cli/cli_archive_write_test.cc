@@ -44,7 +44,7 @@ class CliArchiveWriteTest : public testing::Test {
   }
 
   Result Run(const std::vector<std::string>& args) const {
-    return zb::clitest::RunCli(program_, args, dir_);
+    return zb::clitest::RunCli(program_, args, dir_.path());
   }
 
   zb::ztest::TempDir dir_;
