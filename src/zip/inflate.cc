@@ -194,7 +194,6 @@ bool BuildTable(const uint8_t* lens, int n, CodeKind kind, int primary_bits, uin
 
   const size_t primary_size = size_t{1} << primary_bits;
   const uint32_t primary_mask = static_cast<uint32_t>(primary_size - 1);
-  std::fill(table, table + primary_size, Entry(0, kInvalid, 0, unreached_len));
 
   // Subtables: one per primary index shared by codes longer than the primary
   // bits, sized for the longest of them.
@@ -204,17 +203,41 @@ bool BuildTable(const uint8_t* lens, int n, CodeKind kind, int primary_bits, uin
   uint16_t sub_index[1u << kLitBits];
   size_t num_sub = 0;
   uint32_t codes[df::kNumLitLenSymbols];
+  // Symbols with codes that fit the primary table, grouped by code length.
+  uint16_t short_syms[df::kNumLitLenSymbols];
+  int group_start[df::kMaxCodeLength + 2] = {};
+  for (int len = 1; len <= primary_bits; ++len)
+    group_start[len + 1] = group_start[len] + count[len];
+  int group_next[df::kMaxCodeLength + 2];
+  std::copy(std::begin(group_start), std::end(group_start), std::begin(group_next));
   for (int sym = 0; sym < n; ++sym) {
     const int len = lens[sym];
     if (len == 0) continue;
     codes[sym] = ReverseBits(static_cast<uint32_t>(next_code[len]++), len);
-    if (len > primary_bits) {
+    if (len <= primary_bits) {
+      short_syms[group_next[len]++] = static_cast<uint16_t>(sym);
+    } else {
       const uint32_t idx = codes[sym] & primary_mask;
       uint8_t& b = sub_bits[idx];
       if (b == 0) sub_index[num_sub++] = static_cast<uint16_t>(idx);
       b = std::max<uint8_t>(b, static_cast<uint8_t>(len - primary_bits));
     }
   }
+
+  // The primary table for the codes up to L bits long repeats with period
+  // 2^L, since an index's bits above L do not matter to them. So it is built
+  // at that size and doubled for each next length: a few block copies instead
+  // of a store loop for every symbol.
+  table[0] = Entry(0, kInvalid, 0, unreached_len);
+  for (int len = 1; len <= primary_bits; ++len) {
+    const size_t period = size_t{1} << (len - 1);
+    std::memcpy(table + period, table, period * sizeof(uint32_t));
+    for (int k = group_start[len]; k < group_start[len + 1]; ++k) {
+      const int sym = short_syms[k];
+      table[codes[sym]] = SymbolEntry(kind, sym, static_cast<uint32_t>(len));
+    }
+  }
+
   size_t next_free = primary_size;
   for (size_t k = 0; k < num_sub; ++k) {
     const size_t idx = sub_index[k];
@@ -226,14 +249,10 @@ bool BuildTable(const uint8_t* lens, int n, CodeKind kind, int primary_bits, uin
     next_free += size;
   }
 
-  for (int sym = 0; sym < n; ++sym) {
+  for (int sym = 0; sym < n && num_sub > 0; ++sym) {
     const int len = lens[sym];
-    if (len == 0) continue;
-    const uint32_t code = codes[sym];
-    if (len <= primary_bits) {
-      const uint32_t e = SymbolEntry(kind, sym, static_cast<uint32_t>(len));
-      for (size_t i = code; i < primary_size; i += size_t{1} << len) table[i] = e;
-    } else {
+    if (len > primary_bits) {
+      const uint32_t code = codes[sym];
       const uint32_t ptr = table[code & primary_mask];
       const int rest = len - primary_bits;
       const size_t sub_size = size_t{1} << SubBits(ptr);
