@@ -18,21 +18,22 @@ constexpr int kMinutesPerDay = 24 * 60;
 
 bool IsTimedMode(int mode) { return mode >= 0 && mode <= 2; }
 
-bool SameSchedule(const tautobackup& entry, const ScheduleSpec& spec) {
-  return entry.ProjectName == spec.project && entry.mode == spec.mode && entry.value == spec.value;
+bool SameSchedule(const tautobackup& entry, const ScheduleSpec& setting) {
+  return entry.ProjectName == setting.project && entry.mode == setting.mode &&
+         entry.value == setting.value;
 }
 
 }  // namespace
 
-tautobackup ComputeEntry(const ScheduleSpec& spec, DateTime now) {
+tautobackup ComputeEntry(const ScheduleSpec& setting, DateTime now) {
   tautobackup e;
-  e.ProjectName = spec.project;
-  e.mode = spec.mode;
-  e.value = spec.value;
+  e.ProjectName = setting.project;
+  e.mode = setting.mode;
+  e.value = setting.value;
   const DateTime today = std::floor(now);
-  switch (static_cast<ScheduleMode>(spec.mode)) {
+  switch (static_cast<ScheduleMode>(setting.mode)) {
     case ScheduleMode::DailyOnce: {
-      const auto time = ParseTime(Trim(spec.value));
+      const auto time = ParseTime(Trim(setting.value));
       e.NextRun = today + (time ? *time - std::floor(*time) : kNoon);
       e.Interval = 1;
       break;
@@ -41,7 +42,7 @@ tautobackup ComputeEntry(const ScheduleSpec& spec, DateTime now) {
       // Minutes become a time of day H:M:00; what is no time of day (a day
       // or more, negative, no number) gives an hour. Zero minutes would
       // make every tick due, so it counts as no time as well.
-      const int minutes = StrToIntDef(spec.value, -1);
+      const int minutes = StrToIntDef(setting.value, -1);
       const DateTime span = minutes >= 1 && minutes < kMinutesPerDay ? minutes * kMinute : kHour;
       e.NextRun = now + span;
       e.Interval = span;
@@ -51,7 +52,7 @@ tautobackup ComputeEntry(const ScheduleSpec& spec, DateTime now) {
       int i = 0;
       for (; i <= 7; ++i) {
         const int weekday = DecodeDateTime(today + i).day_of_week;
-        if (backup::WeekDayName(weekday) == spec.value) break;
+        if (backup::WeekDayName(weekday) == setting.value) break;
       }
       e.NextRun = today + i + kNoon;
       e.Interval = 7;
@@ -68,18 +69,18 @@ void ScheduleTable::RebuildSchedule(const std::filesystem::path& data_dir,
   Rebuild(ReadSchedules(data_dir, projects), now);
 }
 
-void ScheduleTable::Rebuild(const std::vector<ScheduleSpec>& specs, DateTime now) {
+void ScheduleTable::Rebuild(const std::vector<ScheduleSpec>& schedules, DateTime now) {
   std::vector<tautobackup> rebuilt;
-  for (const ScheduleSpec& spec : specs) {
-    if (!IsTimedMode(spec.mode)) continue;
+  for (const ScheduleSpec& setting : schedules) {
+    if (!IsTimedMode(setting.mode)) continue;
     const tautobackup* kept = nullptr;
     for (const tautobackup& old : entries_) {
-      if (SameSchedule(old, spec)) {
+      if (SameSchedule(old, setting)) {
         kept = &old;
         break;
       }
     }
-    rebuilt.push_back(kept != nullptr ? *kept : ComputeEntry(spec, now));
+    rebuilt.push_back(kept != nullptr ? *kept : ComputeEntry(setting, now));
   }
   entries_ = std::move(rebuilt);
 }
@@ -118,16 +119,16 @@ bool ScheduleTable::IsScheduled(std::string_view project) const {
 std::vector<ScheduleSpec> ReadSchedules(const std::filesystem::path& data_dir,
                                         const std::vector<std::string>& projects) {
   const ini::IniFile file(app::DataFile(data_dir, app::kProjectFile));
-  std::vector<ScheduleSpec> specs;
-  specs.reserve(projects.size());
+  std::vector<ScheduleSpec> schedules;
+  schedules.reserve(projects.size());
   for (const std::string& name : projects) {
-    ScheduleSpec spec;
-    spec.project = name;
-    spec.mode = file.ReadInteger(name, "BackupMode", static_cast<int>(ScheduleMode::None));
-    spec.value = file.ReadString(name, "StartTime_or_Increase", "");
-    specs.push_back(std::move(spec));
+    ScheduleSpec setting;
+    setting.project = name;
+    setting.mode = file.ReadInteger(name, "BackupMode", static_cast<int>(ScheduleMode::None));
+    setting.value = file.ReadString(name, "StartTime_or_Increase", "");
+    schedules.push_back(std::move(setting));
   }
-  return specs;
+  return schedules;
 }
 
 }  // namespace zb::schedule

@@ -43,7 +43,7 @@ struct tautobackup {
 // every N minutes from now (1 hour when N is no whole number in 1..1439),
 // weekly at 12:00:00 on the first day from today whose English name equals
 // the text exactly (today + 8 days when none does). REQUIRES: mode 0..2.
-[[nodiscard]] tautobackup ComputeEntry(const ScheduleSpec& spec, DateTime now);
+[[nodiscard]] tautobackup ComputeEntry(const ScheduleSpec& setting, DateTime now);
 
 // The state of the window a tick depends on.
 struct TickGate {
@@ -62,7 +62,7 @@ class ScheduleTable final {
   void RebuildSchedule(const std::filesystem::path& data_dir,
                        const std::vector<std::string>& projects, DateTime now);
   // The same from schedules already read.
-  void Rebuild(const std::vector<ScheduleSpec>& specs, DateTime now);
+  void Rebuild(const std::vector<ScheduleSpec>& schedules, DateTime now);
 
   // The due check of one tick. Nothing happens when the gate is closed.
   // Otherwise every entry whose next run time `clock()` has passed is moved

@@ -25,7 +25,7 @@ DateTime At(int d, int h, int mi, int s = 0) { return *EncodeDateTime(2026, 6, d
 // Drives a table with a hand-moved clock; starts are recorded.
 class ScheduleTableTest : public ::testing::Test {
  protected:
-  void Rebuild(const std::vector<ScheduleSpec>& specs) { table_.Rebuild(specs, now_); }
+  void Rebuild(const std::vector<ScheduleSpec>& schedules) { table_.Rebuild(schedules, now_); }
   // One tick at the current time.
   std::vector<std::string> Tick(TickGate gate = {}) {
     return table_.Timer1Timer(

@@ -115,19 +115,19 @@ void TFormMain::CreateToolbar(QWidget* panel) {
   row->addWidget(comboProject_);
   row->addSpacing(6);
 
-  struct Spec {
+  struct ButtonDef {
     const char* name;
     const char* icon;
     const char* hint;
   };
   // The hints are the toolbar's texts as users know them, "Cancel " included.
-  const Spec project_buttons[] = {
+  const ButtonDef project_buttons[] = {
       {"SpNew", "new", "Add Project"},          {"SpEdit", "edit", "Edit Project"},
       {"SpSave", "save", "Save Project"},       {"SpCancel", "cancel", "Cancel "},
       {"SpRename", "rename", "Rename Project"}, {"spCopy", "copy", "Copy Project"},
       {"SpDelete", "delete", "Delete Project"},
   };
-  for (const Spec& s : project_buttons) row->addWidget(AddButton(s.name, s.icon, s.hint));
+  for (const ButtonDef& s : project_buttons) row->addWidget(AddButton(s.name, s.icon, s.hint));
   panel->findChild<QToolButton*>("SpSave")->setEnabled(false);
   panel->findChild<QToolButton*>("SpCancel")->setEnabled(false);
   row->addSpacing(10);

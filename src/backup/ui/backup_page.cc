@@ -124,8 +124,8 @@ class ProjectDelegate final : public QStyledItemDelegate {
  private:
   bool Scheduled(const QString& name) const {
     try {
-      const auto specs = schedule::ReadSchedules(data_dir_, {S(name)});
-      return !specs.empty() && specs.front().mode != kModeNone;
+      const auto schedules = schedule::ReadSchedules(data_dir_, {S(name)});
+      return !schedules.empty() && schedules.front().mode != kModeNone;
     } catch (const std::exception&) {
       return false;
     }

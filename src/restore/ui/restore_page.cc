@@ -253,14 +253,14 @@ void TRestorePage::BuildFiles(QWidget* group) {
   connect(DirectoryView_, &QLineEdit::textChanged, this, [this] { RefreshArchiveList(); });
 
   auto* buttons = new QHBoxLayout;
-  struct Spec {
+  struct ButtonDef {
     const char* name;
     const char* icon;
     const char* text;
     const char* hint;
     void (TRestorePage::*handler)();
   };
-  const Spec specs[] = {
+  const ButtonDef defs[] = {
       {"Spimport", "new", "Import", "Import a Zip file", &TRestorePage::menuimportClick},
       {"SpeedButton9", "copy", "Export", "Export Zip Files", &TRestorePage::MenuCopyClick},
       {"SpeedButton10", "delete", "Delete", "Delete Files Selected",
@@ -271,7 +271,7 @@ void TRestorePage::BuildFiles(QWidget* group) {
       {"SpeedButton14", "restore", "Restore", "Restore files selected",
        &TRestorePage::SpeedButton14Click},
   };
-  for (const Spec& s : specs) {
+  for (const ButtonDef& s : defs) {
     auto* b = new QToolButton;
     b->setObjectName(QString::fromLatin1(s.name));
     b->setIcon(
