@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -45,7 +46,7 @@ class ReadInteropTest : public ::testing::Test {
     src_ = root_ / "src";
     dest_ = root_ / "dest";
     std::string mixed;
-    for (int i = 0; i < 300000; ++i) mixed += static_cast<char>((i * i + i / 97) % 256);
+    for (uint32_t i = 0; i < 300000; ++i) mixed += static_cast<char>((i * i + i / 97) % 256);
     files_ = {{"a.txt", "hello from a\n"},
               {"sub/b.bin", mixed},
               {"sub/deep/empty.txt", ""},
