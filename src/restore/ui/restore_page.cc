@@ -63,15 +63,32 @@ void SetUpGrid(QTableView* grid, const std::vector<int>& widths, const QString& 
   for (size_t i = 0; i < widths.size(); ++i) grid->setColumnWidth(static_cast<int>(i), widths[i]);
 }
 
-QVariant Header(int section, Qt::Orientation orientation, int role,
-                std::initializer_list<const char*> names) {
-  if (orientation != Qt::Horizontal) return {};
-  if (role == Qt::DisplayRole) {
-    if (section < 0 || section >= static_cast<int>(names.size())) return {};
-    return QString::fromLatin1(*(names.begin() + section));
+QString ArchiveCell(const ArchiveRow& r, int column) {
+  switch (column) {
+    case 0:
+      return Q(r.name);
+    case 1:
+      return Q(r.SizeText());
+    case 2:
+      return Q(r.DateText());
+    default:
+      return {};
   }
-  if (role == Qt::TextAlignmentRole) return QVariant(int(Qt::AlignLeft | Qt::AlignVCenter));
-  return {};
+}
+
+QString EntryCell(const EntryRow& r, int column) {
+  switch (column) {
+    case 0:
+      return Q(r.file_name);
+    case 1:
+      return Q(r.size_text);
+    case 2:
+      return Q(r.path);
+    case 3:
+      return Q(r.date_text);
+    default:
+      return {};
+  }
 }
 
 std::pair<int, int> RangeOf(const QTableView* grid) {
@@ -93,95 +110,15 @@ constexpr int kMaxLeftOutShown = 20;
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Models
-
-void ArchiveListModel::SetRows(std::vector<ArchiveRow> rows) {
-  beginResetModel();
-  rows_ = std::move(rows);
-  endResetModel();
-}
-
-void ArchiveListModel::Reset() {
-  beginResetModel();
-  endResetModel();
-}
-
-int ArchiveListModel::rowCount(const QModelIndex& parent) const {
-  if (parent.isValid()) return 0;
-  return rows_.empty() ? 1 : static_cast<int>(rows_.size());
-}
-
-int ArchiveListModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : 3;
-}
-
-QVariant ArchiveListModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid()) return {};
-  const auto row = static_cast<size_t>(index.row());
-  if (row >= rows_.size()) return QString();
-  const ArchiveRow& r = rows_[row];
-  switch (index.column()) {
-    case 0:
-      return Q(r.name);
-    case 1:
-      return Q(r.SizeText());
-    case 2:
-      return Q(r.DateText());
-    default:
-      return {};
-  }
-}
-
-QVariant ArchiveListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  return Header(section, orientation, role, {"Filename", "Size(KB)", "Date"});
-}
-
-void EntryListModel::SetRows(std::vector<EntryRow> rows) {
-  beginResetModel();
-  rows_ = std::move(rows);
-  endResetModel();
-}
-
-int EntryListModel::rowCount(const QModelIndex& parent) const {
-  if (parent.isValid()) return 0;
-  return rows_.empty() ? 1 : static_cast<int>(rows_.size());
-}
-
-int EntryListModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : 4;
-}
-
-QVariant EntryListModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid()) return {};
-  const auto row = static_cast<size_t>(index.row());
-  if (row >= rows_.size()) return QString();
-  const EntryRow& r = rows_[row];
-  switch (index.column()) {
-    case 0:
-      return Q(r.file_name);
-    case 1:
-      return Q(r.size_text);
-    case 2:
-      return Q(r.path);
-    case 3:
-      return Q(r.date_text);
-    default:
-      return {};
-  }
-}
-
-QVariant EntryListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  return Header(section, orientation, role, {"Filename", "Size(KB)", "Path", "Date"});
-}
-
-// ---------------------------------------------------------------------------
 // Construction
 
 TRestorePage::TRestorePage(app::TFormMain& window, QWidget* page)
     : QObject(page),
       window_(window),
       reader_(std::make_unique<zip::TZipReader>()),
-      writer_(std::make_unique<zip::TZipWriter>()) {
+      writer_(std::make_unique<zip::TZipWriter>()),
+      archives_({"Filename", "Size(KB)", "Date"}, ArchiveCell),
+      entries_({"Filename", "Size(KB)", "Path", "Date"}, EntryCell) {
   reader_->SetSortMode(zip::TZipSortMode::ByName);
 
   pick_files = [page](const QString& title, const QString& filter) {

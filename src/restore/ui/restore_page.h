@@ -42,41 +42,58 @@ class ActivityLog;
 
 namespace zb::restore::ui {
 
-// The archive list: one row per archive; always at least one (blank) row.
-class ArchiveListModel final : public QAbstractTableModel {
-  Q_OBJECT
+// A grid over a vector of rows, filled in one reset (no per-row repaints).
+// `cell(row, column)` gives a cell's text. Like the design's string grids it
+// always shows at least one row: an empty list shows one blank row.
+template <typename Row>
+class RowTableModel final : public QAbstractTableModel {
  public:
-  using QAbstractTableModel::QAbstractTableModel;
-  void SetRows(std::vector<ArchiveRow> rows);
-  [[nodiscard]] std::vector<ArchiveRow>& Rows() { return rows_; }
-  [[nodiscard]] const std::vector<ArchiveRow>& Rows() const { return rows_; }
-  void Reset();  // after the rows were changed in place
-  [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override;
-  [[nodiscard]] int columnCount(const QModelIndex& parent = {}) const override;
-  [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override;
+  using CellFn = QString (*)(const Row& row, int column);
+  RowTableModel(QStringList headers, CellFn cell) : headers_(std::move(headers)), cell_(cell) {}
+
+  void SetRows(std::vector<Row> rows) {
+    beginResetModel();
+    rows_ = std::move(rows);
+    endResetModel();
+  }
+  [[nodiscard]] std::vector<Row>& Rows() { return rows_; }
+  [[nodiscard]] const std::vector<Row>& Rows() const { return rows_; }
+  void Reset() {  // after the rows were changed in place
+    beginResetModel();
+    endResetModel();
+  }
+
+  [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override {
+    if (parent.isValid()) return 0;
+    return rows_.empty() ? 1 : static_cast<int>(rows_.size());
+  }
+  [[nodiscard]] int columnCount(const QModelIndex& parent = {}) const override {
+    return parent.isValid() ? 0 : static_cast<int>(headers_.size());
+  }
+  [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override {
+    if (role != Qt::DisplayRole || !index.isValid()) return {};
+    const auto row = static_cast<size_t>(index.row());
+    if (row >= rows_.size()) return QString();
+    return cell_(rows_[row], index.column());
+  }
   [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation,
-                                    int role) const override;
+                                    int role) const override {
+    if (orientation != Qt::Horizontal) return {};
+    if (role == Qt::DisplayRole) return headers_.value(section);
+    if (role == Qt::TextAlignmentRole) return QVariant(int(Qt::AlignLeft | Qt::AlignVCenter));
+    return {};
+  }
 
  private:
-  std::vector<ArchiveRow> rows_;
+  QStringList headers_;
+  CellFn cell_;
+  std::vector<Row> rows_;
 };
 
-// The entry list of the selected archive; always at least one (blank) row.
-class EntryListModel final : public QAbstractTableModel {
-  Q_OBJECT
- public:
-  using QAbstractTableModel::QAbstractTableModel;
-  void SetRows(std::vector<EntryRow> rows);
-  [[nodiscard]] const std::vector<EntryRow>& Rows() const { return rows_; }
-  [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override;
-  [[nodiscard]] int columnCount(const QModelIndex& parent = {}) const override;
-  [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override;
-  [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation,
-                                    int role) const override;
-
- private:
-  std::vector<EntryRow> rows_;
-};
+// The archive list (one row per archive) and the entry list of the
+// selected archive.
+using ArchiveListModel = RowTableModel<ArchiveRow>;
+using EntryListModel = RowTableModel<EntryRow>;
 
 class TRestorePage final : public QObject {
   Q_OBJECT
