@@ -69,6 +69,12 @@ std::string TempArchivePath(const std::string& final_path) {
   }
 }
 
+// The moment as "NewDateTime" stores it, so the page and the file agree.
+DateTime WholeSeconds(DateTime moment) {
+  const DateTimeFields f = DecodeDateTime(moment);
+  return EncodeDateTime(f.year, f.month, f.day, f.hour, f.minute, f.second).value_or(moment);
+}
+
 void SyncFolder(const std::string& folder) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
@@ -137,11 +143,16 @@ class Run {
   }
 
   // Messages of a run started by the scheduler must not wait for a click.
-  void ShowError(const std::string& text) {
+  // By hand, a failed check has its own error box; any other failure ends
+  // the command and is shown as such, with its full stop.
+  void ShowError(const std::string& text, bool command_error) {
+    const std::string shown = command_error ? WithFullStop(text) : text;
     if (request_.scheduled) {
-      ui_.ShowTimedMessage(text, MessageKind::kError, kReportSeconds);
+      ui_.ShowTimedMessage(shown, MessageKind::kError, kReportSeconds);
+    } else if (command_error) {
+      ui_.ShowCommandError(shown);
     } else {
-      ui_.ShowError(text);
+      ui_.ShowError(shown);
     }
   }
   // Adds a log line; a log that cannot be written is reported, never fatal.
@@ -152,12 +163,23 @@ class Run {
       result_.late_errors.push_back(e.what());
     }
   }
-  // Ends the run: a check, the writer or the verification failed.
-  BackupRunResult& Fail(const std::string& text, bool log_it) {
+  // Ends the run: a check failed (shown in its own box, logged only when
+  // scheduled).
+  BackupRunResult& FailCheck(const std::string& text) {
     result_.status = RunStatus::kFailed;
     result_.message = text;
-    ShowError(text);
-    if (log_it || request_.scheduled) Log(kFails, text);
+    ShowError(text, false);
+    if (request_.scheduled) Log(kFails, text);
+    return Finish();
+  }
+  // Ends the run: the folder, the writer or the verification failed. Only
+  // an archive path without a folder goes unlogged by hand: nothing was
+  // tried yet.
+  BackupRunResult& Fail(const std::string& text, bool log_by_hand = true) {
+    result_.status = RunStatus::kFailed;
+    result_.message = text;
+    ShowError(text, true);
+    if (log_by_hand || request_.scheduled) Log(kFails, text);
     return Finish();
   }
   // Ends the run before anything was written (folder, existing archive).
@@ -171,13 +193,18 @@ class Run {
   }
   BackupRunResult& Finish() {
     ReportLateErrors();
-    result_.next_file_name = NextArchiveName(project(), Clock(), naming_);
+    // A run that made no archive leaves the name box as it was (a path the
+    // user typed stays); after an archive it shows the next one.
+    result_.next_file_name = result_.status == RunStatus::kSucceeded
+                                 ? NextArchiveName(project(), Clock(), naming_)
+                                 : box_name_;
     return result_;
   }
   void ReportLateErrors() {
-    for (const std::string& e : result_.late_errors) ShowError(WithFullStop(e));
+    for (const std::string& e : result_.late_errors) ShowError(e, true);
   }
 
+  BackupRunResult& Start();
   BackupRunResult& ExistsStop(const std::string& path);
   BackupRunResult& WriteAndPlace(const std::string& path);
   void PrepareWriter(zip::TZipWriter& writer, const std::string& temp);
@@ -190,6 +217,7 @@ class Run {
   app::ActivityLog& log_;
   NamingOptions naming_;
   BackupRunResult result_;
+  std::string box_name_;  // what the archive name box shows
   DateTime run_start_ = 0;
   int zip_count_ = 0;
 };
@@ -208,23 +236,33 @@ BackupRunResult& Run::ExistsStop(const std::string& path) {
 }
 
 BackupRunResult Run::Execute() {
+  box_name_ =
+      request_.file_name ? *request_.file_name : NextArchiveName(project(), Clock(), naming_);
+  try {
+    return Start();
+  } catch (const std::exception& e) {
+    // Every way out of a run is reported and logged; nothing escapes to a
+    // caller that runs it from a timer.
+    return Fail(e.what());
+  }
+}
+
+BackupRunResult& Run::Start() {
   if (request_.settings.PromptBeforeBackup && !request_.scheduled &&
       !ui_.AskYesNo("Do you want to backup the project '" + name() + "'?",
                     MessageKind::kInformation)) {
     result_.status = RunStatus::kNotStarted;
-    result_.next_file_name = NextArchiveName(project(), Clock(), naming_);
+    result_.next_file_name = box_name_;
     return result_;
   }
 
-  std::string file_name =
-      request_.file_name ? *request_.file_name : NextArchiveName(project(), Clock(), naming_);
   const std::string confirm =
       request_.confirm_password ? *request_.confirm_password : project().Password;
-  if (auto failed = CheckProject(file_name, project(), confirm)) return Fail(*failed, false);
+  if (auto failed = CheckProject(box_name_, project(), confirm)) return FailCheck(*failed);
 
   // Date mode names the archive after the moment of this run.
-  if (project().Suffix == kSuffixDate) file_name = NextArchiveName(project(), Clock(), naming_);
-  const std::string path(Trim(file_name));
+  if (project().Suffix == kSuffixDate) box_name_ = NextArchiveName(project(), Clock(), naming_);
+  const std::string path(Trim(box_name_));
   result_.archive_path = path;
 
   const std::string folder = ExtractFilePath(path);
@@ -240,7 +278,7 @@ BackupRunResult Run::Execute() {
   try {
     if (LStat(path).Exists() && !request_.settings.OverwriteExisting) return ExistsStop(path);
   } catch (const Error& e) {
-    return Fail(e.what(), true);
+    return Fail(e.what());
   }
   return WriteAndPlace(path);
 }
@@ -354,7 +392,7 @@ BackupRunResult& Run::WriteAndPlace(const std::string& path) {
     PrepareWriter(*writer, temp);
     // The newer-than moment of the next run is this one's start: a file
     // changed while this run works is taken by the next one.
-    run_start_ = Clock();
+    run_start_ = WholeSeconds(Clock());
     zip_count_ = 0;
     writer->Zip();
     // Keep the file locked while it is checked and renamed, so another run
@@ -378,7 +416,7 @@ BackupRunResult& Run::WriteAndPlace(const std::string& path) {
     return Finish();
   } catch (const std::exception& e) {
     writer->SetZipName(std::string());
-    return Fail(e.what(), true);
+    return Fail(e.what());
   }
   return Complete(path, number);
 }
@@ -389,9 +427,9 @@ BackupRunResult& Run::Complete(const std::string& path, int number) {
   try {
     info = Stat(path);
   } catch (const Error& e) {
-    return Fail(e.what(), true);
+    return Fail(e.what());
   }
-  if (!info.IsRegular()) return Fail("Unable to read the size of " + path, true);
+  if (!info.IsRegular()) return Fail("Unable to read the size of " + path);
   result_.archive_size = info.size;
   const std::string size_kb = IntToStr(static_cast<int64_t>(info.size / 1024));
   result_.status = RunStatus::kSucceeded;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <set>
 #include <span>
 #include <sstream>
@@ -106,6 +107,7 @@ class BackupRunTest : public ::testing::Test {
     request.project = project_;
     request.settings = settings_;
     request.scheduled = scheduled;
+    request.file_name = file_name_;
     BackupRunHooks hooks;
     hooks.ui = &ui_;
     hooks.log = log_.get();
@@ -162,6 +164,7 @@ class BackupRunTest : public ::testing::Test {
   app::ScriptedUserInteraction ui_;
   std::unique_ptr<app::ActivityLog> log_;
   zip::TZipWriter writer_;
+  std::optional<std::string> file_name_;  // the name box, when typed
   std::function<DateTime()> clock_;
   std::function<bool()> interrupted_;
   std::function<void(const std::string&)> on_file_;
@@ -225,6 +228,36 @@ TEST_F(BackupRunTest, DateModeNamesAfterTheRunAndSameSecondMeetsTheExistingArchi
             "'" + Out("docs_03-05_09h07m02s.zip") + "'" + " exists,backup has been interripted");
 }
 
+TEST_F(BackupRunTest, NameBoxKeepsATypedPathUntilAnArchiveIsMade) {
+  // A stop leaves the box as it was; it used to be reset to the computed
+  // name, losing the path the user had typed.
+  file_name_ = Out("typed.zip");
+  project_.Include.clear();
+  BackupRunResult r = Run();
+  ASSERT_EQ(r.status, RunStatus::kFailed);
+  EXPECT_EQ(r.next_file_name, Out("typed.zip"));
+  Write(out_ / "typed.zip", "in the way");
+  project_.Include = {src_.string() + "/*.*"};
+  r = Run();
+  ASSERT_EQ(r.status, RunStatus::kInterrupted);
+  EXPECT_EQ(r.next_file_name, Out("typed.zip"));
+  // The typed path is the archive; afterwards the box shows the next name.
+  fs::remove(out_ / "typed.zip");
+  r = Run();
+  ASSERT_EQ(r.status, RunStatus::kSucceeded) << r.message;
+  EXPECT_EQ(r.archive_path, Out("typed.zip"));
+  EXPECT_EQ(r.next_file_name, Out("p2.zip"));
+
+  // Date mode puts the run's own name into the box before it works.
+  project_.Suffix = kSuffixDate;
+  clock_ = [] { return *EncodeDateTime(2026, 12, 31, 23, 59, 59); };
+  Write(root_ / "file", "not a folder");
+  project_.SavePath = (root_ / "file").string();
+  r = Run();
+  ASSERT_EQ(r.status, RunStatus::kInterrupted);
+  EXPECT_EQ(r.next_file_name, (root_ / "file" / "p12-31_23h59m59s.zip").string());
+}
+
 TEST_F(BackupRunTest, PasswordDoesNotCarryOverToTheNextProjectOnTheSharedWriter) {
   project_.UsePassword = true;
   project_.Password = " secret ";
@@ -265,8 +298,8 @@ TEST_F(BackupRunTest, NewerThanFilterTakesFilesAtOrAfterTheMoment) {
 }
 
 TEST_F(BackupRunTest, NewerThanMomentIsTheStartOfTheRun) {
-  // A clock that moves on by a minute at every look.
-  DateTime now = *EncodeDateTime(2026, 7, 1, 10, 0, 0);
+  // A clock that moves on by a minute at every look, 0.75 s past the second.
+  DateTime now = *EncodeDateTime(2026, 7, 1, 10, 0, 0) + 0.75 / 86400;
   std::vector<DateTime> seen;
   clock_ = [&] {
     now += 1.0 / 1440;
@@ -281,12 +314,14 @@ TEST_F(BackupRunTest, NewerThanMomentIsTheStartOfTheRun) {
   BackupRunResult r = Run();
   ASSERT_EQ(r.status, RunStatus::kSucceeded);
   ASSERT_GT(looks_before_files, 0u);
-  // The stored moment was taken before the first file was stored, and it
-  // is what the file holds (to the second).
-  EXPECT_EQ(r.project.NewerThan, seen[looks_before_files - 1]);
-  EXPECT_LT(r.project.NewerThan, seen.back());
-  EXPECT_EQ(ini::IniFile(data_ / "project.ini").ReadString("P", "NewDateTime", ""),
-            FormatDateTimeFull(seen[looks_before_files - 1]));
+  // The stored moment was taken before the first file was stored; the page
+  // holds what the file holds (the second, never rounded up past the start).
+  const DateTime start = seen[looks_before_files - 1];
+  const std::string stored = ini::IniFile(data_ / "project.ini").ReadString("P", "NewDateTime", "");
+  EXPECT_EQ(stored, FormatDateTimeFull(start));
+  EXPECT_EQ(r.project.NewerThan, *ParseDateTime(stored));
+  EXPECT_LE(r.project.NewerThan, start);
+  EXPECT_GT(r.project.NewerThan, start - 1.0 / 86400);
 }
 
 TEST_F(BackupRunTest, EmptyRunIsReportedButRotatesNothing) {
@@ -411,7 +446,9 @@ TEST_F(BackupRunTest, DestinationThatCannotBeWrittenFailsAndKeepsTheRing) {
   BackupRunResult r = Run();
   EXPECT_EQ(r.status, RunStatus::kFailed);
   EXPECT_FALSE(r.message.empty());
-  EXPECT_EQ(ui_.shown.back().what, "error");
+  // Not a check: the error ends the command and is shown with its full stop.
+  EXPECT_EQ(ui_.shown.back().what, "command");
+  EXPECT_EQ(ui_.shown.back().text, WithFullStop(r.message));
   EXPECT_EQ(LogLines()[0].status, "Fails");
   EXPECT_EQ(RingArchives(data_, "P"), std::vector<std::string>{Out("p1.zip")});
   EXPECT_EQ(StoredValue(), 1);
@@ -421,8 +458,8 @@ TEST_F(BackupRunTest, DestinationThatCannotBeWrittenFailsAndKeepsTheRing) {
 TEST_F(BackupRunTest, EmptyFolderStopsWithAnErrorLoggedOnlyForScheduledRuns) {
   project_.SavePath = "";
   EXPECT_EQ(Run().status, RunStatus::kFailed);
-  EXPECT_EQ(ui_.shown.back().what, "error");
-  EXPECT_EQ(ui_.shown.back().text, "Unable to create directory");
+  EXPECT_EQ(ui_.shown.back().what, "command");
+  EXPECT_EQ(ui_.shown.back().text, "Unable to create directory.");
   EXPECT_TRUE(LogLines().empty());
   EXPECT_EQ(Run(/*scheduled=*/true).status, RunStatus::kFailed);
   EXPECT_EQ(ui_.shown.back().what, "timed");
@@ -438,7 +475,7 @@ TEST_F(BackupRunTest, FullDiskFailsLogsAndKeepsTheRing) {
   BackupRunResult r = Run();
   EXPECT_EQ(r.status, RunStatus::kFailed);
   EXPECT_GT(full.FilesMade(), 0);
-  EXPECT_EQ(ui_.shown.back().what, "error");
+  EXPECT_EQ(ui_.shown.back().what, "command");
   EXPECT_EQ(LogLines()[0].status, "Fails");
   EXPECT_EQ(LogLines()[0].information, r.message);
   EXPECT_EQ(OutFiles(), (std::set<std::string>{"p1.zip", "p2.zip"}));
@@ -536,7 +573,7 @@ TEST_F(BackupRunTest, BookkeepingSurvivesALogThatCannotBeWritten) {
   // The report comes first, the log failure after it.
   ASSERT_GE(ui_.shown.size(), 2u);
   EXPECT_EQ(ui_.shown[0].kind, MessageKind::kInformation);
-  EXPECT_EQ(ui_.shown.back().what, "error");
+  EXPECT_EQ(ui_.shown.back().what, "command");
 }
 
 }  // namespace
