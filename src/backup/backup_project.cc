@@ -5,6 +5,7 @@
 
 #include "app/data_folder.h"
 #include "app/password_scramble.h"
+#include "backup/retention_ring.h"
 #include "base/errors.h"
 #include "base/path.h"
 #include "base/text.h"
@@ -116,14 +117,6 @@ void WriteProjectTo(ini::IniFile& f, const std::string& name, BackupProject& p) 
 
 void WriteListTo(ini::IniFile& f, const std::vector<std::string>& names) {
   f.WriteList(kCommon, "Project Count", "Count", names);
-}
-
-void MoveSection(ini::IniFile& f, std::string_view from, std::string_view to) {
-  const std::string source(from);
-  for (const std::string& key : f.KeyNames(from)) {
-    f.WriteString(to, key, f.ReadString(source, key, ""));
-  }
-  f.EraseSection(from);
 }
 
 }  // namespace
@@ -344,10 +337,9 @@ NameChange RenameProject(const std::filesystem::path& data_dir, std::vector<std:
   names = std::move(renamed);
   page = std::move(stored);
 
-  ini::IniFile rings = OpenRings(data_dir);
-  rings.EraseSection(to);
-  MoveSection(rings, from, to);
-  rings.Save();
+  // Only "Max", "Head" and the slots in use move: a stale slot above "Max"
+  // would name an archive for deletion once the ring grew over it.
+  MoveRing(data_dir, from, to);
   return NameChange::kDone;
 }
 

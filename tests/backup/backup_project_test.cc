@@ -380,7 +380,7 @@ class ProjectCommandTest : public BackupProjectTest {
     f.WriteInteger("Daily", "Overwrite Mode", 0);
     f.Save();
     Put(app::kStoreNumberFile,
-        "[Daily]\nMax=5\nHead=1\nN1=/backups/daily1.zip\n"
+        "[Daily]\nMax=5\nHead=1\nN1=/backups/daily1.zip\nN2=\nN8=/backups/stale.zip\n"
         "[Weekly]\nMax=5\nHead=0\n");
   }
   std::vector<std::string> names_;
@@ -401,6 +401,10 @@ TEST_F(ProjectCommandTest, RenameMovesEverythingButTheRestoreKeys) {
   EXPECT_FALSE(Rings().SectionExists("Daily"));
   EXPECT_EQ(Rings().ReadString("Archive", "N1", ""), "/backups/daily1.zip");
   EXPECT_EQ(Rings().ReadInteger("Archive", "Max", 0), 5);
+  EXPECT_EQ(Rings().ReadInteger("Archive", "Head", 0), 1);
+  // Empty slots and slots above "Max" stay behind: a stale slot would name
+  // its archive for deletion once the ring grew over it.
+  EXPECT_EQ(Rings().KeyNames("Archive"), (std::vector<std::string>{"Max", "Head", "N1"}));
 }
 
 TEST_F(ProjectCommandTest, RenameToAnExistingOrTheSameNameChangesNothing) {
