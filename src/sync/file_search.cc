@@ -2,14 +2,21 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <filesystem>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "base/path.h"
 #include "base/text.h"
@@ -99,6 +106,54 @@ uint32_t DosAttrOf(const struct stat& st) {
   return a;
 }
 
+// The components whose events this thread is raising right now, innermost
+// last. WaitFor() called from inside one of them must not wait: the search
+// it would wait for is the one that is waiting for the handler to return.
+thread_local std::vector<const TFileSearch*> tls_raising;
+
+struct EventScope {
+  explicit EventScope(const TFileSearch* s) { tls_raising.push_back(s); }
+  ~EventScope() { tls_raising.pop_back(); }
+  EventScope(const EventScope&) = delete;
+  EventScope& operator=(const EventScope&) = delete;
+};
+
+// The nice value of a priority, relative to the thread that started the
+// search. Linux keeps a nice value per thread, so a worker can be slowed
+// down without touching the rest of the program.
+int NiceDelta(TThreadPriority p) {
+  switch (p) {
+    case TThreadPriority::tpIdle:
+      return 19;
+    case TThreadPriority::tpLowest:
+      return 10;
+    case TThreadPriority::tpLower:
+      return 5;
+    case TThreadPriority::tpNormal:
+      return 0;
+    case TThreadPriority::tpHigher:
+      return -5;
+    case TThreadPriority::tpHighest:
+      return -10;
+    case TThreadPriority::tpTimeCritical:
+      return -20;
+  }
+  return 0;
+}
+
+int CurrentNice() {
+  errno = 0;
+  int n = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+  return errno == 0 ? n : 0;
+}
+
+// Best effort: raising a priority needs privileges the program usually
+// lacks, and a search runs just as correctly at the priority it has.
+void ApplyPriority(pid_t tid, TThreadPriority p, int base_nice) {
+  int nice = std::clamp(base_nice + NiceDelta(p), -20, 19);
+  (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice);
+}
+
 }  // namespace
 
 struct TFileSearch::Work {
@@ -120,9 +175,199 @@ struct TFileSearch::Work {
   std::vector<std::pair<dev_t, ino_t>> ancestors;
   std::vector<char> buf;
   unsigned ticks = 0;
+  // The worker walking this search; null on the calling thread.
+  TSearchThread* thread = nullptr;
+  uint64_t generation = 0;
+  // The outcome, published when the search completes.
+  std::vector<std::string> unreadable;
+  std::string abort_reason;
 };
 
-TFileSearch::~TFileSearch() { destroying_ = true; }
+// What the component shares with its workers and with events still queued
+// on the owner thread. Held by shared_ptr so a queued event or a worker's
+// last steps never touch freed memory, whatever order things end in.
+struct TFileSearch::Shared {
+  std::mutex mu;
+  std::condition_variable cv;
+  TFileSearch* owner = nullptr;  // null once the component is being destroyed
+  TThreadPriority priority = TThreadPriority::tpNormal;
+  int base_nice = 0;
+  pid_t tid = 0;  // the worker walking now, 0 when none
+  int live = 0;   // workers that have not yet returned
+  // The hand-off of one event to the owner thread; the worker waits while
+  // call_pending is set.
+  std::function<void()> call;
+  uint64_t call_seq = 0;
+  bool call_pending = false;
+  bool call_running = false;
+  std::exception_ptr call_error;
+  // The outcome of a walk whose completion waits for the owner thread.
+  std::unique_ptr<Work> done_work;
+  uint64_t started = 0, completed = 0, threaded = 0;  // search generations
+
+  // Owner thread. REQUIRES: `lk` holds mu and call_pending && !call_running.
+  void RunCall(std::unique_lock<std::mutex>& lk) {
+    call_running = true;
+    std::function<void()> fn = std::move(call);
+    call = nullptr;
+    lk.unlock();
+    std::exception_ptr error;
+    try {
+      fn();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    lk.lock();
+    call_running = false;
+    call_pending = false;
+    call_error = error;
+    cv.notify_all();
+  }
+
+  // Owner thread. REQUIRES: `lk` holds mu.
+  void RunCompletion(std::unique_lock<std::mutex>& lk) {
+    if (!done_work || !owner) return;
+    std::unique_ptr<Work> w = std::move(done_work);
+    TFileSearch* o = owner;
+    lk.unlock();
+    o->FinishSearch(*w);  // may start the next search, or destroy the component
+    lk.lock();
+  }
+};
+
+// The worker of a threaded search. It owns the search's working state and
+// frees itself when the walk is over; the owner waits for it on destruction.
+class TFileSearch::TSearchThread {
+ public:
+  TSearchThread(TFileSearch& owner, std::shared_ptr<Shared> shared, std::unique_ptr<Work> work,
+                TEventPoster post)
+      : owner_(owner), shared_(std::move(shared)), work_(std::move(work)), post_(std::move(post)) {
+    work_->thread = this;
+  }
+  TSearchThread(const TSearchThread&) = delete;
+  TSearchThread& operator=(const TSearchThread&) = delete;
+
+  Work& work() { return *work_; }
+
+  void Execute() {
+    tls_worker = shared_.get();
+    const pid_t tid = ::gettid();
+    {
+      std::lock_guard lk(shared_->mu);
+      shared_->tid = tid;
+      if (shared_->priority != TThreadPriority::tpNormal) {
+        ApplyPriority(tid, shared_->priority, shared_->base_nice);
+      }
+    }
+    owner_.RunList(*work_);
+    {
+      std::lock_guard lk(shared_->mu);
+      if (shared_->tid == tid) shared_->tid = 0;
+    }
+    if (post_) {
+      bool queued = false;
+      {
+        std::lock_guard lk(shared_->mu);
+        if (shared_->owner) {
+          shared_->done_work = std::move(work_);
+          queued = true;
+          shared_->cv.notify_all();  // WaitFor may run the completion itself
+        }
+      }
+      if (queued) {
+        post_([sh = shared_] {
+          std::unique_lock lk(sh->mu);
+          sh->RunCompletion(lk);
+        });
+      }
+    } else {
+      // The events run here; after this the owner may be gone (an
+      // OnComplete handler may destroy it), so only shared_ is touched.
+      owner_.FinishSearch(*work_);
+    }
+    std::lock_guard lk(shared_->mu);
+    --shared_->live;
+    shared_->cv.notify_all();
+  }
+
+  // The hand-offs: the folder and record are kept in the thread's fields
+  // while the owner thread runs the event on them.
+  bool AskNewFolder(const std::string& folder) {
+    folder_ = folder;
+    ignore_folder_ = false;
+    Synchronize([this] { ignore_folder_ = !owner_.AskNewFolder(folder_); });
+    return !ignore_folder_;
+  }
+  void Found(const std::string& folder, TSearchRec& rec) {
+    folder_ = folder;
+    rec_ = &rec;
+    Synchronize([this] { owner_.NotifyFound(folder_, *rec_); });
+    rec_ = nullptr;
+  }
+
+  static thread_local Shared* tls_worker;
+
+ private:
+  // Runs `fn` on the owner thread and waits until it has returned; rethrows
+  // what the handler threw, so it ends the walk as any other error does.
+  void Synchronize(std::function<void()> fn) {
+    if (!post_) {
+      fn();
+      return;
+    }
+    std::unique_lock lk(shared_->mu);
+    if (!shared_->owner) return;  // being destroyed: no more events
+    shared_->call = std::move(fn);
+    const uint64_t seq = ++shared_->call_seq;
+    shared_->call_pending = true;
+    shared_->call_error = nullptr;
+    shared_->cv.notify_all();
+    lk.unlock();
+    post_([sh = shared_, seq] {
+      std::unique_lock lk2(sh->mu);
+      if (sh->call_pending && !sh->call_running && sh->call_seq == seq && sh->owner) {
+        sh->RunCall(lk2);
+      }
+    });
+    lk.lock();
+    // The destructor clears owner and stops waiting for the owner thread,
+    // which may be the very thread that is destroying the component.
+    shared_->cv.wait(lk, [&] { return !shared_->call_pending || !shared_->owner; });
+    if (std::exception_ptr e = std::exchange(shared_->call_error, nullptr)) {
+      lk.unlock();
+      std::rethrow_exception(e);
+    }
+  }
+
+  TFileSearch& owner_;
+  std::shared_ptr<Shared> shared_;
+  std::unique_ptr<Work> work_;
+  TEventPoster post_;
+  bool ignore_folder_ = false;
+  std::string folder_;
+  TSearchRec* rec_ = nullptr;
+};
+
+thread_local TFileSearch::Shared* TFileSearch::TSearchThread::tls_worker = nullptr;
+
+TFileSearch::TFileSearch() : shared_(std::make_shared<Shared>()) { shared_->owner = this; }
+
+TFileSearch::~TFileSearch() {
+  destroying_ = true;
+  stop_ = true;
+  std::unique_lock lk(shared_->mu);
+  shared_->owner = nullptr;
+  if (!shared_->call_running) {
+    shared_->call_pending = false;
+    shared_->call = nullptr;
+  }
+  shared_->done_work.reset();  // a completion still queued never runs
+  shared_->cv.notify_all();
+  // A worker that destroys the component from its own OnComplete is still
+  // counted, but touches nothing of the component after that handler.
+  const int self = TSearchThread::tls_worker == shared_.get() ? 1 : 0;
+  shared_->cv.wait(lk, [&] { return shared_->live <= self; });
+}
 
 void TFileSearch::SetFilename(const std::string& value) {
   if (ExtractFileName(value) != value) {
@@ -142,6 +387,17 @@ void TFileSearch::SetLocation(const std::string& value) {
 void TFileSearch::SetLocationFolder(const std::string& folder) {
   location_ = folder;
   location_is_one_folder_ = true;
+}
+
+TThreadPriority TFileSearch::ThreadPriority() const {
+  std::lock_guard lk(shared_->mu);
+  return shared_->priority;
+}
+
+void TFileSearch::SetThreadPriority(TThreadPriority p) {
+  std::lock_guard lk(shared_->mu);
+  shared_->priority = p;
+  if (shared_->tid != 0) ApplyPriority(shared_->tid, p, shared_->base_nice);
 }
 
 bool TFileSearch::MaskMatch(std::string_view name, std::string_view mask) {
@@ -181,13 +437,17 @@ bool TFileSearch::ExclusionMatch(std::string_view full_name, std::string_view pa
 
   // A "*" swallows the name up to its next "." and never crosses it; the
   // pattern characters between that "*" and the pattern's next "." are
-  // then skipped.
+  // then skipped. A "?" stands for one character, so it takes a whole
+  // UTF-8 sequence of the name.
   size_t i = 0, j = 0;
   const size_t n = fname.size(), m = pname.size();
   while (i < n && j < m) {
     char c = fname[i], q = pname[j];
-    if (c == q || (q == '?' && c != '.')) {
+    if (c == q) {
       ++i;
+      ++j;
+    } else if (q == '?' && c != '.') {
+      i += std::min(SeqLen(static_cast<unsigned char>(c)), n - i);
       ++j;
     } else if (c == '.') {
       if (q == '?') {
@@ -230,22 +490,24 @@ TFileAttributes TFileSearch::AttributeSet(uint32_t dos_attr) {
 }
 
 void TFileSearch::BuildSearchList(Work& w) const {
-  auto add = [&w](std::string folder, std::string mask) {
-    // Paths on this platform are case-sensitive: only identical texts are
-    // the same folder.
-    for (const auto& l : w.lines) {
-      if (l.folder == folder && SameText(l.mask, mask)) return;
-    }
-    w.lines.push_back({std::move(folder), std::move(mask)});
-  };
   if (!IncludeFiles.empty()) {
+    // The lines are the search list as they stand, in their order.
     for (const auto& line : IncludeFiles) {
       std::string mask = ExtractFileName(line);
+      // A line that names only a folder ("/home/me/docs/") means all of it.
       if (mask.empty()) mask = "*.*";
-      add(FullFolder(ExtractFilePath(line)), mask);
+      w.lines.push_back({FullFolder(ExtractFilePath(line)), mask});
     }
     return;
   }
+  auto add = [&w](std::string folder, const std::string& mask) {
+    // Paths on this platform are case-sensitive: only identical texts are
+    // the same folder.
+    for (const auto& l : w.lines) {
+      if (l.folder == folder) return;
+    }
+    w.lines.push_back({std::move(folder), mask});
+  };
   std::string mask = filename_.empty() ? "*.*" : filename_;
   if (mask.find('.') == std::string::npos) mask += ".*";
   if (location_is_one_folder_) {
@@ -262,34 +524,95 @@ void TFileSearch::BuildSearchList(Work& w) const {
 }
 
 void TFileSearch::StartSearch() {
-  if (busy_) return;
-  busy_ = true;
+  if (busy_.exchange(true)) return;
   aborted_ = false;
+  stop_ = false;
   abort_reason_.clear();
   unreadable_.clear();
-  Work w;
-  try {
-    BuildSearchList(w);
-    w.exclude = ExcludeFiles;
-    w.attributes = Attributes;
-    w.exact = ExactAttribute;
-    w.subfolders = Subfolders;
-    w.mod_before = ModifiedBefore;
-    w.mod_after = ModifiedAfter;
-    w.cre_before = CreatedBefore;
-    w.cre_after = CreatedAfter;
-    w.acc_before = AccessedBefore;
-    w.acc_after = AccessedAfter;
-    w.size_min = SizeMin;
-    w.size_max = SizeMax;
-    w.ignore_case = IgnoreCase;
-    w.containing = IgnoreCase ? UpperCase(Containing) : Containing;
-    RunList(w);
-  } catch (const std::exception& e) {
-    aborted_ = true;
-    abort_reason_ = e.what();
+  auto w = std::make_unique<Work>();
+  {
+    std::lock_guard lk(shared_->mu);
+    w->generation = ++shared_->started;
   }
-  NotifyComplete();
+  try {
+    BuildSearchList(*w);
+    w->exclude = ExcludeFiles;
+    w->attributes = Attributes;
+    w->exact = ExactAttribute;
+    w->subfolders = Subfolders;
+    w->mod_before = ModifiedBefore;
+    w->mod_after = ModifiedAfter;
+    w->cre_before = CreatedBefore;
+    w->cre_after = CreatedAfter;
+    w->acc_before = AccessedBefore;
+    w->acc_after = AccessedAfter;
+    w->size_min = SizeMin;
+    w->size_max = SizeMax;
+    w->ignore_case = IgnoreCase;
+    w->containing = IgnoreCase ? UpperCase(Containing) : Containing;
+  } catch (const std::exception& e) {
+    // The working folder may be gone; nothing has been walked yet.
+    aborted_ = true;
+    w->abort_reason = e.what();
+    FinishSearch(*w);
+    return;
+  }
+  if (Threaded) {
+    RunThreaded(std::move(w));
+  } else {
+    RunInCaller(std::move(w));
+  }
+}
+
+void TFileSearch::RunInCaller(std::unique_ptr<Work> w) {
+  RunList(*w);
+  FinishSearch(*w);
+}
+
+void TFileSearch::RunThreaded(std::unique_ptr<Work> w) {
+  {
+    std::lock_guard lk(shared_->mu);
+    shared_->threaded = w->generation;
+    shared_->base_nice = CurrentNice();
+    ++shared_->live;
+  }
+  auto t = std::make_unique<TSearchThread>(*this, shared_, std::move(w), PostEvent);
+  TSearchThread* raw = t.get();
+  try {
+    std::thread([raw] {
+      std::unique_ptr<TSearchThread> own(raw);
+      own->Execute();
+    }).detach();
+    (void)t.release();  // the thread owns it now
+  } catch (const std::system_error& e) {
+    {
+      std::lock_guard lk(shared_->mu);
+      --shared_->live;
+      shared_->threaded = 0;
+    }
+    aborted_ = true;
+    t->work().abort_reason = e.what();
+    FinishSearch(t->work());
+  }
+}
+
+void TFileSearch::Abort() { stop_ = true; }
+
+void TFileSearch::WaitFor() {
+  if (std::find(tls_raising.begin(), tls_raising.end(), this) != tls_raising.end()) return;
+  std::shared_ptr<Shared> sh = shared_;
+  std::unique_lock lk(sh->mu);
+  const uint64_t generation = sh->started;
+  if (sh->threaded != generation) return;
+  while (sh->completed < generation && sh->owner) {
+    if (sh->call_pending && !sh->call_running) {
+      sh->RunCall(lk);
+    } else if (sh->done_work) {
+      sh->RunCompletion(lk);
+    } else {
+      sh->cv.wait(lk);
+    }
+  }
 }
 
 void TFileSearch::RunList(Work& w) {
@@ -299,16 +622,19 @@ void TFileSearch::RunList(Work& w) {
     } catch (const std::exception& e) {
       // An error ends the search; what was found so far has been reported.
       aborted_ = true;
-      abort_reason_ = e.what();
+      w.abort_reason = e.what();
+    } catch (...) {
+      aborted_ = true;
+      w.abort_reason = "Unknown error";
     }
-    if (aborted_) return;
+    if (Stopped()) return;
   }
 }
 
 void TFileSearch::WalkFolder(Work& w, int parent_fd, const std::string& folder,
                              const std::string& mask, bool top) {
-  if (!AskNewFolder(folder)) return;
-  if (aborted_) return;
+  if (!EnterFolder(w, folder)) return;
+  if (Stopped()) return;
   int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
   // The named folders may be links; below them, links to folders are not
   // entered, so a walk never leaves the tree it was given.
@@ -322,13 +648,13 @@ void TFileSearch::WalkFolder(Work& w, int parent_fd, const std::string& folder,
   }
   int fd = ::openat(parent_fd, open_name, flags);
   if (fd < 0) {
-    unreadable_.push_back(EventFolder(folder));
+    w.unreadable.push_back(EventFolder(folder));
     return;
   }
   DIR* dir = ::fdopendir(fd);
   if (!dir) {
     ::close(fd);
-    unreadable_.push_back(EventFolder(folder));
+    w.unreadable.push_back(EventFolder(folder));
     return;
   }
   struct DirCloser {
@@ -338,7 +664,7 @@ void TFileSearch::WalkFolder(Work& w, int parent_fd, const std::string& folder,
 
   struct stat self;
   if (::fstat(fd, &self) != 0) {
-    unreadable_.push_back(EventFolder(folder));
+    w.unreadable.push_back(EventFolder(folder));
     return;
   }
   for (const auto& a : w.ancestors) {
@@ -352,15 +678,16 @@ void TFileSearch::WalkFolder(Work& w, int parent_fd, const std::string& folder,
 
   std::vector<std::string> subfolders;
   for (;;) {
+    if (Stopped()) return;
     errno = 0;
     struct dirent* de = ::readdir(dir);
     if (!de) {
-      if (errno != 0) unreadable_.push_back(EventFolder(folder));
+      if (errno != 0) w.unreadable.push_back(EventFolder(folder));
       break;
     }
     const char* name = de->d_name;
     if (name[0] == '.') continue;
-    if (++w.ticks % kPumpEvery == 0 && Pump) Pump();
+    if (++w.ticks % kPumpEvery == 0 && Pump && !w.thread) Pump();
 
     bool is_dir_entry = de->d_type == DT_DIR;  // a real folder, not a link to one
     if (de->d_type == DT_UNKNOWN) {
@@ -387,16 +714,15 @@ void TFileSearch::WalkFolder(Work& w, int parent_fd, const std::string& folder,
     rec.ino = st.st_ino;
     bool is_dir = S_ISDIR(st.st_mode);
     if (!Filter(w, fd, folder, rec, is_dir)) continue;
-    NotifyFound(folder, rec);
-    if (aborted_) return;
+    Found(w, folder, rec);
   }
   for (const auto& sub : subfolders) {
-    if (aborted_) return;
+    if (Stopped()) return;
     WalkFolder(w, fd, folder + sub + "/", mask, false);
   }
 }
 
-bool TFileSearch::Filter(Work& w, int dir_fd, const std::string& folder, const TSearchRec& rec,
+bool TFileSearch::Filter(Work& w, int dir_fd, const std::string& folder, TSearchRec& rec,
                          bool is_dir) {
   TFileAttributes set = AttributeSet(rec.Attr);
   if (w.exact) {
@@ -412,14 +738,14 @@ bool TFileSearch::Filter(Work& w, int dir_fd, const std::string& folder, const T
     if (w.size_max != 0 && size > w.size_max) return false;
   }
   if (w.cre_before != 0 || w.cre_after != 0) {
-    timespec born = rec.creation_time;
+    // The birth time costs a second call, so it is read only when asked for.
     struct statx sx;
     if (::statx(dir_fd, rec.Name.c_str(), 0, STATX_BTIME, &sx) == 0 &&
         (sx.stx_mask & STATX_BTIME)) {
-      born.tv_sec = sx.stx_btime.tv_sec;
-      born.tv_nsec = sx.stx_btime.tv_nsec;
+      rec.creation_time.tv_sec = sx.stx_btime.tv_sec;
+      rec.creation_time.tv_nsec = sx.stx_btime.tv_nsec;
     }
-    if (!DateTest(LocalOf(born), w.cre_before, w.cre_after)) return false;
+    if (!DateTest(LocalOf(rec.creation_time), w.cre_before, w.cre_after)) return false;
   }
   if ((w.mod_before != 0 || w.mod_after != 0) &&
       !DateTest(LocalOf(rec.last_write_time), w.mod_before, w.mod_after)) {
@@ -469,19 +795,52 @@ bool TFileSearch::ContentTest(Work& w, int dir_fd, const std::string& folder,
   }
 }
 
+void TFileSearch::Found(Work& w, const std::string& folder, TSearchRec& rec) {
+  if (w.thread) {
+    w.thread->Found(folder, rec);
+  } else {
+    NotifyFound(folder, rec);
+  }
+}
+
+bool TFileSearch::EnterFolder(Work& w, const std::string& folder) {
+  return w.thread ? w.thread->AskNewFolder(folder) : AskNewFolder(folder);
+}
+
 void TFileSearch::NotifyFound(const std::string& folder, TSearchRec& rec) {
-  if (OnFound && !destroying_) OnFound(*this, EventFolder(folder), rec);
+  if (!OnFound || destroying_) return;
+  EventScope scope(this);
+  OnFound(*this, EventFolder(folder), rec);
 }
 
 bool TFileSearch::AskNewFolder(const std::string& folder) {
   bool ignore = false;
-  if (OnNewFolder && !destroying_) OnNewFolder(*this, EventFolder(folder), ignore);
+  if (OnNewFolder && !destroying_) {
+    EventScope scope(this);
+    OnNewFolder(*this, EventFolder(folder), ignore);
+  }
   return !ignore;
+}
+
+void TFileSearch::FinishSearch(Work& w) {
+  std::shared_ptr<Shared> sh = shared_;
+  if (stop_) aborted_ = true;
+  abort_reason_ = std::move(w.abort_reason);
+  unreadable_ = std::move(w.unreadable);
+  NotifyComplete();  // may start the next search, or destroy the component
+  std::lock_guard lk(sh->mu);
+  sh->completed = std::max(sh->completed, w.generation);
+  sh->cv.notify_all();
 }
 
 void TFileSearch::NotifyComplete() {
   busy_ = false;
-  if (OnComplete && !destroying_) OnComplete(*this);
+  if (!OnComplete || destroying_) return;
+  // A copy, so a handler that destroys the component does not destroy the
+  // function that is running.
+  TNotifyEvent handler = OnComplete;
+  EventScope scope(this);
+  handler(*this);
 }
 
 }  // namespace zb::sync

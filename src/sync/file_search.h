@@ -2,20 +2,38 @@
 
 // TFileSearch: walks one or more folders (optionally with their subfolders)
 // and reports every entry that matches a file mask and a chain of filters.
-// The walk runs on the calling thread inside StartSearch(); each hit is
-// handed to OnFound the moment it is found, nothing is collected or sorted.
+// Each hit is handed to OnFound the moment it is found; nothing is collected
+// or sorted.
 //
 // Each folder is read once: the mask, the filters and the list of subfolders
 // all come from that one read, and an entry is stat'ed only when it matches
 // the mask (its size and times are needed) or when the directory read could
-// not say whether it is a folder.
-
+// not say whether it is a folder. Below the named folders, links to folders
+// are not entered, so a walk never leaves the tree it was given and never
+// loops.
+//
+// Threading. By default the walk runs on the calling thread inside
+// StartSearch(). With Threaded set, StartSearch() starts a worker thread and
+// returns at once; the worker reads the folders and applies the filters.
+// Where the events run is chosen by PostEvent:
+//  - PostEvent set: every OnNewFolder and OnFound is handed to the owner
+//    thread (the thread that calls StartSearch and destroys the component)
+//    and the worker waits until the handler has returned; OnComplete is
+//    handed over the same way after the walk. PostEvent must queue the
+//    function it is given to run later on the owner thread (a GUI posts it
+//    to its event loop); WaitFor() also runs queued events itself.
+//  - PostEvent empty: the events run on the worker thread; handlers must
+//    then guard whatever they share with other threads.
+// Abort() may be called from any thread. Destroying the component stops a
+// running walk, waits for the worker to end and fires no further event.
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -88,7 +106,7 @@ class TFileSearch final {
       std::function<void(TFileSearch& sender, const std::string& folder, bool& ignore_folder)>;
   using TNotifyEvent = std::function<void(TFileSearch& sender)>;
 
-  TFileSearch() = default;
+  TFileSearch();
   ~TFileSearch();
   TFileSearch(const TFileSearch&) = delete;
   TFileSearch& operator=(const TFileSearch&) = delete;
@@ -111,7 +129,8 @@ class TFileSearch final {
   [[nodiscard]] bool LocationIsOneFolder() const { return location_is_one_folder_; }
 
   // When not empty, replaces Location and Filename: each line is a folder
-  // and a mask in one ("/home/me/docs/*.txt").
+  // and a mask in one ("/home/me/docs/*.txt"), searched in the lines' order;
+  // a line ending in a separator searches all of that folder.
   std::vector<std::string> IncludeFiles;
   // Exclusion patterns matched against folder + name (see ExclusionMatch).
   std::vector<std::string> ExcludeFiles;
@@ -142,30 +161,49 @@ class TFileSearch final {
   // Text a file must contain; empty is no content test.
   std::string Containing;
   bool IgnoreCase = true;
-  // Kept for callers that set them; the core walk always runs on the calling
-  // thread (a threaded walk needs the user interface's event loop).
+  // Run the walk on a worker thread (see the threading notes at the top).
   bool Threaded = false;
-  [[nodiscard]] TThreadPriority ThreadPriority() const { return priority_; }
-  void SetThreadPriority(TThreadPriority p) { priority_ = p; }
+  // The worker's priority, as a nice value relative to the thread that
+  // started the search (tpIdle +19 ... tpNormal 0 ... tpTimeCritical -20).
+  // Setting it while a worker runs changes that worker at once. Raising a
+  // priority above the starter's needs privileges; without them the worker
+  // keeps the priority it has.
+  [[nodiscard]] TThreadPriority ThreadPriority() const;
+  void SetThreadPriority(TThreadPriority p);
 
   TFoundEvent OnFound;
   TNewFolderEvent OnNewFolder;
   TNotifyEvent OnComplete;
-  // Called every few hundred entries so a user interface stays alive.
+  // Called every few hundred entries of a walk on the calling thread so a
+  // user interface stays alive. Never called by a worker thread.
   std::function<void()> Pump;
+  // Threaded searches only: queues `event` to run later on the owner thread.
+  // Copied at StartSearch; it may be called from the worker thread.
+  using TEventPoster = std::function<void(std::function<void()> event)>;
+  TEventPoster PostEvent;
 
   // --- Operations -------------------------------------------------------------
 
-  // Runs a whole search and returns after OnComplete has fired. Does nothing
-  // when a search is already running (for example from inside OnFound).
+  // Starts a search. On the calling thread it returns after OnComplete has
+  // fired; with Threaded it returns once the worker has started. Does nothing
+  // while a search is busy (for example when called from inside OnFound).
   void StartSearch();
-  [[nodiscard]] bool Busy() const { return busy_; }
+  [[nodiscard]] bool Busy() const { return busy_.load(); }
+  // Asks a running search to stop; it ends after the entry in hand and
+  // OnComplete still fires. Safe from any thread and from the events.
+  void Abort();
+  // Owner thread only, not from inside this component's events: returns
+  // when the threaded search running at the call has completed (OnComplete
+  // has returned), running the events that wait for the owner thread.
+  // Returns at once when no threaded search is running.
+  void WaitFor();
 
-  // The outcome of the last search: whether an error ended it early, and the
-  // folders (full paths, no trailing separator) that could not be read.
-  // Events stay as they are; callers that must not act on a partial scan
-  // check these after StartSearch().
-  [[nodiscard]] bool Aborted() const { return aborted_; }
+  // The outcome of the last completed search: whether it ended early (an
+  // error, or Abort), the error's text (empty after Abort), and the folders
+  // (full paths, no trailing separator) that could not be read. Events stay
+  // as they are; callers that must not act on a partial scan check these
+  // once OnComplete has fired.
+  [[nodiscard]] bool Aborted() const { return aborted_.load(); }
   [[nodiscard]] const std::string& AbortReason() const { return abort_reason_; }
   [[nodiscard]] const std::vector<std::string>& UnreadableFolders() const { return unreadable_; }
 
@@ -183,27 +221,42 @@ class TFileSearch final {
 
  private:
   struct Work;
+  struct Shared;
+  class TSearchThread;
   void BuildSearchList(Work& w) const;
+  void RunInCaller(std::unique_ptr<Work> w);
+  void RunThreaded(std::unique_ptr<Work> w);
   void RunList(Work& w);
   void WalkFolder(Work& w, int parent_fd, const std::string& folder, const std::string& mask,
                   bool top);
-  [[nodiscard]] bool Filter(Work& w, int dir_fd, const std::string& folder, const TSearchRec& rec,
+  [[nodiscard]] bool Filter(Work& w, int dir_fd, const std::string& folder, TSearchRec& rec,
                             bool is_dir);
   [[nodiscard]] bool ContentTest(Work& w, int dir_fd, const std::string& folder,
                                  const std::string& name);
+  // An error or an Abort() ends the walk at the next check.
+  [[nodiscard]] bool Stopped() const { return aborted_.load() || stop_.load(); }
+  // Raise the events from the walk, through the worker's hand-off when
+  // there is one.
+  void Found(Work& w, const std::string& folder, TSearchRec& rec);
+  [[nodiscard]] bool EnterFolder(Work& w, const std::string& folder);
   void NotifyFound(const std::string& folder, TSearchRec& rec);
   [[nodiscard]] bool AskNewFolder(const std::string& folder);
+  // Publishes the outcome of `w`, then NotifyComplete.
+  void FinishSearch(Work& w);
   void NotifyComplete();
 
   std::string filename_ = "*.*";
   std::string location_;
   bool location_is_one_folder_ = false;
-  TThreadPriority priority_ = TThreadPriority::tpNormal;
-  bool busy_ = false;
-  bool aborted_ = false;
-  bool destroying_ = false;
+  std::atomic<bool> busy_{false};
+  std::atomic<bool> aborted_{false};
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> destroying_{false};
   std::string abort_reason_;
   std::vector<std::string> unreadable_;
+  // Worker bookkeeping shared with the worker threads and with events
+  // still queued on the owner thread; outlives the component if need be.
+  std::shared_ptr<Shared> shared_;
 };
 
 }  // namespace zb::sync

@@ -3,15 +3,24 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/date_time.h"
@@ -126,6 +135,120 @@ TEST(FileSearchRules, MaskAndDates) {
   EXPECT_FALSE(T::DateTest(late, exact, 0));
 }
 
+// Every clause of the exclusion rule, one row each: upper-casing, the drive
+// letter, the folder part matching the end of the name's folder, the empty
+// name part, and each branch of the name walk.
+TEST(FileSearchRules, ExclusionRulesTable) {
+  struct Row {
+    const char* full_name;
+    const char* pattern;
+    bool excluded;
+  };
+  const Row rows[] = {
+      // Both sides are upper-cased.
+      {"/d/A.TXT", "*.txt", true},
+      {"/d/a.txt", "*.TXT", true},
+      // A drive letter must be "*", "?" or the first character of the name's
+      // folder; a POSIX folder begins with "/", so only "*" and "?" match it.
+      {"C:/temp/a.txt", "c:/temp/a.txt", true},
+      {"C:/temp/a.txt", "?:/temp/a.txt", true},
+      {"D:/temp/a.txt", "c:/temp/a.txt", false},
+      {"/temp/a.txt", "c:/temp/a.txt", false},
+      {"/temp/a.txt", "*:/temp/a.txt", true},
+      // The pattern folder must end the name's folder, and be no longer.
+      {"/data/temp/a.txt", "/temp/a.txt", true},
+      {"/x/xtemp/a.txt", "temp/*.txt", true},
+      {"/x/temp2/a.txt", "temp/*.txt", false},
+      {"/a/x.txt", "/a/x.txt", true},
+      {"/a/x.txt", "y/a/x.txt", false},
+      {"C:/a/x.txt", "C:/a/x.txt", true},
+      // An empty name part takes every name directly in the folder.
+      {"/x/temp/README", "temp/", true},
+      {"/x/temp/sub/a.txt", "/x/temp/", false},
+      // Equal characters, and "?" for any character but ".".
+      {"/d/abc.txt", "a?c.txt", true},
+      {"/d/abc.txt", "ab.txt", false},
+      {"/d/ab", "abc", false},
+      // At a "." of the name: "?" is skipped, "*" jumps to the pattern's
+      // next ".", anything else fails.
+      {"/d/ab.txt", "ab?.txt", true},
+      {"/d/ab.txt", "ab??.txt", true},
+      {"/d/axyz.txt", "a*b.txt", true},
+      {"/d/a.b.txt", "*.txt", false},
+      {"/d/a.txt", "a*", false},
+      {"/d/a.txt", "a*.*", true},
+      {"/d/a.txt", "ab.txt", false},
+      // "*" swallows the rest of a name without a dot.
+      {"/d/README", "*", true},
+      {"/d/README", "*.*", false},
+      {"/d/README", "R*", true},
+      // Left-over "*" and "?" at the end of the pattern are skipped.
+      {"/d/ab", "ab*?", true},
+      {"/d/ab", "ab*x", false},
+      // "?" is one character, however many bytes UTF-8 needs for it.
+      {"/d/\xC3\xA9.txt", "?.txt", true},
+      {"/d/\xE6\x96\x87\xE5\xAD\x97.txt", "??.txt", true},
+      {"/d/\xE6\x96\x87.txt", "??.txt", true},  // the second "?" meets the dot
+      {"/d/mit Leerzeichen.txt", "mit*.txt", true},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(TFileSearch::ExclusionMatch(r.full_name, r.pattern), r.excluded)
+        << r.full_name << " against " << r.pattern;
+  }
+}
+
+TEST(FileSearchRules, MaskAndDateTables) {
+  struct MaskRow {
+    const char* name;
+    const char* mask;
+    bool match;
+  };
+  const MaskRow masks[] = {
+      {"README", "*.*", true},
+      {"a.b.c", "*.*", true},
+      {"abc", "abc.*", true},
+      {"abc.d", "abc.*", true},
+      {"abcd", "abc.*", false},
+      {"x.TAR.gz", "*.tar.GZ", true},
+      {"abbbc", "a*c", true},
+      {"abbbd", "a*c", false},
+      {"a", "?", true},
+      {"ab", "?", false},
+      {"\xC3\xA9", "?", true},
+      {"a.zip", "*.zip", true},
+      {"a.zip.bak", "*.zip", false},
+  };
+  for (const MaskRow& r : masks) {
+    EXPECT_EQ(TFileSearch::MaskMatch(r.name, r.mask), r.match) << r.name << " against " << r.mask;
+  }
+
+  const DateTime day = *EncodeDateTime(2024, 5, 10);
+  const DateTime morning = *EncodeDateTime(2024, 5, 10, 8, 0, 0);
+  const DateTime noon_time = 0.5;  // a time of day only
+  struct DateRow {
+    DateTime t, before, after;
+    bool pass;
+  };
+  const DateRow dates[] = {
+      {morning, 0, 0, true},
+      {morning, day, 0, true},               // date only: the whole day counts
+      {morning + 1, day, 0, false},          // the next day does not
+      {morning, 0, day, true},               // after a date: from its first moment
+      {morning - 1, 0, day, false},          //
+      {morning, noon_time, 0, true},         // time only: 08:00 is before noon on any day
+      {morning + 30, noon_time, 0, true},    //
+      {morning, 0, noon_time, false},        //
+      {morning, morning, morning, true},     // both limits inclusive
+      {morning, morning - 0.001, 0, false},  // a full date-time is compared whole
+      {morning, day + 1, day, true},         // a window: both must hold
+      {morning, day - 1, day, false},
+  };
+  for (const DateRow& r : dates) {
+    EXPECT_EQ(TFileSearch::DateTest(r.t, r.before, r.after), r.pass)
+        << r.t << " before " << r.before << " after " << r.after;
+  }
+}
+
 TEST(FileSearchRules, PropertyChecks) {
   TFileSearch s;
   try {
@@ -142,6 +265,12 @@ TEST(FileSearchRules, PropertyChecks) {
   }
   EXPECT_EQ(s.Filename(), "*.*");  // the old values stay
   EXPECT_EQ(s.Location(), "");
+  EXPECT_THROW(s.SetLocation("/tmp/*"), EFileSearchError);
+  EXPECT_THROW(s.SetFilename("/x.txt"), EFileSearchError);
+  s.SetLocation("/a;/b");
+  s.SetFilename("a b.txt");
+  EXPECT_EQ(s.Location(), "/a;/b");
+  EXPECT_EQ(s.Filename(), "a b.txt");
 }
 
 // ---- Walks ----------------------------------------------------------------------
@@ -361,6 +490,410 @@ TEST_F(FileSearchTest, MissingFolderYieldsNothing) {
   s.SetLocationFolder(root_ + "/nope");
   EXPECT_EQ(Run(s), V{});
   EXPECT_EQ(s.UnreadableFolders(), (V{root_ + "/nope"}));
+}
+
+TEST_F(FileSearchTest, IncludeFilesReplaceLocationAndAreTakenAsTheyStand) {
+  Make("a/x.txt");
+  Make("a/y.log");
+  Make("b/z.log");
+  Make("b/w.txt");
+  TFileSearch s;
+  s.SetLocation(root_ + "/a");  // replaced by the lines
+  s.SetFilename("*.txt");
+  s.Subfolders = false;
+  s.IncludeFiles = {root_ + "/b/*.log", root_ + "/a/*.log", root_ + "/b/"};
+  // Each line with its own mask, in the lines' order; a bare folder line
+  // takes all of it (within a folder the order is the file system's).
+  V hits = Run(s);
+  ASSERT_EQ(hits.size(), 4u);
+  EXPECT_EQ(V(hits.begin(), hits.begin() + 2), (V{"b/z.log", "a/y.log"}));
+  EXPECT_EQ(Sorted(V(hits.begin() + 2, hits.end())), (V{"b/w.txt", "b/z.log"}));
+
+  // A relative line is taken against the working folder.
+  std::string cwd = fs::current_path();
+  fs::current_path(root_ + "/a");
+  s.IncludeFiles = {"*.txt"};
+  V relative = Run(s);
+  fs::current_path(cwd);
+  EXPECT_EQ(relative, (V{"a/x.txt"}));
+  s.SetIncludeFiles(nullptr);
+  EXPECT_EQ(Run(s), (V{"a/x.txt"}));  // back to Location and Filename
+}
+
+TEST_F(FileSearchTest, EmptyLocationItemsSearchTheWorkingFolder) {
+  Make("w/here.txt");
+  Make("other/there.txt");
+  std::string cwd = fs::current_path();
+  fs::current_path(root_ + "/w");
+  TFileSearch s;
+  V empty = Run(s);  // an empty Location is the working folder
+  s.SetLocation(root_ + "/other;;" + root_ + "/other");
+  V middle = Run(s);  // the empty item between ";" too; the repeat once only
+  s.SetLocation(";");
+  V only_semicolon = Run(s);
+  fs::current_path(cwd);
+  EXPECT_EQ(empty, (V{"w/here.txt"}));
+  EXPECT_EQ(middle, (V{"other/there.txt", "w/here.txt"}));
+  EXPECT_EQ(only_semicolon, (V{"w/here.txt"}));
+}
+
+// The walk stops after the entry in hand when Abort() is called, from the
+// events or from another thread; a handler's exception ends it as an error.
+TEST_F(FileSearchTest, AbortAndHandlerErrorsEndTheWalkAndAreReported) {
+  for (int i = 0; i < 20; ++i) Make("f" + std::to_string(i) + ".txt");
+  Make("sub/g.txt");
+  TFileSearch s;
+  s.SetLocation(root_);
+  int completes = 0;
+  s.OnComplete = [&](TFileSearch&) { ++completes; };
+  int hits = 0;
+  s.OnFound = [&](TFileSearch& self, const std::string&, TSearchRec&) {
+    if (++hits == 1) std::thread([&self] { self.Abort(); }).join();
+  };
+  s.StartSearch();
+  EXPECT_EQ(hits, 1);
+  EXPECT_TRUE(s.Aborted());
+  EXPECT_EQ(s.AbortReason(), "");
+  EXPECT_EQ(completes, 1);
+
+  hits = 0;
+  s.OnFound = [&](TFileSearch&, const std::string&, TSearchRec&) {
+    if (++hits == 3) throw std::runtime_error("handler failed");
+  };
+  s.StartSearch();
+  EXPECT_EQ(hits, 3);
+  EXPECT_TRUE(s.Aborted());
+  EXPECT_EQ(s.AbortReason(), "handler failed");
+  EXPECT_EQ(completes, 2);
+
+  // A later search starts afresh; an Abort() between searches is forgotten.
+  s.Abort();
+  EXPECT_EQ(Run(s).size(), 21u);
+  EXPECT_FALSE(s.Aborted());
+}
+
+TEST_F(FileSearchTest, PumpRunsOnlyOnTheCallingThread) {
+  for (int i = 0; i < 600; ++i) Make("p" + std::to_string(i));
+  TFileSearch s;
+  s.SetLocation(root_);
+  int pumps = 0;
+  s.Pump = [&] { ++pumps; };
+  EXPECT_EQ(Run(s).size(), 600u);
+  EXPECT_GE(pumps, 2);
+  pumps = 0;
+  std::atomic<int> hits{0};
+  s.OnFound = [&](TFileSearch&, const std::string&, TSearchRec&) { ++hits; };
+  s.Threaded = true;
+  s.StartSearch();
+  s.WaitFor();
+  EXPECT_EQ(hits.load(), 600);
+  EXPECT_EQ(pumps, 0);  // a worker must never run the user interface's loop
+}
+
+// ---- Threaded searches ------------------------------------------------------------
+
+// A stand-in for a GUI event loop: events are posted from any thread and run
+// on the thread that pumps the queue.
+class EventQueue {
+ public:
+  TFileSearch::TEventPoster Poster() {
+    return [this](std::function<void()> f) {
+      std::lock_guard lk(mu_);
+      q_.push_back(std::move(f));
+      cv_.notify_all();
+    };
+  }
+  // Runs posted events until `done` holds; false after 20 s without one.
+  bool RunUntil(const std::function<bool()>& done) {
+    while (!done()) {
+      std::function<void()> f;
+      {
+        std::unique_lock lk(mu_);
+        if (!cv_.wait_for(lk, std::chrono::seconds(20), [&] { return !q_.empty(); })) return false;
+        f = std::move(q_.front());
+        q_.pop_front();
+      }
+      f();
+    }
+    return true;
+  }
+  // Runs what is queued now, without waiting.
+  size_t Drain() {
+    size_t n = 0;
+    for (;;) {
+      std::function<void()> f;
+      {
+        std::lock_guard lk(mu_);
+        if (q_.empty()) return n;
+        f = std::move(q_.front());
+        q_.pop_front();
+      }
+      f();
+      ++n;
+    }
+  }
+  size_t Size() {
+    std::lock_guard lk(mu_);
+    return q_.size();
+  }
+  // Waits until something has been posted.
+  bool WaitNonEmpty() {
+    std::unique_lock lk(mu_);
+    return cv_.wait_for(lk, std::chrono::seconds(20), [&] { return !q_.empty(); });
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::deque<std::function<void()>> q_;
+};
+
+TEST_F(FileSearchTest, ThreadedEventsReachTheOwnerThreadThroughThePoster) {
+  Make("a.txt");
+  Make("b.txt");
+  Make("skip/c.txt");
+  Make("keep/d.txt");
+  TFileSearch plain;
+  plain.SetLocation(root_);
+  V expected = Sorted(Run(plain));
+
+  EventQueue loop;  // outlives the component, as a GUI's loop does
+  TFileSearch s;
+  s.SetLocation(root_);
+  s.Threaded = true;
+  s.PostEvent = loop.Poster();
+  const auto owner = std::this_thread::get_id();
+  bool off_owner = false, complete = false;
+  V hits, folders;
+  s.OnNewFolder = [&](TFileSearch&, const std::string& folder, bool& ignore) {
+    off_owner |= std::this_thread::get_id() != owner;
+    folders.push_back(folder);
+    ignore = folder == root_ + "/skip";  // the answer travels back to the worker
+  };
+  s.OnFound = [&](TFileSearch&, const std::string& folder, TSearchRec& rec) {
+    off_owner |= std::this_thread::get_id() != owner;
+    std::string rel = folder.size() > root_.size() ? folder.substr(root_.size() + 1) + "/" : "";
+    hits.push_back(rel + rec.Name);
+  };
+  s.OnComplete = [&](TFileSearch& self) {
+    off_owner |= std::this_thread::get_id() != owner;
+    EXPECT_FALSE(self.Busy());
+    complete = true;
+  };
+  s.StartSearch();
+  // It returned at once: nothing can have been reported yet, since every
+  // event waits for this thread.
+  EXPECT_TRUE(s.Busy());
+  EXPECT_TRUE(hits.empty());
+  s.StartSearch();  // busy: does nothing
+  ASSERT_TRUE(loop.RunUntil([&] { return complete; }));
+  EXPECT_FALSE(off_owner);
+  V want = expected;
+  want.erase(std::remove(want.begin(), want.end(), "skip/c.txt"), want.end());
+  EXPECT_EQ(Sorted(hits), want);
+  EXPECT_EQ(folders.size(), 3u);
+  EXPECT_FALSE(s.Aborted());
+}
+
+TEST_F(FileSearchTest, WaitForRunsQueuedEventsAndStaleQueueEntriesAreHarmless) {
+  for (int i = 0; i < 5; ++i) Make("f" + std::to_string(i) + ".txt");
+  EventQueue loop;
+  TFileSearch s;
+  s.SetLocation(root_);
+  s.Threaded = true;
+  s.PostEvent = loop.Poster();
+  const auto owner = std::this_thread::get_id();
+  int hits = 0, completes = 0;
+  bool off_owner = false;
+  s.OnFound = [&](TFileSearch&, const std::string&, TSearchRec&) {
+    off_owner |= std::this_thread::get_id() != owner;
+    ++hits;
+  };
+  s.OnComplete = [&](TFileSearch&) { ++completes; };
+  s.StartSearch();
+  s.WaitFor();  // the queue is never pumped: WaitFor runs the events itself
+  EXPECT_EQ(hits, 5);
+  EXPECT_EQ(completes, 1);
+  EXPECT_FALSE(s.Busy());
+  EXPECT_FALSE(off_owner);
+  loop.Drain();  // the posted copies find their events already answered
+  EXPECT_EQ(hits, 5);
+  EXPECT_EQ(completes, 1);
+}
+
+TEST_F(FileSearchTest, ThreadedWithoutPosterRaisesEventsOnTheWorker) {
+  Make("a.txt");
+  Make("sub/b.txt");
+  TFileSearch s;
+  s.SetLocation(root_);
+  s.Threaded = true;
+  std::mutex mu;
+  std::vector<std::thread::id> threads;
+  int completes = 0;
+  s.OnFound = [&](TFileSearch&, const std::string&, TSearchRec&) {
+    std::lock_guard lk(mu);
+    threads.push_back(std::this_thread::get_id());
+  };
+  // The handler may start the next search; WaitFor waits for the one that
+  // was running when it was called.
+  s.OnComplete = [&](TFileSearch& self) {
+    std::lock_guard lk(mu);
+    if (++completes == 1) self.StartSearch();
+  };
+  s.StartSearch();
+  s.WaitFor();
+  s.WaitFor();
+  std::lock_guard lk(mu);
+  EXPECT_EQ(completes, 2);
+  ASSERT_EQ(threads.size(), 4u);
+  EXPECT_NE(threads[0], std::this_thread::get_id());
+  EXPECT_NE(threads[0], threads[2]);  // each search has its own worker
+}
+
+TEST_F(FileSearchTest, AbortFromAnotherThreadStopsAThreadedWalk) {
+  for (int i = 0; i < 50; ++i) Make("f" + std::to_string(i) + ".txt");
+  TFileSearch s;
+  s.SetLocation(root_);
+  s.Threaded = true;
+  std::promise<void> first_hit, aborted;
+  std::shared_future<void> go = aborted.get_future().share();
+  std::atomic<int> hits{0};
+  s.OnFound = [&](TFileSearch&, const std::string&, TSearchRec&) {
+    if (++hits == 1) {
+      first_hit.set_value();
+      go.wait();
+    }
+  };
+  s.StartSearch();
+  first_hit.get_future().wait();
+  s.Abort();
+  aborted.set_value();
+  s.WaitFor();
+  EXPECT_EQ(hits.load(), 1);
+  EXPECT_TRUE(s.Aborted());
+  EXPECT_FALSE(s.Busy());
+}
+
+TEST_F(FileSearchTest, DestroyingARunningSearchWaitsAndFiresNoEvent) {
+  for (int i = 0; i < 50; ++i) Make("f" + std::to_string(i) + ".txt");
+  // With a poster whose loop never runs: the worker waits on its first
+  // event when the component goes.
+  {
+    EventQueue loop;
+    int events = 0;
+    {
+      TFileSearch s;
+      s.SetLocation(root_);
+      s.Threaded = true;
+      s.PostEvent = loop.Poster();
+      s.OnNewFolder = [&](TFileSearch&, const std::string&, bool&) { ++events; };
+      s.OnFound = [&](TFileSearch&, const std::string&, TSearchRec&) { ++events; };
+      s.OnComplete = [&](TFileSearch&) { ++events; };
+      s.StartSearch();
+      ASSERT_TRUE(loop.WaitNonEmpty());
+    }
+    loop.Drain();  // the queued hand-offs outlive the component and do nothing
+    EXPECT_EQ(events, 0);
+  }
+  // Without a poster: the events run on the worker, which is mid-walk.
+  {
+    std::atomic<int> hits{0}, completes{0};
+    std::promise<void> first_hit;
+    auto s = std::make_unique<TFileSearch>();
+    s->SetLocation(root_);
+    s->Threaded = true;
+    s->OnFound = [&](TFileSearch&, const std::string&, TSearchRec&) {
+      if (++hits == 1) {
+        first_hit.set_value();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+    };
+    s->OnComplete = [&](TFileSearch&) { ++completes; };
+    s->StartSearch();
+    first_hit.get_future().wait();
+    s.reset();  // returns once the worker has ended
+    EXPECT_EQ(hits.load(), 1);
+    EXPECT_EQ(completes.load(), 0);
+  }
+}
+
+TEST_F(FileSearchTest, OnCompleteMayDestroyTheComponent) {
+  Make("a.txt");
+  // On the worker (no poster) and on the owner thread (poster).
+  for (bool posted : {false, true}) {
+    EventQueue loop;
+    auto s = std::make_unique<TFileSearch>();
+    s->SetLocation(root_);
+    s->Threaded = true;
+    if (posted) s->PostEvent = loop.Poster();
+    std::promise<void> gone;
+    s->OnComplete = [&](TFileSearch&) {
+      s.reset();
+      gone.set_value();
+    };
+    s->StartSearch();
+    if (posted) {
+      bool done = false;
+      ASSERT_TRUE(loop.RunUntil([&] {
+        done = done || !s;
+        return done;
+      }));
+    }
+    gone.get_future().wait();
+    EXPECT_EQ(s, nullptr);
+  }
+}
+
+TEST_F(FileSearchTest, HandlerErrorOnTheOwnerThreadEndsAThreadedSearch) {
+  for (int i = 0; i < 10; ++i) Make("f" + std::to_string(i) + ".txt");
+  EventQueue loop;
+  TFileSearch s;
+  s.SetLocation(root_);
+  s.Threaded = true;
+  s.PostEvent = loop.Poster();
+  int hits = 0;
+  bool complete = false;
+  s.OnFound = [&](TFileSearch&, const std::string&, TSearchRec&) {
+    if (++hits == 2) throw std::runtime_error("cannot show it");
+  };
+  s.OnComplete = [&](TFileSearch&) { complete = true; };
+  s.StartSearch();
+  ASSERT_TRUE(loop.RunUntil([&] { return complete; }));
+  EXPECT_EQ(hits, 2);
+  EXPECT_TRUE(s.Aborted());
+  EXPECT_EQ(s.AbortReason(), "cannot show it");
+}
+
+TEST_F(FileSearchTest, ThreadPriorityAppliesToTheRunningWorker) {
+  Make("a.txt");
+  Make("b.txt");
+  errno = 0;
+  const int base = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+  ASSERT_EQ(errno, 0);
+  if (base > 9) GTEST_SKIP() << "already running at a low priority";
+  TFileSearch s;
+  s.SetLocation(root_);
+  s.Threaded = true;
+  s.SetThreadPriority(TThreadPriority::tpLower);
+  EXPECT_EQ(s.ThreadPriority(), TThreadPriority::tpLower);
+  std::vector<int> nice;
+  std::promise<void> first_hit, changed;
+  std::shared_future<void> go = changed.get_future().share();
+  s.OnFound = [&](TFileSearch&, const std::string&, TSearchRec&) {
+    nice.push_back(::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid())));
+    if (nice.size() == 1) {
+      first_hit.set_value();
+      go.wait();
+    }
+  };
+  s.StartSearch();
+  first_hit.get_future().wait();
+  s.SetThreadPriority(TThreadPriority::tpLowest);  // at once, on the running worker
+  changed.set_value();
+  s.WaitFor();
+  EXPECT_EQ(nice, (std::vector<int>{base + 5, base + 10}));
+  // The starting thread keeps its own priority.
+  EXPECT_EQ(::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid())), base);
 }
 
 }  // namespace
