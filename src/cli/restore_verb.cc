@@ -101,6 +101,18 @@ int Restore(Context& ctx) {
   }
   if (r.bad_password) throw Error(full.string() + ": The password is incorrect");
   if (!r.error.empty()) throw Error(full.string() + ": " + r.error);
+  // Patterns that chose nothing are almost always a typing slip; saying
+  // "0 restored" with success would hide it.
+  if (!req.patterns.empty() && r.restored + r.failed + r.kept == 0) {
+    std::string text = full.string() + ": no entry matches";
+    bool rooted = false;
+    for (const std::string& p : req.patterns) {
+      text += " '" + p + "'";
+      rooted = rooted || (!p.empty() && p.front() == '/');
+    }
+    if (rooted) text += " (entries are stored without a leading \"/\")";
+    throw Error(text);
+  }
   std::cout << r.restored << " restored, " << r.failed << " failed, " << r.kept << " kept\n";
   return r.status == restore::RestoreStatus::kSucceeded ? kExitOk : kExitSomeFailed;
 }

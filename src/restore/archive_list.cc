@@ -290,8 +290,10 @@ std::vector<EntryRow> ArchiveContents(zip::TZipReader& reader, const std::string
     row.size_text =
         IntToStr(static_cast<int64_t>(std::max<uint64_t>(1, h.uncompressed_size / 1024)));
     row.path = h.Directory();
+    // A stamp that names no real day even after repair (31 February) shows
+    // the moment of listing, as the reader's own date accessor does.
     auto dt = DosToDateTime(ValidateDos(h.dos_date_time));
-    row.date_text = dt ? FormatDateTime(*dt) : std::string();
+    row.date_text = FormatDateTime(dt ? *dt : Now());
     rows.push_back(std::move(row));
   }
   return rows;

@@ -1,6 +1,11 @@
 #include "restore/archive_maintenance.h"
 
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <optional>
 #include <vector>
 
 #include "app/activity_log.h"
@@ -17,10 +22,10 @@ namespace {
 constexpr int kReportSeconds = 6;
 constexpr size_t kCopyBlock = 1 << 20;
 
-// Copies the bytes of `source` into a new temporary file in `folder`,
-// flushes it and renames it over `target`. Any failure removes the
-// temporary file and leaves `target` untouched.
-void CopyViaTemp(const std::string& source, const std::string& folder, const std::string& target) {
+// Copies the bytes of `source` into a new temporary file in `folder` and
+// flushes it; returns its path. A failure removes the temporary file.
+std::filesystem::path CopyToTemp(const std::string& source, const std::string& folder,
+                                 const std::string& target) {
   File in = File::OpenRead(source);
   File out = CreateTempFile(folder, "." + ExtractFileName(target) + ".", ".part");
   std::filesystem::path temp = out.Path();
@@ -35,11 +40,32 @@ void CopyViaTemp(const std::string& source, const std::string& folder, const std
     out.Fsync();
     out.Close();
     SetFileTimes(temp, info.mtime);
-    RenameFile(temp, target);
   } catch (...) {
     RemoveFileNoThrow(temp);
     throw;
   }
+  return temp;
+}
+
+// Gives the copy the target's name without replacing anything: false when
+// a file of that name exists (it may have appeared during the copy).
+bool PlaceWithoutReplacing(const std::filesystem::path& temp, const std::string& target) {
+  if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+    return true;
+  }
+  int err = errno;
+  if (err == EEXIST) return false;
+  if (err != EINVAL && err != ENOSYS && err != ENOTSUP) {
+    throw EOSError("Unable to rename " + temp.string() + " to", target, err);
+  }
+  // Without the no-replace rename, link() refuses a taken name just as well.
+  if (::link(temp.c_str(), target.c_str()) == 0) {
+    RemoveFileNoThrow(temp);
+    return true;
+  }
+  err = errno;
+  if (err == EEXIST) return false;
+  throw EOSError("Unable to rename " + temp.string() + " to", target, err);
 }
 
 void AddLog(MaintenanceHooks& hooks, std::string_view operation, std::string_view project,
@@ -58,11 +84,15 @@ CopyOutcome CopyWithReport(std::string_view operation, const std::string& source
   std::string error;
   CopyOutcome outcome = CopyArchiveFile(source, dest_folder, *hooks.ui, &error);
   if (outcome != CopyOutcome::kCopied) return outcome;
-  std::string folder = ExcludeTrailingSeparator(dest_folder);
+  // The report names the folder without its trailing separator, the log
+  // line the folder part of the target path, separator included.
+  const std::string folder(Trim(dest_folder));
   std::string op(operation);
-  hooks.ui->ShowTimedMessage(op + " '" + source + "' to '" + folder + "' Successful!",
-                             MessageKind::kInformation, kReportSeconds);
-  AddLog(hooks, operation, project, op + " '" + source + "' to '" + folder + "'");
+  hooks.ui->ShowTimedMessage(
+      op + " '" + source + "' to '" + ExcludeTrailingSeparator(folder) + "' Successful!",
+      MessageKind::kInformation, kReportSeconds);
+  AddLog(hooks, operation, project,
+         op + " '" + source + "' to '" + IncludeTrailingSeparator(folder) + "'");
   return outcome;
 }
 
@@ -72,20 +102,40 @@ CopyOutcome CopyArchiveFile(const std::string& source, const std::string& dest_f
                             UserInteraction& ui, std::string* error) {
   std::string folder(Trim(dest_folder));
   std::string target = IncludeTrailingSeparator(folder) + ExtractFileName(source);
+  std::filesystem::path temp;
   try {
+    // A blank folder would put the copy at the root of the file system.
+    if (folder.empty()) throw EInvalidInput("No folder to copy " + source + " into");
     FileInfo src = Stat(source);
-    FileInfo dst = Stat(target);
     if (!src.IsRegular()) throw EOSError("Unable to open", source, src.Exists() ? EISDIR : ENOENT);
-    if (dst.Exists()) {
+    auto may_replace = [&]() -> std::optional<CopyOutcome> {
+      FileInfo dst = Stat(target);
       if (!ui.AskYesNo("File already exists! Do you want to overwrite?", MessageKind::kWarning)) {
         return CopyOutcome::kDeclined;
       }
       if (SameFile(src, dst)) return CopyOutcome::kCopied;  // already the same file
       if (!dst.IsRegular()) throw EOSError("Unable to replace", target, EISDIR);
+      return std::nullopt;
+    };
+    bool replace = false;
+    if (Stat(target).Exists()) {
+      if (auto answer = may_replace()) return *answer;
+      replace = true;
     }
-    CopyViaTemp(source, folder, target);
+    temp = CopyToTemp(source, folder, target);
+    if (replace) {
+      RenameFile(temp, target);
+    } else if (!PlaceWithoutReplacing(temp, target)) {
+      // The name was taken while the copy ran: the question is owed now.
+      if (auto answer = may_replace()) {
+        RemoveFileNoThrow(temp);
+        return *answer;
+      }
+      RenameFile(temp, target);
+    }
     return CopyOutcome::kCopied;
   } catch (const std::exception& e) {
+    if (!temp.empty()) RemoveFileNoThrow(temp);
     if (error) *error = e.what();
     ui.ShowError(e.what());
     return CopyOutcome::kFailed;
@@ -112,6 +162,8 @@ int DeleteArchives(std::string_view zip_folder, const std::vector<std::string>& 
                    UserInteraction& ui) {
   size_t n = names.empty() ? 1 : names.size();
   if (!ui.AskYesNo(DeleteQuestion(n), MessageKind::kWarning)) return 0;
+  // A blank folder names no folder; the root is never meant.
+  if (Trim(zip_folder).empty()) return 0;
   int deleted = 0;
   for (const auto& raw : names) {
     std::string name(Trim(raw));

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <exception>
 #include <unordered_set>
 
@@ -109,12 +110,13 @@ void SaveRestoreOptions(const std::filesystem::path& data_dir, std::string_view 
 
 std::string ConfirmationText(const RestoreRequest& request) {
   std::string name(Trim(request.archive_name));
-  std::string first =
-      request.whole_archive
-          ? "Do you want to restore the file '" + name + "'?"
-          : "Do you want to restore " +
-                IntToStr(static_cast<int64_t>(request.selected.size() + request.patterns.size())) +
-                " files from '" + name + "'?";
+  // The entry grid always shows at least one row, so a selection range
+  // never counts fewer than one.
+  const size_t chosen = std::max<size_t>(1, request.selected.size() + request.patterns.size());
+  std::string first = request.whole_archive
+                          ? "Do you want to restore the file '" + name + "'?"
+                          : "Do you want to restore " + IntToStr(static_cast<int64_t>(chosen)) +
+                                " files from '" + name + "'?";
   return first + "\r" + Padded("Extract to:") + "'" +
          std::string(Trim(request.options.extract_to)) + "'" + "\r" +
          Padded("Use original folder:") + "'" +
@@ -222,34 +224,47 @@ RestoreResult RunRestore(const RestoreRequest& request, RestoreHooks& hooks) {
   };
 
   if (hooks.set_running) hooks.set_running(true);
+  // Reading the directory first tells an archive that cannot be read (its
+  // error is all there is to say) from a run that started and then failed,
+  // which is reported and logged as a failed restore.
+  bool readable = false;
   try {
-    if (!request.whole_archive) {
-      // Rows select their own entries by identity. The listing's index is
-      // used when the entry there still has the row's name; otherwise (the
-      // archive changed since it was listed) the exact stored name is.
-      r.SetSortMode(zip::TZipSortMode::ByName);
-      r.ReadDirectory();
-      std::vector<int> indexes;
-      std::vector<std::string> by_name;
-      for (const auto& row : request.selected) {
-        if (row.index >= 0 && row.index < r.EntryCount() &&
-            r.Entry(row.index).FullName() == row.full_name) {
-          indexes.push_back(row.index);
-        } else {
-          by_name.push_back(row.full_name);
-        }
-      }
-      r.SelectIndexes(indexes);
-      r.ExactNames = std::move(by_name);
-      r.FilesList = request.patterns;
-    }
-    (void)r.UnZip();
-  } catch (const PasswordGiveUp&) {
-    // Already said; the report below tells the rest.
+    if (!request.whole_archive) r.SetSortMode(zip::TZipSortMode::ByName);
+    r.ReadDirectory();
+    readable = true;
   } catch (const RestoreInterrupted&) {
     interrupted = true;
   } catch (const std::exception& e) {
     result.error = e.what();
+  }
+  if (readable) {
+    try {
+      if (!request.whole_archive) {
+        // Rows select their own entries by identity. The listing's index is
+        // used when the entry there still has the row's name; otherwise (the
+        // archive changed since it was listed) the exact stored name is.
+        std::vector<int> indexes;
+        std::vector<std::string> by_name;
+        for (const auto& row : request.selected) {
+          if (row.index >= 0 && row.index < r.EntryCount() &&
+              r.Entry(row.index).FullName() == row.full_name) {
+            indexes.push_back(row.index);
+          } else {
+            by_name.push_back(row.full_name);
+          }
+        }
+        r.SelectIndexes(indexes);
+        r.ExactNames = std::move(by_name);
+        r.FilesList = request.patterns;
+      }
+      (void)r.UnZip();
+    } catch (const PasswordGiveUp&) {
+      // Already said; the report below tells the rest.
+    } catch (const RestoreInterrupted&) {
+      interrupted = true;
+    } catch (const std::exception& e) {
+      result.error = e.what();
+    }
   }
   if (hooks.set_running) hooks.set_running(false);
 
@@ -268,12 +283,14 @@ RestoreResult RunRestore(const RestoreRequest& request, RestoreHooks& hooks) {
     return result;
   }
 
-  if (!completed) {
-    // The archive could not be read: its error is all there is to say.
+  if (!readable) {
     result.status = RestoreStatus::kUnreadable;
     if (!result.error.empty()) ui.ShowError(result.error);
     return result;
   }
+  // An end before the first entry (the destination could not be made) is
+  // still a restore that failed.
+  if (!completed && result.error.empty()) result.error = "The restore ended before any entry";
 
   // A run in which anything failed is a failure, whatever it restored.
   const bool failed =

@@ -108,9 +108,17 @@ TEST_F(CliRestoreTest, ErrorsAndFailedEntries) {
   EXPECT_NE(r.out.find("none.zip"), std::string::npos) << r.out;
   EXPECT_EQ(Cli("restore x.zip --overwrite sometimes").code, 2);
 
+  // Patterns that select nothing are an error, not "0 restored".
+  MakeArchive();
+  r = Cli("restore " + Q(root_ / "t.zip") + " --to " + Q(root_ / "o") + " " +
+          Q(root_ / "src/a.txt"));
+  EXPECT_EQ(r.code, 2) << r.out;
+  EXPECT_NE(r.out.find("no entry matches"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("leading"), std::string::npos) << r.out;
+  EXPECT_FALSE(fs::exists(root_ / "o" / (root_ / "src/a.txt").relative_path()));
+
   // Policy skips are no failure; an entry whose output cannot be created
   // (a file where its folder should be) fails that entry only: exit 1.
-  MakeArchive();
   Write(root_ / "out/a.txt", "");
   r = Cli("restore " + Q(root_ / "t.zip") + " --to " + Q(root_ / "out") + " --flat");
   EXPECT_EQ(r.code, 0) << r.out;  // a.txt kept by the policy, b.txt restored

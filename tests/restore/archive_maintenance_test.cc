@@ -65,8 +65,9 @@ TEST_F(MaintenanceTest, ImportAndExportReportLogAndAskBeforeReplacing) {
             "Import '" + (t_ / "in/new.zip") + "' to '" + (t_ / "zips") + "' Successful!");
   EXPECT_EQ(log_->Rows().front().operation, "Import");
   EXPECT_EQ(log_->Rows().front().status, "Succeeds");
+  // The report names the folder without its separator, the log line with it.
   EXPECT_EQ(log_->Rows().front().information,
-            "Import '" + (t_ / "in/new.zip") + "' to '" + (t_ / "zips") + "'");
+            "Import '" + (t_ / "in/new.zip") + "' to '" + (t_ / "zips") + "/'");
 
   // Existing target: No keeps it untouched, Yes replaces it.
   WriteFile(t_ / "in/new.zip", "second version");
@@ -80,6 +81,8 @@ TEST_F(MaintenanceTest, ImportAndExportReportLogAndAskBeforeReplacing) {
   EXPECT_EQ(ui_.shown.back().text,
             "Export '" + (t_ / "zips/new.zip") + "' to '" + (t_ / "in") + "' Successful!");
   EXPECT_EQ(log_->Rows().front().operation, "Export");
+  EXPECT_EQ(log_->Rows().front().information,
+            "Export '" + (t_ / "zips/new.zip") + "' to '" + (t_ / "in") + "/'");
   EXPECT_EQ(Leftovers(t_ / "in"), 0);
   EXPECT_EQ(ExportArchive(t_ / "zips", "  ", t_ / "in", "Docs", hooks_), CopyOutcome::kDeclined);
 }
@@ -97,6 +100,14 @@ TEST_F(MaintenanceTest, FailedCopiesLeaveTargetsAndReportErrors) {
             CopyOutcome::kFailed);
   EXPECT_EQ(log_->Total(), logged);
   EXPECT_EQ(ReadFile(t_ / "zips/a.zip"), "archive");
+  // A blank folder is no folder: the copy must not land at the root.
+  const std::string odd = "zb_restore_blank_" + std::to_string(::getpid()) + ".zip";
+  WriteFile(t_ / odd, "x");
+  EXPECT_EQ(ImportArchive(t_ / odd, "   ", "Docs", hooks_), CopyOutcome::kFailed);
+  const bool at_root = fs::exists("/" + odd);
+  if (at_root) fs::remove("/" + odd);
+  EXPECT_FALSE(at_root);
+  EXPECT_EQ(ui_.shown.back().what, "error");
 
   // A read-only target folder, as an ordinary user (root writes anywhere).
   WriteFile(t_ / "ro/a.zip", "old copy");

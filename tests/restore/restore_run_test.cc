@@ -9,6 +9,7 @@
 #include "app/activity_log.h"
 #include "app/ui/scripted_user_interaction.h"
 #include "backup/backup_project.h"
+#include "fault_file.h"
 #include "restore/archive_list.h"
 #include "restore/archive_maintenance.h"
 #include "restore/restore_test_util.h"
@@ -159,6 +160,9 @@ TEST_F(RestoreRunTest, ConfirmationAndStoredOptions) {
   req.whole_archive = false;
   req.selected.resize(3);
   EXPECT_EQ(ConfirmationText(req).substr(0, 40), "Do you want to restore 3 files from 'b.z");
+  req.selected.clear();  // an empty entry list still shows (and selects) one row
+  EXPECT_EQ(ConfirmationText(req).substr(0, 40), "Do you want to restore 1 files from 'b.z");
+  req.selected.resize(3);
   EXPECT_EQ(Run(Request(t_ / "d", true, kOverwriteNever)).status, RestoreStatus::kSucceeded);
   req.archive_name = "  ";
   EXPECT_EQ(Run(req).status, RestoreStatus::kNoArchive);
@@ -336,6 +340,109 @@ TEST_F(RestoreRunTest, TruncatedArchiveRecoversOnlyWhenAskedTo) {
   // judgement; when it warns, the run must not be reported as a success.
   EXPECT_EQ(r.status, r.damaged_archive ? RestoreStatus::kFailed : RestoreStatus::kSucceeded);
   EXPECT_EQ(ReadFile(t_ / "out/fresh.txt"), "archived fresh.txt");
+}
+
+// ---- Failure paths: escapes, read-only files, full disk, no destination ----------
+
+TEST_F(RestoreRunTest, EscapesFailTheRunAndNothingIsWrittenOutside) {
+  const std::string dest = t_ / "out";
+  const std::string outside = t_ / "outside";
+  WriteFile(outside + "/victim.txt", "keep me");
+  fs::create_directories(dest);
+  fs::create_directory_symlink(outside, dest + "/linkdir");
+  fs::create_symlink(outside + "/victim.txt", dest + "/leaf.txt");
+  WriteFile(t_ / "zips/b.zip", rtest::StoredArchive({{"../escaped.txt", "up"},
+                                                     {"a/../../escaped2.txt", "up two"},
+                                                     {"/abs/inside.txt", "absolute"},
+                                                     {"linkdir/victim.txt", "through a link"},
+                                                     {"leaf.txt", "replaces the link"},
+                                                     {"good.txt", "good"}}));
+  RestoreResult r = Run(Request(dest, true, kOverwriteAlways));
+  EXPECT_EQ(r.status, RestoreStatus::kFailed);
+  EXPECT_EQ(r.restored, 3);
+  EXPECT_EQ(r.failed, 3);  // the two climbers and the path through the planted link
+  EXPECT_FALSE(fs::exists(t_ / "escaped.txt"));
+  EXPECT_FALSE(fs::exists(t_ / "escaped2.txt"));
+  EXPECT_EQ(ReadFile(outside + "/victim.txt"), "keep me");
+  EXPECT_EQ(ReadFile(dest + "/abs/inside.txt"), "absolute");  // kept below the destination
+  EXPECT_FALSE(fs::is_symlink(dest + "/leaf.txt"));           // the link itself was replaced
+  EXPECT_EQ(ReadFile(dest + "/leaf.txt"), "replaces the link");
+  EXPECT_EQ(ReadFile(dest + "/good.txt"), "good");
+  EXPECT_EQ(ui_.shown.back().text, "Restore files fails!");
+  EXPECT_EQ(LastLog().status, "Fails");
+  EXPECT_NE(LastLog().information.find("(3 restored, 3 failed)"), std::string::npos)
+      << LastLog().information;
+}
+
+TEST_F(RestoreRunTest, ReadOnlyFilesAreLeftAloneAsAPolicySkip) {
+  WriteFile(t_ / "src/ro.txt", "archived ro", when_);
+  fs::permissions(t_ / "src/ro.txt",
+                  fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  rtest::MakeArchive(t_ / "zips/b.zip", {t_ / "src/ro.txt", t_ / "src/fresh.txt"});
+  const std::string dest = t_ / "out";
+  RestoreResult r = Run(Request(dest, false, kOverwriteAlways));
+  EXPECT_EQ(r.restored, 2);
+  // The stored attribute comes back with the file.
+  EXPECT_EQ(fs::status(dest + "/ro.txt").permissions() & fs::perms::owner_write, fs::perms::none);
+
+  // Changed since (the user made it writable, edited it, and protected it
+  // again): even "Always" keeps it, and that is the policy, not a failure.
+  fs::permissions(dest + "/ro.txt", fs::perms::owner_write, fs::perm_options::add);
+  WriteFile(dest + "/ro.txt", "edited");
+  fs::permissions(dest + "/ro.txt", fs::perms::owner_write, fs::perm_options::remove);
+  r = Run(Request(dest, false, kOverwriteAlways));
+  EXPECT_EQ(r.status, RestoreStatus::kSucceeded);
+  EXPECT_EQ(r.restored, 1);
+  EXPECT_EQ(r.kept, 1);
+  EXPECT_EQ(r.failed, 0);
+  EXPECT_EQ(ReadFile(dest + "/ro.txt"), "edited");
+  EXPECT_EQ(LastLog().status, "Succeeds");
+}
+
+TEST_F(RestoreRunTest, FullDiskEndsTheRunAsAFailureAndKeepsTheExistingFile) {
+  WriteFile(t_ / "src/fresh.txt", std::string(4000, 'f'), when_);
+  rtest::MakeArchive(t_ / "zips/b.zip",
+                     {t_ / "src/old.txt", t_ / "src/new.txt", t_ / "src/fresh.txt"}, "", 0);
+  const std::string dest = t_ / "out";
+  WriteFile(dest + "/fresh.txt", "disk fresh");
+  zb::testing::FaultFileFactory full_after(1000);  // each small entry fits, the big one not
+  reader_.SetFileFactory(&full_after);
+  RestoreResult r = Run(Request(dest, false, kOverwriteAlways));
+  reader_.SetFileFactory(nullptr);
+  EXPECT_EQ(r.status, RestoreStatus::kFailed);
+  EXPECT_EQ(r.restored, 2);
+  EXPECT_EQ(r.failed, 1);
+  EXPECT_EQ(r.error, "Cant write uncompressed file");
+  EXPECT_EQ(ReadFile(dest + "/fresh.txt"), "disk fresh");
+  EXPECT_EQ(ReadFile(dest + "/old.txt"), "archived old.txt");  // restored ones stay
+  for (const auto& e : fs::directory_iterator(dest)) {
+    EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
+  }
+  // The failure report first, then the error that ended the run.
+  ASSERT_GE(ui_.shown.size(), 2u);
+  EXPECT_EQ(ui_.shown[ui_.shown.size() - 2].text, "Restore files fails!");
+  EXPECT_EQ(ui_.shown.back().what, "error");
+  EXPECT_EQ(ui_.shown.back().text, "Cant write uncompressed file");
+  EXPECT_EQ(LastLog().status, "Fails");
+  EXPECT_NE(LastLog().information.find("(2 restored, 1 failed)"), std::string::npos);
+}
+
+TEST_F(RestoreRunTest, DestinationThatCannotBeMadeIsAFailedRestore) {
+  // The archive reads fine; the run then ends before its first entry. That
+  // is a restore that failed (reported and logged), not an unreadable archive.
+  Archive();
+  WriteFile(t_ / "blocker", "a file where a folder should be");
+  const int before = log_->Total();
+  RestoreResult r = Run(Request(t_ / "blocker/sub", true, kOverwriteAlways));
+  EXPECT_EQ(r.status, RestoreStatus::kFailed);
+  EXPECT_EQ(r.restored, 0);
+  EXPECT_EQ(log_->Total(), before + 1);
+  EXPECT_EQ(LastLog().status, "Fails");
+  ASSERT_GE(ui_.shown.size(), 2u);
+  EXPECT_EQ(ui_.shown[ui_.shown.size() - 2].text, "Restore files fails!");
+  EXPECT_EQ(ui_.shown.back().what, "error");
+  EXPECT_NE(ui_.shown.back().text.find("blocker"), std::string::npos) << ui_.shown.back().text;
+  EXPECT_EQ(LoadRestoreOptions(t_ / "data", "Docs").extract_to, t_ / "blocker/sub");
 }
 
 }  // namespace
