@@ -1,14 +1,18 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/data_folder.h"
@@ -68,6 +72,57 @@ class CliBackupTest : public ::testing::Test {
     return Run({"backup", name, "--data-dir", data_.string()});
   }
   std::string Out(const std::string& name) const { return (root_ / "out" / name).string(); }
+  std::vector<std::string> OutFiles() const {
+    std::vector<std::string> names;
+    if (!fs::exists(root_ / "out")) return names;
+    for (const auto& e : fs::directory_iterator(root_ / "out")) {
+      names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  // Starts a backup of "Docs" in the background and returns once its
+  // unfinished archive exists (a hidden temporary file in the destination),
+  // or -1 after ten seconds.
+  pid_t StartBackupAndWaitForItsTemporaryFile() {
+    const pid_t child = fork();
+    if (child == 0) {
+      if (!freopen((root_ / ".bg-out").c_str(), "w", stdout) ||
+          !freopen((root_ / ".bg-err").c_str(), "w", stderr)) {
+        _exit(127);
+      }
+      const std::string data = data_.string();
+      execl(program_.c_str(), program_.c_str(), "backup", "Docs", "--data-dir", data.c_str(),
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    for (int i = 0; i < 2000; ++i) {
+      for (const std::string& name : OutFiles()) {
+        if (name.starts_with(".")) return child;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    return -1;
+  }
+  static int Wait(pid_t child) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+  }
+  // Enough incompressible data at the strongest level for a run to take a
+  // while.
+  void AddBigSource() {
+    std::mt19937 random(7);
+    std::string block(1 << 20, '\0');
+    std::ofstream big(src_ / "big.bin", std::ios::binary);
+    for (int mb = 0; mb < 24; ++mb) {
+      for (char& c : block) c = static_cast<char>(random());
+      big << block;
+    }
+  }
   zb::ini::IniFile Log() const { return zb::ini::IniFile(data_ / "log.txt"); }
 
   fs::path program_, root_, data_, src_;
@@ -157,6 +212,34 @@ TEST_F(CliBackupTest, RefusesWhileAnotherProcessHoldsTheDataFolder) {
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
   EXPECT_FALSE(fs::exists(root_ / "out"));
   EXPECT_FALSE(fs::exists(data_ / "log.txt"));
+}
+
+TEST_F(CliBackupTest, StopSignalInterruptsAndAKilledRunLeavesNothingBehind) {
+  WriteProjects("PackLevel=9\r\n");
+  AddBigSource();
+
+  // A plain kill stops the run at its next block: "Interrupt" in the log,
+  // no archive, no temporary file, the number unchanged.
+  pid_t child = StartBackupAndWaitForItsTemporaryFile();
+  ASSERT_GT(child, 0) << "the run never started writing";
+  kill(child, SIGTERM);
+  EXPECT_EQ(Wait(child), 2) << Slurp(root_ / ".bg-err");
+  EXPECT_NE(Slurp(root_ / ".bg-err").find("interrupted"), std::string::npos);
+  EXPECT_EQ(Log().ReadString("Log1", "Status", ""), "Interrupt");
+  EXPECT_EQ(OutFiles(), std::vector<std::string>{});
+  EXPECT_EQ(zb::ini::IniFile(data_ / "project.ini").ReadInteger("Docs", "Value", -1), 0);
+
+  // A run that cannot catch its end leaves its temporary file; the next run
+  // in that folder removes it and makes the archive all the same.
+  child = StartBackupAndWaitForItsTemporaryFile();
+  ASSERT_GT(child, 0) << "the run never started writing";
+  kill(child, SIGKILL);
+  EXPECT_EQ(Wait(child), -SIGKILL);
+  ASSERT_FALSE(OutFiles().empty());
+  const Result r = Backup("Docs");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(OutFiles(), std::vector<std::string>{"docs001.zip"});
+  EXPECT_EQ(zb::ini::IniFile(data_ / "project.ini").ReadInteger("Docs", "Value", -1), 1);
 }
 
 }  // namespace
