@@ -3,23 +3,38 @@
 
 #include "backup/ui/backup_page.h"
 
+#include <QAbstractItemView>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QGroupBox>
+#include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QSlider>
 #include <QSpinBox>
 #include <QTest>
+#include <QTimeEdit>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
+#include <deque>
+#include <functional>
 #include <memory>
 
 #include "app/activity_log.h"
 #include "app/ui/main_window.h"
 #include "app/ui/scripted_user_interaction.h"
 #include "backup/backup_project.h"
+#include "backup/ui/entry_delegate.h"
+#include "backup/ui/file_picker.h"
+#include "backup/ui/new_project_wizard.h"
+#include "backup/ui/wildcard_picker.h"
 #include "ui/ui_test_support.h"
 
 using zb::DateTime;
@@ -28,6 +43,89 @@ using zb::app::TFormMain;
 using zb::backup::BackupProject;
 using zb::backup::ui::TBackupPage;
 namespace fs = std::filesystem;
+
+namespace {
+
+// Answers the file-open and folder dialogs from queues; an empty queue is
+// Cancel.
+class ScriptedDialogs final : public zb::backup::ui::PickerDialogs {
+ public:
+  std::optional<QStringList> OpenFiles(QWidget*, const QString&) override {
+    if (files.empty()) return std::nullopt;
+    QStringList f = files.front();
+    files.pop_front();
+    return f;
+  }
+  std::optional<QString> SelectFolder(QWidget*, const QString&) override {
+    if (folders.empty()) return std::nullopt;
+    QString f = folders.front();
+    folders.pop_front();
+    return f;
+  }
+  std::deque<QStringList> files;
+  std::deque<QString> folders;
+};
+
+// Runs `drive` on the modal dialog of type T once the event loop of its
+// exec() is running. The dialog is found among the top-level widgets.
+template <typename T>
+void WhenShown(std::function<void(T*)> drive) {
+  QTimer::singleShot(0, qApp, [drive] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* d = qobject_cast<T*>(w); d && d->isVisible()) {
+        drive(d);
+        return;
+      }
+    qWarning("no %s shown", T::staticMetaObject.className());
+  });
+}
+
+// Pixel census of a rendered entry: the columns before `indent` hold only
+// the mark; the text is dark.
+struct Census {
+  int blue = 0;    // the file mark
+  int orange = 0;  // the pattern mark
+  int green = 0;   // the schedule mark
+  int dark_before_indent = 0;
+  int dark_from_indent = 0;
+};
+
+Census Count(const QImage& image, int indent) {
+  Census c;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor px = image.pixelColor(x, y);
+      const int r = px.red(), g = px.green(), b = px.blue();
+      const bool dark = std::max({r, g, b}) < 90;
+      if (x < indent) {
+        if (b > r + 60) ++c.blue;
+        if (r > b + 100 && r > g) ++c.orange;
+        if (g > r + 40 && g > b + 20) ++c.green;
+        if (dark) ++c.dark_before_indent;
+      } else if (dark) {
+        ++c.dark_from_indent;
+      }
+    }
+  return c;
+}
+
+// Draws row `row` of `view` through its delegate onto white.
+QImage RenderRow(QAbstractItemView* view, int row) {
+  const QModelIndex index = view->model()->index(row, 0);
+  QStyleOptionViewItem option;
+  option.initFrom(view);
+  option.state &= ~QStyle::State_HasFocus;
+  option.rect = QRect(0, 0, 240, 20);
+  option.widget = view;
+  QImage image(option.rect.size(), QImage::Format_RGB32);
+  image.fill(Qt::white);
+  QPainter painter(&image);
+  view->itemDelegate()->paint(&painter, option, index);
+  painter.end();
+  return image;
+}
+
+}  // namespace
 
 class BackupPageTest : public QObject {
   Q_OBJECT
@@ -162,8 +260,13 @@ class BackupPageTest : public QObject {
     Find<QSpinBox>("spStore")->setValue(7);
     Find<QRadioButton>("radioDaily")->setChecked(true);
     Find<QSpinBox>("SpinEditNumber")->setValue(90);
+    // A comment whose flag is off is not stored, and the box shows that.
+    Find<QLineEdit>("Editcomment")->setText("note");
+    Find<QCheckBox>("CheckBoxcomment")->setChecked(false);
     QTest::mouseClick(Button("SpSave"), Qt::LeftButton);
     QVERIFY(!page_->Editing());
+    QVERIFY(Find<QLineEdit>("Editcomment")->text().isEmpty());
+    QCOMPARE(prefix->text(), QString("night"));
     const BackupProject p = zb::backup::ReadProject(Data(), "Daily");
     QCOMPARE(p.FilenamePrefix, std::string("night"));
     QCOMPARE(p.Value, 8);  // shown 10 minus step 2
@@ -217,6 +320,14 @@ class BackupPageTest : public QObject {
     QCOMPARE(zb::backup::ReadProject(Data(), "Copy A").FilenamePrefix, std::string("d"));
     QCOMPARE(w_->ProjectNames().size(), 3);
 
+    // The pages that follow the selected project are told of every project
+    // the page shows after a delete.
+    int loads = 0;
+    auto previous = w_->Hooks().load_project_page;
+    w_->Hooks().load_project_page = [&, previous] {
+      ++loads;
+      previous();
+    };
     // Delete asks; No keeps the project.
     ui_.Answer(false);
     QTest::mouseClick(Button("SpDelete"), Qt::LeftButton);
@@ -225,6 +336,7 @@ class BackupPageTest : public QObject {
     QTest::mouseClick(Button("SpDelete"), Qt::LeftButton);
     QCOMPARE(w_->ProjectNames(), QStringList({"Nightly", "Weekly"}));
     QCOMPARE(Selected(), QString("Nightly"));
+    QCOMPARE(loads, 1);
     QTest::mouseClick(Button("SpDelete"), Qt::LeftButton);
     QTest::mouseClick(Button("SpDelete"), Qt::LeftButton);
     QVERIFY(w_->ProjectNames().isEmpty());
@@ -352,6 +464,196 @@ class BackupPageTest : public QObject {
     page_->Timer1Timer();
     QCOMPARE(w_->Log().Rows().front().status, std::string("Fails"));
     for (const auto& s : ui_.shown) QCOMPARE(s.what, std::string("timed"));
+  }
+
+  void WithoutAProjectThePageShowsWhatANewProjectStartsWith() {
+    // Broke: the empty page showed the controls' own minimums (level 0, keep
+    // 2, the date 2000-01-01) instead of a new project's values.
+    Make();
+    QCOMPARE(w_->ProjectBox()->count(), 0);
+    QCOMPARE(Find<QSlider>("Trackbar1")->value(), 6);
+    QCOMPARE(Find<QSpinBox>("EditLevel")->value(), 6);
+    QCOMPARE(Find<QSpinBox>("spStore")->value(), 50);
+    QCOMPARE(Find<QDateEdit>("DateTimePickerToday")->date(), QDate::currentDate());
+    QVERIFY(Find<QRadioButton>("RadioUserNumber")->isChecked());
+    QVERIFY(Find<QCheckBox>("radioyes")->isChecked());
+    QVERIFY(Find<QCheckBox>("CheckBoxpath")->isChecked());
+    QVERIFY(!Find<QCheckBox>("CheckBoxAddNewer")->isChecked());
+    QVERIFY(Find<QRadioButton>("radioNone")->isChecked());
+    QCOMPARE(Find<QTimeEdit>("DateTimePicker1")->time(), QTime(12, 0, 0));
+    QCOMPARE(Find<QSpinBox>("SpinEditNumber")->value(), 2);
+    QVERIFY(Find<QLineEdit>("EditFilename")->text().isEmpty());
+    // Nothing to edit, save or run.
+    QTest::mouseClick(Button("SpEdit"), Qt::LeftButton);
+    QVERIFY(!page_->Editing());
+  }
+
+  void ListButtonsAddFilesAndPatterns() {
+    Store({"Daily"});
+    Make();
+    ScriptedDialogs dialogs;
+    zb::backup::ui::SetPickerDialogs(&dialogs);
+    QListWidget* include = Find<QListWidget>("ListboxBackup");
+    QListWidget* exclude = Find<QListWidget>("ListBoxNobackup");
+    QTest::mouseClick(Button("SpEdit"), Qt::LeftButton);
+
+    // By file name: every chosen file is appended, the selection stays.
+    const QString a = QString::fromStdString((Root() / "src" / "a.txt").string());
+    const QString b = QString::fromStdString((Root() / "src" / "sub" / "b.txt").string());
+    include->setCurrentRow(0);
+    dialogs.files.push_back({a, b});
+    QTest::mouseClick(Button("Button2"), Qt::LeftButton);
+    QCOMPARE(include->count(), 3);
+    QCOMPARE(include->item(1)->text(), a);
+    QCOMPARE(include->item(2)->text(), b);
+    QCOMPARE(include->currentRow(), 0);
+    QTest::mouseClick(Button("Button3"), Qt::LeftButton);  // cancelled
+    QCOMPARE(exclude->count(), 1);
+    dialogs.files.push_back({b});
+    QTest::mouseClick(Button("Button3"), Qt::LeftButton);
+    QCOMPARE(exclude->count(), 2);
+    QCOMPARE(exclude->item(1)->text(), b);
+
+    // By wildcard: a folder of the tree and the typed pattern, selected.
+    const QString folder = QString::fromStdString((Root() / "src" / "sub").string());
+    WhenShown<zb::backup::ui::TFormselectbyfilter>([folder](auto* d) {
+      d->SelectFolder(folder);
+      d->template findChild<QComboBox*>("ComboBox1")->setEditText("  *.txt ");
+      d->template findChild<QPushButton*>("Button1")->click();
+    });
+    QTest::mouseClick(Button("Button1"), Qt::LeftButton);
+    QCOMPARE(include->count(), 4);
+    QCOMPARE(include->item(3)->text(), folder + "/*.txt");
+    QCOMPARE(include->currentRow(), 3);
+    // Cancelled in the dialog: nothing added.
+    WhenShown<zb::backup::ui::TFormselectbyfilter>(
+        [](auto* d) { d->template findChild<QPushButton*>("Button2")->click(); });
+    QTest::mouseClick(Button("Button6"), Qt::LeftButton);
+    QCOMPARE(exclude->count(), 2);
+    WhenShown<zb::backup::ui::TFormselectbyfilter>([folder](auto* d) {
+      d->SelectFolder(folder);
+      d->template findChild<QComboBox*>("ComboBox1")->setEditText("*.tmp");
+      d->template findChild<QPushButton*>("Button1")->click();
+    });
+    QTest::mouseClick(Button("Button6"), Qt::LeftButton);
+    QCOMPARE(exclude->item(2)->text(), folder + "/*.tmp");
+
+    // What the lists show is what Save stores, in order.
+    QTest::mouseClick(Button("SpSave"), Qt::LeftButton);
+    const BackupProject p = zb::backup::ReadProject(Data(), "Daily");
+    QCOMPARE(p.Include.size(), size_t(4));
+    QCOMPARE(p.Include[3], (folder + "/*.txt").toStdString());
+    QCOMPARE(p.Exclude.size(), size_t(3));
+    QCOMPARE(p.Exclude[1], b.toStdString());
+    zb::backup::ui::SetPickerDialogs(nullptr);
+  }
+
+  void AddOpensTheWizardAndShowsTheNewProject() {
+    Store({"Daily", "Weekly"});
+    // Padding on, as the preferences store it: the wizard names with it, and
+    // the settings reread after Finish keep it.
+    zb::app::AppSettings settings = zb::app::ReadAppSettings(Data());
+    settings.AppendZero = true;
+    settings.NumberWidth = 3;
+    zb::app::SaveAppSettings(Data(), settings, {"Daily", "Weekly"}, "Daily");
+    Make();
+    ScriptedDialogs dialogs;
+    zb::backup::ui::SetPickerDialogs(&dialogs);
+    const QString file = QString::fromStdString((Root() / "src" / "a.txt").string());
+    const QString out = QString::fromStdString(Out().string());
+    QString shown_name;
+    WhenShown<zb::backup::ui::TFormProjectName>([&](zb::backup::ui::TFormProjectName* d) {
+      // The name check sees the window's projects.
+      d->findChild<QLineEdit*>("comboproject")->setText("daily");
+      d->btnNextClick();
+      QCOMPARE(d->Step(), 0);
+      d->findChild<QLineEdit*>("comboproject")->setText(" Monthly");
+      d->btnNextClick();
+      dialogs.files.push_back({file});
+      d->findChild<QPushButton*>("SpeedButton2")->click();
+      d->btnNextClick();
+      d->btnNextClick();
+      dialogs.folders.push_back(out);
+      d->findChild<QPushButton*>("SpSelectDirectory")->click();
+      shown_name = d->findChild<QLineEdit*>("EditFilename")->text();
+      for (int step = 3; step < zb::backup::ui::TFormProjectName::kSteps; ++step) d->btnNextClick();
+    });
+    QTest::mouseClick(Button("SpNew"), Qt::LeftButton);
+    QVERIFY(ShownError("Project 'daily' exists,please input another name!"));
+    // The window's naming settings reached the wizard.
+    QCOMPARE(shown_name, out + "/Monthly001.zip");
+    QCOMPARE(w_->ProjectNames(), QStringList({"Daily", "Monthly", "Weekly"}));
+    QCOMPARE(Selected(), QString("Monthly"));
+    QCOMPARE(Find<QLineEdit>("EditPrefix")->text(), QString("Monthly"));
+    QCOMPARE(Find<QLineEdit>("EditFilename")->text(), out + "/Monthly001.zip");
+    QCOMPARE(Find<QListWidget>("ListboxBackup")->item(0)->text(), file);
+    QCOMPARE(zb::backup::ReadProjectList(Data()).last_project, std::string("Monthly"));
+    QAction* tray_item = nullptr;
+    for (QAction* a : w_->findChildren<QAction*>())
+      if (a->text() == "Monthly") tray_item = a;
+    QVERIFY(tray_item != nullptr);
+
+    // Cancel in the wizard changes nothing.
+    const std::string before = zb::test::ReadText(Data() / "project.ini");
+    WhenShown<zb::backup::ui::TFormProjectName>(
+        [](auto* d) { d->template findChild<QPushButton*>("btnClose")->click(); });
+    QTest::mouseClick(Button("SpNew"), Qt::LeftButton);
+    QCOMPARE(zb::test::ReadText(Data() / "project.ini"), before);
+    QCOMPARE(w_->ProjectNames().size(), 3);
+    zb::backup::ui::SetPickerDialogs(nullptr);
+  }
+
+  void ListEntriesDrawTheirMarkBeforeTheText() {
+    // Broke: a folder entry ("/data/", the folder itself) and entries with
+    // "<...>" sets were drawn with the file mark.
+    const struct {
+      const char* entry;
+      bool pattern;
+    } cases[] = {{"/data/report.txt", false}, {"/data/*.doc", true},    {"/data/", true},
+                 {"/data/file?.txt", true},   {"/data/<ab>.txt", true}, {"/da*ta/plain", false}};
+    QListWidget list;
+    list.setItemDelegate(new zb::backup::ui::TEntryDelegate(&list));
+    for (const auto& c : cases) list.addItem(c.entry);
+    for (int row = 0; row < list.count(); ++row) {
+      const auto& c = cases[row];
+      QCOMPARE(zb::backup::ui::IsPatternEntry(c.entry), c.pattern);
+      const Census n = Count(RenderRow(&list, row), zb::backup::ui::kEntryTextIndent);
+      QVERIFY2(c.pattern ? (n.orange > 0 && n.blue == 0) : (n.blue > 0 && n.orange == 0), c.entry);
+      QVERIFY2(n.dark_before_indent == 0 && n.dark_from_indent > 0, c.entry);
+    }
+  }
+
+  void ProjectBoxMarksScheduledProjectsAndFollowsSave() {
+    Store({"Daily", "Weekly"});
+    BackupProject weekly = zb::backup::ReadProject(Data(), "Weekly");
+    weekly.BackupMode = zb::backup::kModeWeekly;
+    weekly.WeekDay = 2;
+    zb::backup::WriteProject(Data(), "Weekly", weekly);
+    Make();
+    QComboBox* box = w_->ProjectBox();
+    const int indent = zb::backup::ui::kProjectTextIndent;
+    auto row = [&](int r) { return Count(RenderRow(box->view(), r), indent); };
+    auto closed = [&] { return Count(box->grab().toImage(), indent + 4); };
+    Census daily = row(0), weekly_row = row(1);
+    QVERIFY(daily.green == 0 && weekly_row.green > 0);
+    QVERIFY(daily.dark_before_indent == 0 && daily.dark_from_indent > 0);
+    QVERIFY(weekly_row.dark_before_indent == 0 && weekly_row.dark_from_indent > 0);
+    // The closed box shows the selected entry the same way.
+    QCOMPARE(Selected(), QString("Daily"));
+    QCOMPARE(closed().green, 0);
+    QVERIFY(closed().dark_from_indent > 0);
+
+    // Saved with a schedule it gains the mark; saved with None it loses it.
+    QTest::mouseClick(Button("SpEdit"), Qt::LeftButton);
+    Find<QRadioButton>("radioOnce")->setChecked(true);
+    QTest::mouseClick(Button("SpSave"), Qt::LeftButton);
+    QVERIFY(row(0).green > 0);
+    QVERIFY(closed().green > 0);
+    box->setCurrentIndex(1);
+    QTest::mouseClick(Button("SpEdit"), Qt::LeftButton);
+    Find<QRadioButton>("radioNone")->setChecked(true);
+    QTest::mouseClick(Button("SpSave"), Qt::LeftButton);
+    QCOMPARE(row(1).green, 0);
   }
 };
 

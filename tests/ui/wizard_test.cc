@@ -21,6 +21,7 @@
 #include "app/ui/scripted_user_interaction.h"
 #include "backup/archive_naming.h"
 #include "backup/backup_project.h"
+#include "backup/ui/entry_delegate.h"
 #include "backup/ui/file_picker.h"
 #include "backup/ui/new_project_wizard.h"
 #include "backup/ui/wildcard_picker.h"
@@ -342,6 +343,11 @@ class WizardTest : public QObject {
     QCOMPARE(list->item(1)->text(), QString("/3"));
     Click(w.get(), "SpeedButton3");  // delete all
     QCOMPARE(list->count(), 0);
+    // Both lists draw their entries with the marks of the Backup page.
+    for (const char* name : {"ListboxBackup", "ListBoxNobackup"})
+      QVERIFY2(qobject_cast<zb::backup::ui::TEntryDelegate*>(
+                   Find<QListWidget>(w.get(), name)->itemDelegate()) != nullptr,
+               name);
   }
 
   void filePickerAppendsEveryChosenFile() {

@@ -32,6 +32,7 @@
 #include "app/user_interaction.h"
 #include "backup/archive_naming.h"
 #include "backup/retention_ring.h"
+#include "backup/ui/entry_delegate.h"
 #include "backup/ui/file_picker.h"
 #include "backup/ui/list_commands.h"
 #include "backup/ui/new_project_wizard.h"
@@ -61,77 +62,6 @@ QDate QDateOf(DateTime moment) {
   const DateTimeFields f = DecodeDateTime(moment);
   return QDate(f.year, f.month, f.day);
 }
-
-// A pattern entry names its files by wildcard in its last part.
-bool IsPatternEntry(const QString& entry) {
-  const QString last = entry.section('/', -1);
-  return last.contains('*') || last.contains('?');
-}
-
-// The include and exclude lists: a mark for a file or a pattern entry, the
-// text 15 pixels from the left edge.
-class EntryDelegate final : public QStyledItemDelegate {
- public:
-  using QStyledItemDelegate::QStyledItemDelegate;
-  void paint(QPainter* painter, const QStyleOptionViewItem& option,
-             const QModelIndex& index) const override {
-    QStyleOptionViewItem opt = option;
-    initStyleOption(&opt, index);
-    const QString text = opt.text;
-    opt.text.clear();
-    opt.icon = QIcon();
-    QStyle* style = opt.widget ? opt.widget->style() : QApplication::style();
-    style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
-    const QIcon mark = style->standardIcon(IsPatternEntry(text) ? QStyle::SP_FileDialogContentsView
-                                                                : QStyle::SP_FileIcon);
-    const QRect r = opt.rect;
-    mark.paint(painter, QRect(r.left() + 1, r.top() + (r.height() - 12) / 2, 12, 12));
-    painter->save();
-    painter->setPen(opt.palette.color(opt.state & QStyle::State_Selected ? QPalette::HighlightedText
-                                                                         : QPalette::Text));
-    painter->drawText(r.adjusted(15, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, text);
-    painter->restore();
-  }
-};
-
-// The project box: the schedule mark in front of every project whose stored
-// mode schedules it, read from project.ini at each drawing so the mark
-// follows every Save; the name 20 pixels from the left edge.
-class ProjectDelegate final : public QStyledItemDelegate {
- public:
-  ProjectDelegate(std::filesystem::path data_dir, QObject* parent)
-      : QStyledItemDelegate(parent), data_dir_(std::move(data_dir)) {}
-  void paint(QPainter* painter, const QStyleOptionViewItem& option,
-             const QModelIndex& index) const override {
-    QStyleOptionViewItem opt = option;
-    initStyleOption(&opt, index);
-    const QString name = opt.text;
-    opt.text.clear();
-    QStyle* style = opt.widget ? opt.widget->style() : QApplication::style();
-    style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
-    const QRect r = opt.rect;
-    if (Scheduled(name)) {
-      static const QIcon mark(QStringLiteral(":/icons/schedule.svg"));
-      mark.paint(painter, QRect(r.left() + 2, r.top() + (r.height() - 16) / 2, 16, 16));
-    }
-    painter->save();
-    painter->setPen(opt.palette.color(opt.state & QStyle::State_Selected ? QPalette::HighlightedText
-                                                                         : QPalette::Text));
-    painter->drawText(r.adjusted(20, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, name);
-    painter->restore();
-  }
-
- private:
-  bool Scheduled(const QString& name) const {
-    try {
-      const auto schedules = schedule::ReadSchedules(data_dir_, {S(name)});
-      return !schedules.empty() && schedules.front().mode != kModeNone;
-    } catch (const std::exception&) {
-      return false;
-    }
-  }
-  std::filesystem::path data_dir_;
-};
 
 QToolButton* ListButton(QWidget* parent, const char* name, const char* hint,
                         QStyle::StandardPixmap icon) {
@@ -199,11 +129,13 @@ TBackupPage::TBackupPage(app::TFormMain& window, QWidget* parent)
     connect(b, &QToolButton::clicked, this, [this] { (void)SpStartClick(false); });
 
   QComboBox* box = window_.ProjectBox();
-  box->setItemDelegate(new ProjectDelegate(window_.DataDir(), box));
+  InstallProjectBoxDrawing(box, window_.DataDir());
   connect(box, &QComboBox::currentIndexChanged, this,
           [this] { (void)RunCommand(ui_, [this] { LoadProjectPage(); }); });
   connect(&window_, &app::TFormMain::BusyChanged, this, &TBackupPage::OnBusyChanged);
 
+  // With no project the page shows what a new project starts with.
+  ShowProject(BackupProject::Defaults());
   SetEditMode(false);
 }
 
@@ -234,7 +166,7 @@ void TBackupPage::BuildSource(QGroupBox* group) {
   grid->addWidget(label_in, 0, 0, 1, 2);
   ListboxBackup_ = new QListWidget(group);
   ListboxBackup_->setObjectName("ListboxBackup");
-  ListboxBackup_->setItemDelegate(new EntryDelegate(ListboxBackup_));
+  ListboxBackup_->setItemDelegate(new TEntryDelegate(ListboxBackup_));
   grid->addWidget(ListboxBackup_, 1, 0);
   grid->addLayout(
       make_buttons("Button1", "Button2", "Button4", "SpeedButton1", "SpeedButton3", "SpeedButton4"),
@@ -280,7 +212,7 @@ void TBackupPage::BuildSource(QGroupBox* group) {
   grid->addWidget(label_ex, 4, 0, 1, 2);
   ListBoxNobackup_ = new QListWidget(group);
   ListBoxNobackup_->setObjectName("ListBoxNobackup");
-  ListBoxNobackup_->setItemDelegate(new EntryDelegate(ListBoxNobackup_));
+  ListBoxNobackup_->setItemDelegate(new TEntryDelegate(ListBoxNobackup_));
   grid->addWidget(ListBoxNobackup_, 5, 0);
   grid->addLayout(
       make_buttons("Button6", "Button3", "Button5", "SpeedButton2", "SpeedButton6", "SpeedButton5"),
@@ -643,8 +575,23 @@ void TBackupPage::ShowSchedule(const BackupProject& p) {
 void TBackupPage::LoadProjectPage() {
   const QString name = SelectedName();
   if (name.isEmpty()) return;
-  const BackupProject p = ReadProject(window_.DataDir(), S(name));
+  ShowProject(ReadProject(window_.DataDir(), S(name)));
+  window_.Pages()->setCurrentIndex(kBackupPageIndex);
+}
 
+bool TBackupPage::ShowSelectedProject() {
+  // The window's hook also brings the Restore page's settings of the project
+  // along; the page alone when no hook is installed.
+  app::TMainPageHooks& hooks = window_.Hooks();
+  return RunCommand(ui_, [&] {
+    if (hooks.load_project_page)
+      hooks.load_project_page();
+    else
+      LoadProjectPage();
+  });
+}
+
+void TBackupPage::ShowProject(const BackupProject& p) {
   // The boxes are filled without their change handlers; the file name is
   // computed once below.
   {
@@ -687,7 +634,20 @@ void TBackupPage::LoadProjectPage() {
   CheckBoxToday_->setChecked(p.UseToday);
   ShowNewerThan(p.NewerThan);
   NewerClick();
-  window_.Pages()->setCurrentIndex(kBackupPageIndex);
+}
+
+void TBackupPage::ShowStored(const BackupProject& stored) {
+  // What the store did to the page's values shows at once: the prefix is
+  // trimmed, and a password or comment that was not written leaves its
+  // boxes empty.
+  save_folder_ = stored.SavePath;
+  if (stored.FilenamePrefix != S(EditPrefix_->text()))
+    EditPrefix_->setText(Q(stored.FilenamePrefix));
+  if (!stored.UsePassword || stored.Password.empty()) {
+    EditPassword_->clear();
+    EditConfirmPassword_->clear();
+  }
+  if (!stored.StoreComment || stored.Comment.empty()) Editcomment_->clear();
 }
 
 BackupProject TBackupPage::PageProject() const {
@@ -756,12 +716,7 @@ bool TBackupPage::SpSaveClick() {
   }
   const bool written = RunCommand(ui_, [&] { WriteProject(window_.DataDir(), S(name), p); });
   if (!written) return false;
-  save_folder_ = p.SavePath;
-  if (p.FilenamePrefix != S(EditPrefix_->text())) EditPrefix_->setText(Q(p.FilenamePrefix));
-  if (!p.UsePassword || p.Password.empty()) {
-    EditPassword_->clear();
-    EditConfirmPassword_->clear();
-  }
+  ShowStored(p);
   SetEditMode(false);
   RebuildSchedule();
   window_.ProjectBox()->update();
@@ -770,7 +725,7 @@ bool TBackupPage::SpSaveClick() {
 
 void TBackupPage::SpCancelClick() {
   SetEditMode(false);
-  (void)RunCommand(ui_, [this] { LoadProjectPage(); });
+  (void)ShowSelectedProject();
 }
 
 namespace {
@@ -817,7 +772,7 @@ void TBackupPage::ChangeProjectName(const QString& caption, const QString& propo
   if (change == NameChange::kSameProject) return;
   FillProjectBox(names, new_name);
   window_.RebuildBackupMenu();
-  save_folder_ = p.SavePath;
+  ShowStored(p);
   SetEditMode(false);
   RebuildSchedule();
 }
@@ -837,7 +792,7 @@ void TBackupPage::SpDeleteClick() {
     ListboxBackup_->clear();
     ListBoxNobackup_->clear();
   } else {
-    (void)RunCommand(ui_, [this] { LoadProjectPage(); });
+    (void)ShowSelectedProject();
   }
   RebuildSchedule();
 }
@@ -913,7 +868,7 @@ void TBackupPage::BackupProjectChosen(const QString& name) {
     const QSignalBlocker block(box);
     box->setCurrentIndex(index);
   }
-  if (!RunCommand(ui_, [this] { LoadProjectPage(); })) return;
+  if (!ShowSelectedProject()) return;
   // Chosen during editing, the stored project replaces the unsaved page and
   // runs; the page stays in edit mode.
   const bool was_editing = editing_;
@@ -956,7 +911,7 @@ void TBackupPage::Timer1Timer() {
       const QSignalBlocker block(box);
       box->setCurrentIndex(index);
     }
-    if (!RunCommand(ui_, [this] { LoadProjectPage(); })) return true;
+    if (!ShowSelectedProject()) return true;
     (void)SpStartClick(true);
     return true;
   });

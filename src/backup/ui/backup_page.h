@@ -107,6 +107,14 @@ class TBackupPage final : public QWidget {
   void NewerClick();
   void radioNoneClick();
   void SpSelectDirectoryClick();
+  // Fills every control from `p` (no project selection involved).
+  void ShowProject(const BackupProject& p);
+  // LoadProjectPage through the window's hook, so the pages that follow the
+  // selected project come along.
+  // False when it failed (the error was shown).
+  bool ShowSelectedProject();
+  // After a store: the boxes show what was written.
+  void ShowStored(const BackupProject& stored);
   void ShowSchedule(const BackupProject& p);
   void ShowNewerThan(DateTime moment);
   [[nodiscard]] int SuffixChosen() const;

@@ -24,6 +24,7 @@
 #include "app/user_interaction.h"
 #include "backup/backup_project.h"
 #include "backup/retention_ring.h"
+#include "backup/ui/entry_delegate.h"
 #include "backup/ui/file_picker.h"
 #include "backup/ui/list_commands.h"
 #include "base/date_time.h"
@@ -75,6 +76,7 @@ QListWidget* FileList(QWidget* page, QVBoxLayout* body, const char* list_name,
   auto* list = new QListWidget(page);
   list->setObjectName(QLatin1String(list_name));
   list->setSelectionMode(QAbstractItemView::SingleSelection);
+  list->setItemDelegate(new TEntryDelegate(list));
   static const char* const kCaptions[6] = {"Select files by wildcard",
                                            "Select files by filename",
                                            "Delete a item",
@@ -166,6 +168,7 @@ void TFormProjectName::BuildPages() {
   DateTimePickerToday_ = new QDateEdit(QDate(1980, 1, 1), p2);
   DateTimePickerToday_->setObjectName(QStringLiteral("DateTimePickerToday"));
   DateTimePickerToday_->setCalendarPopup(true);
+  DateTimePickerToday_->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
   DateTimePickerTime_ = new QTimeEdit(QTime(0, 0, 0), p2);
   DateTimePickerTime_->setObjectName(QStringLiteral("DateTimePickerTime"));
   DateTimePickerTime_->setDisplayFormat(QStringLiteral("HH:mm:ss"));
