@@ -25,7 +25,10 @@
 //  - PostEvent empty: the events run on the worker thread; handlers must
 //    then guard whatever they share with other threads.
 // Abort() may be called from any thread. Destroying the component stops a
-// running walk, waits for the worker to end and fires no further event.
+// running walk, waits for the worker to end and fires no further event; an
+// OnComplete handler may destroy it, OnFound and OnNewFolder must not. The
+// filters are copied at StartSearch, but the events are read while the
+// walk runs: leave them alone until OnComplete.
 #include <sys/types.h>
 
 #include <atomic>

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
@@ -363,6 +364,32 @@ TEST_F(FileSearchTest, SizeDateExclusionAndContentFilters) {
   }
 }
 
+TEST_F(FileSearchTest, CreationAndAccessDateFilters) {
+  std::string old = Make("old.txt");
+  Make("new.txt");
+  // Last access long ago; the last write stays now.
+  timespec t[2] = {{ToTimeT(*EncodeDateTime(2020, 1, 1, 10, 0, 0)), 0}, {0, UTIME_OMIT}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, old.c_str(), t, 0), 0);
+  const DateTime today = std::floor(FromTimeT(::time(nullptr)));
+  TFileSearch s;
+  s.SetLocation(root_);
+  s.AccessedBefore = *EncodeDateTime(2020, 1, 1);  // a date only: all of that day
+  EXPECT_EQ(Run(s), (V{"old.txt"}));
+  s.AccessedBefore = 0;
+  s.AccessedAfter = today - 1;
+  EXPECT_EQ(Run(s), (V{"new.txt"}));
+  s.AccessedAfter = 0;
+  // Both files were created just now (birth time, or the status change
+  // where the file system keeps no birth time).
+  s.CreatedAfter = today + 1;
+  EXPECT_EQ(Run(s), V{});
+  s.CreatedAfter = today - 1;
+  s.CreatedBefore = today + 1;
+  EXPECT_EQ(Sorted(Run(s)), (V{"new.txt", "old.txt"}));
+  s.CreatedBefore = today - 1;
+  EXPECT_EQ(Run(s), V{});
+}
+
 TEST_F(FileSearchTest, FolderExclusionKeepsWalkingSubfolders) {
   Make("temp/a.txt");
   Make("temp/sub/b.txt");
@@ -477,12 +504,18 @@ TEST_F(FileSearchTest, UnreadableFolderIsNamedAndContentOpenFailureAborts) {
     s.Containing = "needle";
     s.StartSearch();
     if (!s.Aborted() || s.AbortReason().find("secret.txt") == std::string::npos) _exit(13);
+    // Exclusions come before the content test, so an excluded file is
+    // never opened.
+    s.ExcludeFiles = {"secret.*"};
+    s.StartSearch();
+    if (s.Aborted()) _exit(14);
     _exit(0);
   }
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "10 setuid, 11 unreadable list, 12 hits, 13 abort";
+  EXPECT_EQ(WEXITSTATUS(status), 0)
+      << "10 setuid, 11 unreadable list, 12 hits, 13 abort, 14 excluded file opened";
 }
 
 TEST_F(FileSearchTest, MissingFolderYieldsNothing) {
