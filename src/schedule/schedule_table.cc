@@ -1,5 +1,6 @@
 #include "schedule/schedule_table.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -70,6 +71,35 @@ void ScheduleTable::RebuildSchedule(const std::filesystem::path& data_dir,
 }
 
 void ScheduleTable::Rebuild(const std::vector<ScheduleSpec>& schedules, DateTime now) {
+  FollowClock(now);
+  const auto listed = [&](const std::string& name) {
+    return std::any_of(schedules.begin(), schedules.end(),
+                       [&](const ScheduleSpec& s) { return s.project == name; });
+  };
+  const auto in_table = [&](const std::string& name) {
+    return std::any_of(entries_.begin(), entries_.end(),
+                       [&](const tautobackup& e) { return e.ProjectName == name; });
+  };
+  // A rename shows up as one entry whose name is gone and one new name with
+  // the same schedule. Only such a pair that nothing else could match is
+  // taken for a rename; anything less clear is computed afresh.
+  const auto renamed_from = [&](const ScheduleSpec& setting) -> const tautobackup* {
+    if (in_table(setting.project)) return nullptr;
+    const tautobackup* from = nullptr;
+    int gone = 0;
+    for (const tautobackup& old : entries_) {
+      if (old.mode == setting.mode && old.value == setting.value && !listed(old.ProjectName)) {
+        from = &old;
+        ++gone;
+      }
+    }
+    int arrived = 0;
+    for (const ScheduleSpec& s : schedules) {
+      if (s.mode == setting.mode && s.value == setting.value && !in_table(s.project)) ++arrived;
+    }
+    return gone == 1 && arrived == 1 ? from : nullptr;
+  };
+
   std::vector<tautobackup> rebuilt;
   for (const ScheduleSpec& setting : schedules) {
     if (!IsTimedMode(setting.mode)) continue;
@@ -80,21 +110,63 @@ void ScheduleTable::Rebuild(const std::vector<ScheduleSpec>& schedules, DateTime
         break;
       }
     }
-    rebuilt.push_back(kept != nullptr ? *kept : ComputeEntry(setting, now));
+    if (kept == nullptr) kept = renamed_from(setting);
+    tautobackup entry = kept != nullptr ? *kept : ComputeEntry(setting, now);
+    entry.ProjectName = setting.project;
+    rebuilt.push_back(std::move(entry));
   }
   entries_ = std::move(rebuilt);
+}
+
+void ScheduleTable::FollowClock(DateTime now) {
+  const DateTime back = std::isnan(last_seen_) ? 0 : last_seen_ - now;
+  last_seen_ = now;
+  for (tautobackup& e : entries_) {
+    if (!(e.Interval > 0) || !(e.NextRun > now)) continue;
+    const DateTime ahead = e.NextRun - now;
+    // Every N minutes counts elapsed time: the next start is never more than
+    // one interval away, however the clock moved. A daily or weekly time
+    // follows the clock's face: the hour that repeats when daylight saving
+    // time ends changes nothing (a daily time in that hour does not run
+    // twice); a clock set back further gets the first time of the rhythm
+    // after its new reading.
+    const bool follows =
+        e.mode == static_cast<int>(ScheduleMode::DailyEvery) || back > kHour + kMinute;
+    if (!follows || !(ahead > e.Interval)) continue;
+    const double intervals = std::ceil((ahead - e.Interval) / e.Interval);
+    e.NextRun -= intervals * e.Interval;
+    while (!(e.NextRun > now)) e.NextRun += e.Interval;
+  }
 }
 
 std::vector<std::string> ScheduleTable::Timer1Timer(
     const TickGate& gate, const std::function<DateTime()>& clock,
     const std::function<bool(const std::string&)>& start) {
+  return Timer1TimerGated([&gate] { return gate; }, clock, start);
+}
+
+std::vector<std::string> ScheduleTable::Timer1TimerGated(
+    const std::function<TickGate()>& gate, const std::function<DateTime()>& clock,
+    const std::function<bool(const std::string&)>& start) {
   std::vector<std::string> started;
-  if (!gate.scheduling_enabled || gate.editing || !gate.start_enabled) return started;
+  // A run pumps the window's events, so the timer can fire inside a run
+  // this tick started (while its message box is open, say).
+  if (in_tick_) return started;
+  in_tick_ = true;
+  struct Leave {
+    bool& flag;
+    ~Leave() { flag = false; }
+  } leave{in_tick_};
+
+  FollowClock(clock());
   // By index and with a copied name: a run may rebuild the table.
   for (size_t i = 0; i < entries_.size(); ++i) {
     const DateTime now = clock();
+    FollowClock(now);
+    if (!(now > entries_[i].NextRun)) continue;
+    const TickGate open = gate();
+    if (!open.scheduling_enabled || open.editing || !open.start_enabled) break;
     tautobackup& e = entries_[i];
-    if (!(now > e.NextRun)) continue;
     if (e.Interval > 0) {
       const double behind = std::floor((now - e.NextRun) / e.Interval) + 1;
       e.NextRun += behind * e.Interval;

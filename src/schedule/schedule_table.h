@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,8 +58,9 @@ class ScheduleTable final {
   // Rebuilds the table from the schedules of `projects` (in the project
   // box's order), read from `data_dir`/project.ini. Entries whose project
   // and schedule are unchanged keep their next run time, so saving one
-  // project does not start the others again; new and changed schedules are
-  // computed afresh at `now`. Modes other than 0..2 are not scheduled.
+  // project does not start the others again; a renamed project keeps its
+  // entry under the new name; new and changed schedules are computed afresh
+  // at `now`. Modes other than 0..2 are not scheduled.
   void RebuildSchedule(const std::filesystem::path& data_dir,
                        const std::vector<std::string>& projects, DateTime now);
   // The same from schedules already read.
@@ -70,8 +72,21 @@ class ScheduleTable final {
   // starts once, not once per missed interval) and `start` is called with
   // its name; `start` returns false when no such project exists. Entries
   // due together run one after another. Returns the names started.
+  //
+  // A tick that arrives while an earlier one is still starting its runs
+  // (the runs keep the window's events flowing) does nothing. A clock set
+  // back does not make a schedule pause until the old time comes round
+  // again: every N minutes stays at most one interval away; a daily or
+  // weekly time ignores the repeated hour at the end of daylight saving
+  // time, and after a larger jump back it is next due at the first time of
+  // its rhythm after the clock's new reading.
   std::vector<std::string> Timer1Timer(const TickGate& gate, const std::function<DateTime()>& clock,
                                        const std::function<bool(const std::string&)>& start);
+  // The same with a gate read again before each start: a run may last long,
+  // and scheduling switched off meanwhile must hold back the entries after it.
+  std::vector<std::string> Timer1TimerGated(const std::function<TickGate()>& gate,
+                                            const std::function<DateTime()>& clock,
+                                            const std::function<bool(const std::string&)>& start);
 
   [[nodiscard]] const std::vector<tautobackup>& Entries() const { return entries_; }
   // The timer runs only while the table holds an entry.
@@ -81,7 +96,13 @@ class ScheduleTable final {
   [[nodiscard]] bool IsScheduled(std::string_view project) const;
 
  private:
+  // Notes the clock's reading; moves next run times back after a jump back.
+  void FollowClock(DateTime now);
+
   std::vector<tautobackup> entries_;
+  // The latest clock reading seen; NaN before the first.
+  DateTime last_seen_ = std::numeric_limits<double>::quiet_NaN();
+  bool in_tick_ = false;
 };
 
 // Reads the stored schedules of `projects` from `data_dir`/project.ini in

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -50,6 +51,7 @@ class ScheduleTableTest : public ::testing::Test {
     return all;
   }
   const tautobackup& Entry(size_t i) const { return table_.Entries().at(i); }
+  const std::vector<tautobackup>& Entries() const { return table_.Entries(); }
 
   ScheduleTable table_;
   DateTime now_ = 0;
@@ -209,6 +211,149 @@ TEST_F(ScheduleTableTest, OnlyModesZeroToTwoAreScheduled) {
   Rebuild({{"A", 3, ""}, {"B", 1, "5"}});
   EXPECT_TRUE(table_.TimerActive());
   EXPECT_TRUE(table_.IsScheduled("b"));
+}
+
+TEST_F(ScheduleTableTest, DueMeansStrictlyLaterAcrossMidnightAndWeekEnd) {
+  // Each case: schedule, the moment of the rebuild, the first moment that
+  // is not yet due (exactly the next run time) and what comes after it.
+  const DateTime saturday = At(13, 0, 0);  // 2026-06-13 is a Saturday
+  ASSERT_EQ(DecodeDateTime(saturday).day_of_week, 7);
+  struct Case {
+    ScheduleSpec spec;
+    DateTime rebuilt;
+    DateTime next;
+    DateTime then;
+  } cases[] = {
+      {{"A", 0, "00:00:00"}, At(9, 23, 59, 30), At(9, 0, 0) + 0, At(10, 0, 0)},
+      {{"A", 0, "23:59:59"}, At(9, 23, 0), At(9, 23, 59, 59), At(10, 23, 59, 59)},
+      {{"A", 2, "Sunday"}, saturday + 0.5, At(14, 12, 0), At(21, 12, 0)},
+      {{"A", 1, "5"}, At(9, 23, 57), At(10, 0, 2), At(10, 0, 7)},
+  };
+  for (const Case& c : cases) {
+    ScheduleTable table;
+    table.Rebuild({c.spec}, c.rebuilt);
+    ASSERT_EQ(table.Entries().size(), 1u);
+    EXPECT_NEAR(table.Entries()[0].NextRun, c.next, 1e-9) << c.spec.value;
+    int runs = 0;
+    const auto start = [&](const std::string&) { return ++runs > 0; };
+    const DateTime exact = table.Entries()[0].NextRun;
+    if (exact > c.rebuilt) {
+      (void)table.Timer1Timer(
+          {}, [&] { return exact; }, start);
+      EXPECT_EQ(runs, 0) << "due at exactly its time: " << c.spec.value;
+    }
+    (void)table.Timer1Timer(
+        {}, [&] { return std::max(exact, c.rebuilt) + kSecond; }, start);
+    EXPECT_EQ(runs, 1) << c.spec.value;
+    EXPECT_NEAR(table.Entries()[0].NextRun, c.then, 1e-6) << c.spec.value;
+  }
+}
+
+TEST_F(ScheduleTableTest, ClockSetBackKeepsEachScheduleInItsRhythm) {
+  // Daylight saving time ends: 03:00 becomes 02:00 again.
+  now_ = At(25, 1, 0);
+  projects_ = {"Every", "Night", "Week"};
+  const std::string today(backup::WeekDayName(DecodeDateTime(now_).day_of_week));
+  // "sunday" in lower case matches no day: eight days ahead.
+  Rebuild({{"Every", 1, "5"}, {"Night", 0, "02:30:00"}, {"Week", 2, "sunday"}});
+  const DateTime week_next = Entry(2).NextRun;
+  now_ += 10 * kSecond;  // ticks fall between the five-minute marks
+  std::vector<std::string> seen = TickUntil(At(25, 2, 59, 40));
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), "Night"), 1);
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), "Every"), 23);
+  now_ = At(25, 2, 0, 20);
+  // The five-minute rhythm goes on: due again within five minutes, not an
+  // hour later; the daily 02:30 has run today and does not run again in
+  // the repeated hour.
+  seen = TickUntil(At(25, 3, 0, 0));
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), "Night"), 0);
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), "Every"), 12);
+  EXPECT_NEAR(Entry(1).NextRun, At(26, 2, 30), kSecond);
+  EXPECT_EQ(Entry(2).NextRun, week_next);
+
+  // A clock corrected back by almost three days: the daily time comes round
+  // on the new date instead of three days later.
+  now_ = At(22, 10, 0);
+  EXPECT_TRUE(Tick().empty());
+  EXPECT_NEAR(Entry(1).NextRun, At(23, 2, 30), kSecond);
+  EXPECT_LE(Entry(0).NextRun, now_ + 5 * kMinute);
+  EXPECT_GT(Entry(0).NextRun, now_);
+}
+
+TEST_F(ScheduleTableTest, ClockSetForwardStartsEachScheduleOnce) {
+  // Daylight saving time begins: 02:00 becomes 03:00; 02:30 never happens.
+  now_ = At(1, 1, 0);
+  projects_ = {"Every", "Night"};
+  Rebuild({{"Every", 1, "5"}, {"Night", 0, "02:30:00"}});
+  now_ += 10 * kSecond;
+  ASSERT_EQ(TickUntil(At(1, 1, 59, 40)).size(), 11u);
+  now_ = At(1, 3, 0, 20);
+  EXPECT_EQ(Tick(), (std::vector<std::string>{"Every", "Night"}));
+  EXPECT_TRUE(TickUntil(At(1, 3, 4, 0)).empty());
+  EXPECT_NEAR(Entry(1).NextRun, At(2, 2, 30), kSecond);
+}
+
+TEST_F(ScheduleTableTest, TickInsideARunOfAnEarlierTickDoesNothing) {
+  now_ = At(10, 10, 0);
+  Rebuild({{"A", 0, "08:00:00"}, {"B", 0, "08:00:00"}});
+  std::vector<std::string> seen;
+  std::vector<std::string> nested;
+  (void)table_.Timer1Timer(
+      {}, [this] { return now_; },
+      [&](const std::string& name) {
+        seen.push_back(name);
+        // The run's message box is open when the timer fires again.
+        now_ += 30 * kSecond;
+        for (std::string& n : Tick()) nested.push_back(std::move(n));
+        return true;
+      });
+  EXPECT_EQ(seen, (std::vector<std::string>{"A", "B"}));
+  EXPECT_TRUE(nested.empty());
+  // The guard is released again: a later tick works.
+  Rebuild({{"C", 0, "07:00:00"}});
+  EXPECT_EQ(Tick(), std::vector<std::string>{"C"});
+}
+
+TEST_F(ScheduleTableTest, GateReadBeforeEachStartHoldsBackTheRestWhenSwitchedOff) {
+  now_ = At(10, 10, 0);
+  Rebuild({{"A", 0, "08:00:00"}, {"B", 0, "08:00:00"}});
+  const DateTime b_next = Entry(1).NextRun;
+  TickGate gate;
+  const auto run = [&] {
+    return table_.Timer1TimerGated([&] { return gate; }, [this] { return now_; },
+                                   [&](const std::string& name) {
+                                     // The user switches scheduling off during A's long run.
+                                     gate.scheduling_enabled = false;
+                                     now_ += 20 * kMinute;
+                                     return name.size() == 1;
+                                   });
+  };
+  EXPECT_EQ(run(), std::vector<std::string>{"A"});
+  EXPECT_EQ(Entry(1).NextRun, b_next);  // not moved: still due
+  gate.scheduling_enabled = true;
+  now_ += 30 * kSecond;
+  EXPECT_EQ(run(), std::vector<std::string>{"B"});
+}
+
+TEST_F(ScheduleTableTest, RenameKeepsTheNextRunButACopyIsNew) {
+  now_ = At(10, 10, 0);
+  projects_ = {"Night", "night 2", "Copy of Night", "Other", "X", "Y"};
+  Rebuild({{"Night", 0, "09:00:00"}});
+  ASSERT_EQ(Tick(), std::vector<std::string>{"Night"});
+  now_ = At(10, 15, 0);
+  // Renamed at 15:00: today's run is done; the new name waits for tomorrow.
+  Rebuild({{"night 2", 0, "09:00:00"}});
+  EXPECT_NEAR(Entry(0).NextRun, At(11, 9, 0), kSecond);
+  // A copy is a new project: its time already passed today, so it is due.
+  Rebuild({{"Copy of Night", 0, "09:00:00"}, {"night 2", 0, "09:00:00"}});
+  EXPECT_EQ(Entry(0).NextRun, At(10, 9, 0));
+  EXPECT_NEAR(Entry(1).NextRun, At(11, 9, 0), kSecond);
+  // Two names gone and two new ones with one schedule: which became which
+  // is unknown, so both are computed afresh.
+  Rebuild({{"Other", 0, "09:00:00"}, {"Y", 0, "09:00:00"}});
+  ASSERT_EQ(Entries().size(), 2u);
+  EXPECT_EQ(Entry(0).NextRun, At(10, 9, 0));
+  EXPECT_EQ(Entry(1).NextRun, At(10, 9, 0));
 }
 
 TEST(ReadSchedulesTest, ReadsTheStoredKeysOfEachListedProject) {
