@@ -22,6 +22,7 @@
 #include "base/text.h"
 #include "platform/file_system.h"
 #include "zip/dir_search.h"
+#include "zip/file_list_expander.h"
 #include "zip/zip_reader.h"
 #include "zip/zip_writer.h"
 
@@ -53,10 +54,14 @@ std::string RandomSuffix() {
   return s;
 }
 
-// Removes temporary archives that a killed run left in `folder`. A live run
-// holds a lock on its file, so it is never taken for a leftover.
+// Removes temporary archives that a killed run (or its writer) left in
+// `folder`. A live run holds a lock on its file, so it is never taken for a
+// leftover. This happens before the file list is expanded, so a destination
+// among the sources does not list files that are about to go.
 void RemoveRunLeftovers(const std::string& folder) {
-  RemoveUnlockedLeftovers(folder, [](const char* name) { return IsRunTempName(name); });
+  RemoveUnlockedLeftovers(folder, [](const char* name) {
+    return IsRunTempName(name) || zip::TZipWriter::IsTempFileName(name);
+  });
 }
 
 // A name for the new archive that does not exist yet: the writer then makes
@@ -208,6 +213,7 @@ class Run {
   BackupRunResult& ExistsStop(const std::string& path);
   BackupRunResult& WriteAndPlace(const std::string& path);
   void PrepareWriter(zip::TZipWriter& writer, const std::string& temp);
+  void ExpandSources(zip::TZipWriter& writer);
   void Verify(const std::string& temp, const std::string& password);
   BackupRunResult& Complete(const std::string& path, int number);
 
@@ -334,6 +340,24 @@ void Run::PrepareWriter(zip::TZipWriter& writer, const std::string& temp) {
   writer.OnFilePercentDone = hooks_.on_file_percent;
 }
 
+// The file list is expanded before any file of this run exists in the
+// destination, and the writer gets the files found. Include entries that
+// find nothing are reported here; a file that vanishes before the writer
+// reaches it is reported by the writer.
+void Run::ExpandSources(zip::TZipWriter& writer) {
+  zip::ExpandOptions options;
+  options.exclude_list = writer.ExcludeList;
+  options.recurse = writer.Recurse;
+  options.add_dir_entries = false;
+  options.skip_paths = {result_.archive_path};
+  std::vector<zip::ExpandedItem> found =
+      zip::ExpandFilesList(writer.FilesList, options, writer.OnFileProblem, [this] { Pump(); });
+  std::vector<std::string> files;
+  files.reserve(found.size());
+  for (zip::ExpandedItem& item : found) files.push_back(std::move(item.path));
+  writer.FilesList = std::move(files);
+}
+
 void Run::Verify(const std::string& temp, const std::string& password) {
   zip::TZipReader reader;
   reader.SetZipName(temp);
@@ -393,6 +417,7 @@ BackupRunResult& Run::WriteAndPlace(const std::string& path) {
     // The newer-than moment of the next run is this one's start: a file
     // changed while this run works is taken by the next one.
     run_start_ = WholeSeconds(Clock());
+    ExpandSources(*writer);
     zip_count_ = 0;
     writer->Zip();
     // Keep the file locked while it is checked and renamed, so another run

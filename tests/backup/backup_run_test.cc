@@ -115,6 +115,7 @@ class BackupRunTest : public ::testing::Test {
     hooks.clock = clock_;
     hooks.interrupted = interrupted_;
     hooks.on_file = on_file_;
+    hooks.pump = pump_;
     hooks.output_factory = factory_;
     hooks.set_running = [this](bool on) { running_.push_back(on); };
     BackupRunResult result = RunBackup(request, hooks);
@@ -168,6 +169,7 @@ class BackupRunTest : public ::testing::Test {
   std::function<DateTime()> clock_;
   std::function<bool()> interrupted_;
   std::function<void(const std::string&)> on_file_;
+  std::function<void()> pump_;
   WritableFileFactory* factory_ = nullptr;
   std::vector<bool> running_;
 };
@@ -508,6 +510,31 @@ TEST_F(BackupRunTest, UserInterruptStopsTheRunAndDeletesNothing) {
   EXPECT_EQ(OutFiles(), (std::set<std::string>{"p1.zip"}));
   EXPECT_EQ(StoredValue(), 1);
   EXPECT_EQ(running_.back(), false);
+}
+
+TEST_F(BackupRunTest, FileListIsExpandedBeforeAnyFileOfTheRunExists) {
+  // The destination lies among the sources, beside a leftover of a writer
+  // that was killed there.
+  out_ = src_ / "out";
+  project_.SavePath = out_.string();
+  fs::create_directories(out_);
+  const std::string leftover = ".p1.zip.zbk-abcdefgh.tmp";
+  ASSERT_TRUE(zip::TZipWriter::IsTempFileName(leftover));
+  Write(out_ / leftover, "half an archive");
+  // Enough files for the folder walk to pump while it expands the list.
+  fs::create_directories(src_ / "many");
+  for (int i = 0; i < 600; ++i) Write(src_ / "many" / std::to_string(i), "x");
+  std::vector<std::set<std::string>> seen;
+  pump_ = [&] { seen.push_back(OutFiles()); };
+  BackupRunResult r = Run();
+  ASSERT_EQ(r.status, RunStatus::kSucceeded) << r.message;
+  // The first pump is the expansion's: the destination is empty then.
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.front(), std::set<std::string>{});
+  EXPECT_TRUE(r.left_out.empty()) << r.left_out[0].path;
+  EXPECT_EQ(r.file_count, 603);
+  EXPECT_EQ(EntryNames(Out("p1.zip")).size(), 603u);
+  EXPECT_EQ(OutFiles(), std::set<std::string>{"p1.zip"});
 }
 
 TEST_F(BackupRunTest, LeftoverOfAKilledRunIsRemovedByTheNextRun) {
