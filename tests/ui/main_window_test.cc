@@ -15,6 +15,7 @@
 #include <QToolButton>
 #include <QUrl>
 #include <memory>
+#include <stdexcept>
 
 #include "app/ui/log_grid_model.h"
 #include "app/ui/scripted_user_interaction.h"
@@ -182,6 +183,67 @@ class MainWindowTest : public QObject {
     QCOMPARE(ui_.shown.size(), size_t{2});
     QCOMPARE(Find<QAction>("menuEnDis")->text(), QString("Enabled Scheduling"));
     QVERIFY(w_->windowIcon().cacheKey() != off_key);
+  }
+
+  void schedulingIconsFollowTheStoredSwitch() {
+    const auto same = [](const QIcon& a, const char* file) {
+      return a.pixmap(16, 16).toImage() == QIcon(file).pixmap(16, 16).toImage();
+    };
+    WriteText(Data() / "project.ini", std::string(kProjects) + "Enable schedule=0\n");
+    Make();
+    QVERIFY(same(w_->windowIcon(), ":/icons/fornormal.svg"));
+    w_->menuEnDisClick();  // switching on asks nothing
+    QVERIFY(ui_.shown.empty());
+    QVERIFY(same(w_->windowIcon(), ":/icons/forauto.svg"));
+    QVERIFY(!same(w_->windowIcon(), ":/icons/fornormal.svg"));
+  }
+
+  void scheduleTimerIsPreciseAndOutlivesAFailingTick() {
+    Make();
+    QTimer* timer = w_->ScheduleTimer();
+    QCOMPARE(timer->interval(), 30000);
+    QCOMPARE(timer->timerType(), Qt::PreciseTimer);
+    QVERIFY(!timer->isActive());  // nothing scheduled: the timer stays stopped
+    int ticks = 0;
+    w_->Hooks().timer_tick = [&] {
+      if (++ticks == 1) throw std::runtime_error("project.ini could not be read");
+    };
+    timer->setInterval(5);
+    timer->start();
+    QTRY_VERIFY(ticks >= 3);  // the failed tick ended neither the timer nor the program
+    timer->stop();
+    QVERIFY(ui_.shown.empty());  // and it waited for nobody
+  }
+
+  void trayBackupItemsKeepTheirImageAndRestDuringARun() {
+    WriteText(Data() / "project.ini", kProjects);
+    Make();
+    auto* menu = Find<QMenu>("menuBackup");
+    // The schedule's rebuild marks the scheduled projects; a later rebuild
+    // of the menu (a project added or renamed) keeps the marks.
+    menu->actions().at(1)->setIcon(QIcon(":/icons/schedule.svg"));
+    w_->RebuildBackupMenu();
+    QCOMPARE(Texts(menu), (QStringList{"alpha", "Daily", "Weekly"}));
+    QVERIFY(menu->actions().at(0)->icon().isNull());
+    QVERIFY(!menu->actions().at(1)->icon().isNull());
+    QVERIFY(menu->actions().at(2)->icon().isNull());
+
+    QStringList chosen;
+    w_->Hooks().backup_project_chosen = [&](const QString& n) { chosen << n; };
+    auto* combo = Find<QComboBox>("comboProject");
+    w_->SetBusy(false);
+    w_->RebuildBackupMenu();
+    for (QAction* a : menu->actions()) QVERIFY(!a->isEnabled());
+    // A choice that reaches the window anyway changes nothing during the run.
+    menu->actions().at(0)->setEnabled(true);
+    menu->actions().at(0)->trigger();
+    QVERIFY(chosen.isEmpty());
+    QCOMPARE(combo->currentText(), QString("Daily"));
+    w_->SetBusy(true);
+    for (QAction* a : menu->actions()) QVERIFY(a->isEnabled());
+    menu->actions().at(0)->trigger();
+    QCOMPARE(chosen, QStringList{"alpha"});
+    QCOMPARE(combo->currentText(), QString("alpha"));
   }
 
   void logGridShowsEntriesNewestFirstAndTrims() {

@@ -10,6 +10,7 @@
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QHeaderView>
 #include <QIcon>
 #include <QLabel>
@@ -328,14 +329,17 @@ void TFormMain::FormCreate() {
   Timer1_ = new QTimer(this);
   Timer1_->setObjectName("Timer1");
   Timer1_->setInterval(kScheduleIntervalMs);
-  connect(Timer1_, &QTimer::timeout, this, [this] {
-    if (hooks_.timer_tick) hooks_.timer_tick();
-  });
+  // A coarse timer may drift by up to 5 % of its period; the schedule's
+  // times are meant to the tick.
+  Timer1_->setTimerType(Qt::PreciseTimer);
+  connect(Timer1_, &QTimer::timeout, this, &TFormMain::Timer1Timer);
 
   CreateMenus();
   CreatePages();
 
-  TrayIcon1_->setIcon(ScheduleIcon(true));
+  // Icons and texts of the scheduling switch hold even when the settings
+  // below cannot be read.
+  RefreshSchedulingState();
   if (help_dir_.empty()) {
     try {
       help_dir_ = ProgramDir() / "help";
@@ -395,11 +399,18 @@ void TFormMain::SaveAppSettings() {
 }
 
 void TFormMain::RebuildBackupMenu() {
+  // The schedule images are set by the schedule's rebuild; a project that
+  // keeps its name keeps its image until then.
+  QHash<QString, QIcon> images;
+  for (const QAction* item : menuBackup_->actions()) images.insert(item->text(), item->icon());
   menuBackup_->clear();
   for (const QString& name : ProjectNames()) {
-    QAction* item = menuBackup_->addAction(name);
+    QAction* item = menuBackup_->addAction(images.value(name), name);
     item->setEnabled(!busy_);
     connect(item, &QAction::triggered, this, [this, name] {
+      // A run works on the project it started with: a choice that slipped
+      // through while one is going on is dropped.
+      if (busy_) return;
       const int index = comboProject_->findText(name, Qt::MatchFixedString);
       if (index >= 0) comboProject_->setCurrentIndex(index);
       if (hooks_.backup_project_chosen) hooks_.backup_project_chosen(name);
@@ -453,6 +464,20 @@ void TFormMain::spEnableClick() {
 void TFormMain::menuEnDisClick() {
   spEnable_->setChecked(!spEnable_->isChecked());
   spEnableClick();
+}
+
+void TFormMain::Timer1Timer() {
+  if (!hooks_.timer_tick) return;
+  // Nobody may be at the screen when the schedule runs, and an exception
+  // must not end the program through the event loop: the tick is reported
+  // on stderr, and the next one comes as usual.
+  try {
+    hooks_.timer_tick();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zipbackup: scheduled check failed: %s\n", WithFullStop(e.what()).c_str());
+  } catch (...) {
+    std::fprintf(stderr, "zipbackup: scheduled check failed.\n");
+  }
 }
 
 // ---------------------------------------------------------------------------

@@ -114,6 +114,9 @@ class TFormMain final : public QMainWindow {
   void SaveAppSettings();
   void LoadLog();
   void RebuildBackupMenu();
+  // The 30-second schedule timer: hands the tick to the page that owns the
+  // schedule; nothing it throws leaves the handler.
+  void Timer1Timer();
   void RefreshSchedulingState();
   void spEnableClick();
   void menuEnDisClick();
