@@ -268,11 +268,14 @@ BackupRunResult& Run::Start() {
 
   // Date mode names the archive after the moment of this run.
   if (project().Suffix == kSuffixDate) box_name_ = NextArchiveName(project(), Clock(), naming_);
-  const std::string path(Trim(box_name_));
+  std::string path(Trim(box_name_));
+  if (ExtractFilePath(path).empty()) return Fail("Unable to create directory", false);
+  // A relative folder is taken against the current folder once, here: the
+  // log and the retention ring keep the full path, so a later run started
+  // elsewhere still deletes the right archive.
+  if (!path.starts_with('/')) path = std::filesystem::absolute(path).lexically_normal().string();
   result_.archive_path = path;
-
   const std::string folder = ExtractFilePath(path);
-  if (folder.empty()) return Fail("Unable to create directory", false);
   try {
     if (!Stat(folder).IsDirectory()) MakeDirs(folder);
   } catch (const Error&) {

@@ -260,6 +260,22 @@ TEST_F(BackupRunTest, NameBoxKeepsATypedPathUntilAnArchiveIsMade) {
   EXPECT_EQ(r.next_file_name, (root_ / "file" / "p12-31_23h59m59s.zip").string());
 }
 
+TEST_F(BackupRunTest, RelativeFolderIsKeptAsAFullPathInTheLogAndTheRing) {
+  // A ring of relative paths would delete files of whatever folder a later
+  // run happens to start in.
+  const fs::path before = fs::current_path();
+  fs::current_path(root_);
+  project_.SavePath = "rel/./out";
+  BackupRunResult r = Run();
+  fs::current_path(before);
+  ASSERT_EQ(r.status, RunStatus::kSucceeded) << r.message;
+  const std::string full = (root_ / "rel" / "out" / "p1.zip").string();
+  EXPECT_EQ(r.archive_path, full);
+  EXPECT_TRUE(fs::exists(full));
+  EXPECT_EQ(RingArchives(data_, "P"), std::vector<std::string>{full});
+  EXPECT_TRUE(LogLines()[0].information.starts_with("3 files added to " + full + "  "));
+}
+
 TEST_F(BackupRunTest, PasswordDoesNotCarryOverToTheNextProjectOnTheSharedWriter) {
   project_.UsePassword = true;
   project_.Password = " secret ";
