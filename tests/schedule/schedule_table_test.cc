@@ -293,6 +293,30 @@ TEST_F(ScheduleTableTest, ClockSetForwardStartsEachScheduleOnce) {
   EXPECT_NEAR(Entry(1).NextRun, At(2, 2, 30), kSecond);
 }
 
+TEST_F(ScheduleTableTest, RunLongerThanItsIntervalIsFollowedByOneStartNotACatchUp) {
+  now_ = At(10, 10, 0);
+  Rebuild({{"A", 1, "5"}});
+  int runs = 0;
+  const auto long_run = [&](const std::string&) {
+    ++runs;
+    now_ += 17 * kMinute;  // three intervals and more
+    return true;
+  };
+  now_ = At(10, 10, 5, 10);
+  (void)table_.Timer1Timer(
+      {}, [this] { return now_; }, long_run);
+  ASSERT_EQ(runs, 1);
+  // Ticks that came during the run saw the window busy; the first free one
+  // starts the project once, and the one after it nothing.
+  EXPECT_EQ(Tick({.start_enabled = false}), std::vector<std::string>{});
+  now_ += 30 * kSecond;
+  EXPECT_EQ(Tick(), std::vector<std::string>{"A"});
+  now_ += 30 * kSecond;
+  EXPECT_TRUE(Tick().empty());
+  EXPECT_GT(Entry(0).NextRun, now_);
+  EXPECT_LE(Entry(0).NextRun, now_ + 5 * kMinute);
+}
+
 TEST_F(ScheduleTableTest, TickInsideARunOfAnEarlierTickDoesNothing) {
   now_ = At(10, 10, 0);
   Rebuild({{"A", 0, "08:00:00"}, {"B", 0, "08:00:00"}});
