@@ -12,18 +12,24 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <chrono>
 #include <filesystem>
 #include <memory>
 
+#include "app/app_settings.h"
 #include "app/ui/main_window.h"
 #include "app/ui/scripted_user_interaction.h"
 #include "backup/backup_project.h"
+#include "base/path.h"
+#include "restore/ui/incomplete_zip_dlg.h"
 #include "ui/ui_test_support.h"
 #include "zip/zip_writer.h"
 
@@ -95,6 +101,22 @@ class RestorePageTest : public QObject {
   void ShowRestorePage() {
     w_->Pages()->setCurrentWidget(w_->Pages()->findChild<QWidget*>("TabRestore"));
   }
+  void MakeWindow() {
+    w_.reset();
+    page_ = nullptr;
+    TFormMain::Options o;
+    o.data_dir = Data();
+    o.ui = &ui_;
+    o.tray_available = false;
+    o.install_pages = [this](TFormMain& w) { page_ = zb::restore::ui::InstallRestorePage(w); };
+    w_ = std::make_unique<TFormMain>(std::move(o));
+    w_->ProjectBox()->setCurrentText(QStringLiteral("Docs"));
+  }
+  QAction* MenuItem(QMenu* menu, const QString& text) {
+    for (QAction* a : menu->actions())
+      if (a->text() == text) return a;
+    return nullptr;
+  }
 
  private slots:
   void init() {
@@ -127,14 +149,8 @@ class RestorePageTest : public QObject {
     zb::restore::SaveRestoreOptions(Data(), "Docs", options);
 
     ui_ = zb::app::ScriptedUserInteraction();
-    TFormMain::Options o;
-    o.data_dir = Data();
-    o.ui = &ui_;
-    o.tray_available = false;
-    o.install_pages = [this](TFormMain& w) { page_ = zb::restore::ui::InstallRestorePage(w); };
-    w_ = std::make_unique<TFormMain>(std::move(o));
+    MakeWindow();
     QVERIFY(page_ != nullptr);
-    w_->ProjectBox()->setCurrentText(QStringLiteral("Docs"));
   }
   void cleanup() {
     w_.reset();
@@ -321,7 +337,9 @@ class RestorePageTest : public QObject {
     // Export into a folder, then import it back under the question.
     const fs::path dest = zb::test::PathOf(*dir_) / "exported";
     fs::create_directories(dest);
-    page_->pick_folder = [&dest](const QString&) { return QString::fromStdString(dest.string()); };
+    page_->pick_folder = [&dest](const QString&, const QString&) {
+      return QString::fromStdString(dest.string());
+    };
     page_->MenuCopyClick();
     QVERIFY(fs::exists(dest / "a.zip"));
     QCOMPARE(fs::file_size(dest / "a.zip"), fs::file_size(Zips() / "a.zip"));
@@ -406,6 +424,142 @@ class RestorePageTest : public QObject {
     QCOMPARE(asked, 2);
     QCOMPARE(Column(page_->EntryGrid(), 0),
              (QStringList{"a*.txt", "abc.txt", "two.txt", "one.txt"}));
+  }
+
+  void allColumnsInViewInTheFixedWindow() {
+    // Both grids at their design column widths used to need a sideways
+    // scroll for "Date" in the fixed-size window.
+    QCOMPARE(page_->ZipFolderEdit()->text(), QString::fromStdString(zb::HomeFolder()));
+    w_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
+    ShowRestorePage();
+    struct Case {
+      QTableView* grid;
+      QList<int> widths;
+    } cases[] = {{page_->ArchiveGrid(), {222, 224, 147}},
+                 {page_->EntryGrid(), {140, 82, 224, 149}}};
+    for (const Case& c : cases) {
+      int total = 0;
+      for (int i = 0; i < c.widths.size(); ++i) {
+        QCOMPARE(c.grid->columnWidth(i), c.widths[i]);
+        total += c.widths[i];
+      }
+      QVERIFY2(c.grid->viewport()->width() >= total, qPrintable(c.grid->objectName()));
+      QCOMPARE(c.grid->horizontalScrollBar()->maximum(), 0);
+      QVERIFY(c.grid->isVisible());
+    }
+    QVERIFY(w_->findChild<QRadioButton*>("RadioOlder")->isVisible());
+    const QRect options =
+        w_->findChild<QWidget*>("GroupOptions")
+            ->geometry()
+            .translated(
+                w_->findChild<QWidget*>("GroupOptions")->parentWidget()->mapTo(w_.get(), QPoint()));
+    QVERIFY(w_->rect().contains(options));
+  }
+
+  void storedSortStateIsUsed() {
+    // "By Field" 0 (name) and "Sort" 1 (descending) from the settings file.
+    zb::app::AppSettings settings = zb::app::ReadAppSettings(Data());
+    settings.SortField = 0;
+    settings.SortDescending = 1;
+    zb::app::SaveAppSettings(Data(), settings, {"Docs"}, "Docs");
+    MakeWindow();
+    ShowRestorePage();
+    QCOMPARE(Column(page_->ArchiveGrid(), 0), (QStringList{"m.zip", "a.zip", "Z.zip"}));
+    QCOMPARE(Column(page_->EntryGrid(), 0), QStringList{"empty.txt"});
+    page_->PopupMenuStringPopup();
+    QMenu* sort = page_->ArchiveMenu()->findChild<QMenu*>("FilesSort");
+    QVERIFY(MenuItem(sort, "By name")->isChecked());
+    QVERIFY(MenuItem(sort, "Descending")->isChecked());
+    QVERIFY(!MenuItem(sort, "By date")->isChecked());
+    // Choosing another field keeps the direction.
+    MenuItem(sort, "By date")->trigger();
+    QCOMPARE(Column(page_->ArchiveGrid(), 0), (QStringList{"Z.zip", "m.zip", "a.zip"}));
+  }
+
+  void entriesOfAnotherArchiveAreNeverActedOn() {
+    // A listing that fails keeps the previous archive's rows on screen. The
+    // commands on entries used to take those rows for entries of the newly
+    // selected archive: restoring "abc.txt" here wrote b.zip's "abc.txt".
+    QVERIFY(MakeZip(Zips() / "b.zip", {{"abc.txt", "from b"}, {"pad.txt", "p"}}));
+    fs::resize_file(Zips() / "b.zip", fs::file_size(Zips() / "b.zip") - 22);
+    const auto b_size = fs::file_size(Zips() / "b.zip");
+    page_->SetSort(0, false);
+    ShowRestorePage();
+    QCOMPARE(Column(page_->ArchiveGrid(), 0), (QStringList{"Z.zip", "a.zip", "b.zip", "m.zip"}));
+    page_->ArchiveGrid()->setCurrentIndex(page_->ArchiveGrid()->model()->index(1, 0));
+    // b.zip has no end record: Cancel when it is listed, Recover later.
+    QList<zb::restore::IncompleteAnswer> answers{zb::restore::IncompleteAnswer::kCancel};
+    page_->ask_incomplete = [&answers] {
+      return answers.isEmpty() ? zb::restore::IncompleteAnswer::kRecover : answers.takeFirst();
+    };
+    page_->ArchiveGrid()->setCurrentIndex(page_->ArchiveGrid()->model()->index(2, 0));
+    QCOMPARE(page_->SelectedArchive(), std::string("b.zip"));
+    QCOMPARE(Column(page_->EntryGrid(), 0),
+             (QStringList{"a*.txt", "abc.txt", "two.txt", "one.txt"}));
+
+    SelectEntries(1, 1);
+    ui_.shown.clear();
+    page_->SpeedButton14Click();
+    QVERIFY(Shown("error", "The file list does not show the entries of 'b.zip'"));
+    QVERIFY(!Shown("ask", "Do you want to restore"));
+    QVERIFY(!fs::exists(Out() / "abc.txt"));
+
+    page_->SpeedButton13Click();
+    QVERIFY(!Shown("ask", "Do you want to delete"));
+    QCOMPARE(fs::file_size(Zips() / "b.zip"), b_size);
+
+    // Listed again (recovered), its own rows are taken.
+    page_->ShowArchiveContents("b.zip");
+    QCOMPARE(Column(page_->EntryGrid(), 0), (QStringList{"abc.txt", "pad.txt"}));
+    w_->findChild<QCheckBox*>("CheckBoxUseFolder")->setChecked(false);
+    SelectEntries(0, 0);
+    ui_.Answer(true);
+    page_->SpeedButton14Click();
+    QCOMPARE(zb::test::ReadText(Out() / "abc.txt"), std::string("from b"));
+  }
+
+  void incompleteArchiveDialogButtons() {
+    // Left to right MultiZip (default, OK), Recover (Retry), Cancel
+    // (Escape); each answer maps to its reading mode.
+    using zb::restore::ui::TIncompleteZipDlg;
+    using Answer = zb::restore::IncompleteAnswer;
+    struct Case {
+      const char* press;  // button name, or "Escape"
+      Answer answer;
+    } cases[] = {{"MultiZip", Answer::kMultiZip},
+                 {"Recover", Answer::kRecover},
+                 {"Cancel", Answer::kCancel},
+                 {"Escape", Answer::kCancel},
+                 {"Return", Answer::kMultiZip}};
+    for (const Case& c : cases) {
+      TIncompleteZipDlg dlg(w_.get());
+      QCOMPARE(dlg.windowTitle(), QStringLiteral("Incomplete Zip file!"));
+      QCOMPARE(dlg.findChild<QLabel*>("Label1")->text(),
+               QString::fromLatin1(zb::restore::kIncompleteText1));
+      QCOMPARE(dlg.findChild<QLabel*>("Label2")->text(),
+               QString::fromLatin1(zb::restore::kIncompleteText2));
+      QTimer::singleShot(0, &dlg, [&dlg, &c] {
+        auto* multi = dlg.findChild<QPushButton*>("MultiZip");
+        auto* recover = dlg.findChild<QPushButton*>("Recover");
+        auto* cancel = dlg.findChild<QPushButton*>("Cancel");
+        if (!(multi->x() < recover->x() && recover->x() < cancel->x())) {
+          dlg.done(-1);
+          return;
+        }
+        const QString press = QString::fromLatin1(c.press);
+        if (press == QLatin1String("Escape")) {
+          QTest::keyClick(&dlg, Qt::Key_Escape);
+        } else if (press == QLatin1String("Return")) {
+          QTest::keyClick(&dlg, Qt::Key_Return);
+        } else {
+          dlg.findChild<QPushButton*>(press)->click();
+        }
+      });
+      const int result = dlg.exec();
+      QVERIFY2(result != -1, "buttons out of order");
+      QCOMPARE(TIncompleteZipDlg::AnswerFor(result), c.answer);
+    }
   }
 
   void largeArchiveFillsInOneGo() {

@@ -1,5 +1,8 @@
 #include "app/ui/pages.h"
 
+#include <QComboBox>
+#include <optional>
+
 #include "app/ui/main_window.h"
 #include "backup/ui/backup_page.h"
 #include "restore/ui/restore_page.h"
@@ -10,7 +13,17 @@ void InstallPages(TFormMain& window) {
   // Page installers are added here as the page libraries land, e.g.
   // backup::ui::InstallBackupPage(window);
   backup::ui::InstallBackupPage(window);
-  (void)restore::ui::InstallRestorePage(window);
+  auto* restore_page = restore::ui::InstallRestorePage(window);
+  // The Restore page takes the zip folder and the add options from the
+  // Backup page as it stands, saved or not.
+  auto* backup_page = window.findChild<backup::ui::TBackupPage*>();
+  if (restore_page && backup_page) {
+    restore_page->backup_settings = [backup_page,
+                                     &window]() -> std::optional<backup::BackupProject> {
+      if (window.ProjectBox()->currentText().trimmed().isEmpty()) return std::nullopt;
+      return backup_page->PageProject();
+    };
+  }
 }
 
 }  // namespace zb::app

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -17,9 +18,14 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTableView>
 #include <QToolButton>
@@ -31,6 +37,8 @@
 #include "app/ui/main_window.h"
 #include "app/user_interaction.h"
 #include "backup/backup_project.h"
+#include "base/path.h"
+#include "restore/ui/incomplete_zip_dlg.h"
 #include "zip/zip_reader.h"
 #include "zip/zip_writer.h"
 
@@ -42,8 +50,35 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 std::string Trimmed(const QString& s) { return s.trimmed().toStdString(); }
 
+// Cells: the text starts 2 pixels right of and below the cell's corner and
+// is clipped to the cell; the style still draws the selection behind it.
+class GridCellDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    QStyleOptionViewItem o(option);
+    initStyleOption(&o, index);
+    const QString text = o.text;
+    o.text.clear();
+    QStyle* style = o.widget ? o.widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &o, painter, o.widget);
+    painter->save();
+    painter->setClipRect(option.rect);
+    painter->setFont(o.font);
+    const bool selected = (option.state & QStyle::State_Selected) != 0;
+    painter->setPen(
+        o.palette.color(QPalette::Normal, selected ? QPalette::HighlightedText : QPalette::Text));
+    painter->drawText(option.rect.adjusted(2, 2, 0, 0),
+                      Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
+    painter->restore();
+  }
+};
+
 // Grid look shared by both lists: whole rows, one contiguous range (Shift+
 // click extends it), rows of 20 pixels, navy header text, 9-point cells.
+// The grid is made exactly wide enough for its columns and a vertical
+// scroll bar, so every column is in view without scrolling sideways.
 void SetUpGrid(QTableView* grid, const std::vector<int>& widths, const QString& hint) {
   grid->setSelectionBehavior(QAbstractItemView::SelectRows);
   grid->setSelectionMode(QAbstractItemView::ContiguousSelection);
@@ -59,9 +94,61 @@ void SetUpGrid(QTableView* grid, const std::vector<int>& widths, const QString& 
   grid->setFont(f);
   grid->setWordWrap(false);
   grid->setTextElideMode(Qt::ElideNone);
+  grid->setItemDelegate(new GridCellDelegate(grid));
   grid->setToolTip(hint);
-  for (size_t i = 0; i < widths.size(); ++i) grid->setColumnWidth(static_cast<int>(i), widths[i]);
+  int total = 0;
+  for (size_t i = 0; i < widths.size(); ++i) {
+    grid->setColumnWidth(static_cast<int>(i), widths[i]);
+    total += widths[i];
+  }
+  grid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  grid->setFixedWidth(total + grid->style()->pixelMetric(QStyle::PM_ScrollBarExtent) +
+                      2 * grid->frameWidth());
 }
+
+// The normal pointer for as long as a question or message is up.
+struct ArrowCursor {
+  ArrowCursor() { QApplication::setOverrideCursor(Qt::ArrowCursor); }
+  ~ArrowCursor() { QApplication::restoreOverrideCursor(); }
+  ArrowCursor(const ArrowCursor&) = delete;
+  ArrowCursor& operator=(const ArrowCursor&) = delete;
+};
+
+// Questions and messages of the page's commands show the normal pointer,
+// also while a run's busy state or a copy holds the hourglass.
+class ArrowCursorUi final : public UserInteraction {
+ public:
+  explicit ArrowCursorUi(UserInteraction& inner) : inner_(inner) {}
+  bool AskYesNo(std::string_view text, MessageKind kind) override {
+    const Arrow a;
+    return inner_.AskYesNo(text, kind);
+  }
+  void ShowError(std::string_view text) override {
+    const Arrow a;
+    inner_.ShowError(text);
+  }
+  void ShowWarning(std::string_view text) override {
+    const Arrow a;
+    inner_.ShowWarning(text);
+  }
+  void ShowInformation(std::string_view text) override {
+    const Arrow a;
+    inner_.ShowInformation(text);
+  }
+  void ShowTimedMessage(std::string_view text, MessageKind kind, int seconds) override {
+    const Arrow a;
+    inner_.ShowTimedMessage(text, kind, seconds);
+  }
+  void ShowCommandError(std::string_view text) override {
+    const Arrow a;
+    inner_.ShowCommandError(text);
+  }
+
+ private:
+  using Arrow = ArrowCursor;
+  UserInteraction& inner_;
+};
 
 QString ArchiveCell(const ArchiveRow& r, int column) {
   switch (column) {
@@ -116,33 +203,26 @@ TRestorePage::TRestorePage(app::TFormMain& window, QWidget* page)
     : QObject(page),
       window_(window),
       reader_(std::make_unique<zip::TZipReader>()),
+      ui_(std::make_unique<ArrowCursorUi>(window.Ui())),
       writer_(std::make_unique<zip::TZipWriter>()),
       archives_({"Filename", "Size(KB)", "Date"}, ArchiveCell),
       entries_({"Filename", "Size(KB)", "Path", "Date"}, EntryCell) {
   reader_->SetSortMode(zip::TZipSortMode::ByName);
 
+  // The pickers open in the user's home folder (or the folder the field
+  // already names), never in whatever folder the process was started from.
   pick_files = [page](const QString& title, const QString& filter) {
-    return QFileDialog::getOpenFileNames(page, title, QString(), filter);
+    return QFileDialog::getOpenFileNames(page, title, Q(HomeFolder()), filter);
   };
-  pick_folder = [page](const QString& caption) {
-    return QFileDialog::getExistingDirectory(page, caption);
+  pick_folder = [page](const QString& caption, const QString& start) {
+    const QString from = !start.trimmed().isEmpty() && QFileInfo(start.trimmed()).isDir()
+                             ? start.trimmed()
+                             : Q(HomeFolder());
+    return QFileDialog::getExistingDirectory(page, caption, from);
   };
   ask_incomplete = [page] {
-    QMessageBox box(page);
-    box.setWindowTitle(QString::fromLatin1(kIncompleteCaption));
-    box.setIcon(QMessageBox::Warning);
-    box.setText(QString::fromLatin1(kIncompleteText1));
-    box.setInformativeText(QString::fromLatin1(kIncompleteText2));
-    QPushButton* multi = box.addButton(QStringLiteral("MultiZip"), QMessageBox::AcceptRole);
-    QPushButton* recover = box.addButton(QStringLiteral("Recover"), QMessageBox::ActionRole);
-    QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    box.setDefaultButton(multi);
-    box.setEscapeButton(cancel);
-    QApplication::beep();
-    box.exec();
-    if (box.clickedButton() == multi) return IncompleteAnswer::kMultiZip;
-    if (box.clickedButton() == recover) return IncompleteAnswer::kRecover;
-    return IncompleteAnswer::kCancel;
+    const ArrowCursor arrow;
+    return TIncompleteZipDlg::Ask(page->window());
   };
   open_file = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
   backup_settings = [this]() -> std::optional<backup::BackupProject> {
@@ -168,11 +248,16 @@ TRestorePage::TRestorePage(app::TFormMain& window, QWidget* page)
 TRestorePage::~TRestorePage() = default;
 
 void TRestorePage::BuildFiles(QWidget* group) {
+  // The zip folder across the top; below it the archive list over the entry
+  // list (each at its full column widths, so nothing needs a sideways
+  // scroll in the fixed window), and the commands in a column beside them.
   auto* grid = new QGridLayout(group);
+  grid->setContentsMargins(8, 6, 8, 6);
+  grid->setVerticalSpacing(4);
 
   auto* folder_row = new QHBoxLayout;
   folder_row->addWidget(new QLabel(QStringLiteral("Zip folder:")));
-  DirectoryView_ = new QLineEdit(QStringLiteral("C:\\"));
+  DirectoryView_ = new QLineEdit(Q(HomeFolder()));
   DirectoryView_->setObjectName(QStringLiteral("DirectoryView"));
   // Chosen with the browse button only: a half-typed folder would rescan on
   // every key.
@@ -184,13 +269,18 @@ void TRestorePage::BuildFiles(QWidget* group) {
   browse->setToolTip(QStringLiteral("Please select directory"));
   folder_row->addWidget(browse);
   connect(browse, &QToolButton::clicked, this, [this] {
-    const QString d = pick_folder(QStringLiteral("Please select directory"));
+    const QString d =
+        pick_folder(QStringLiteral("Please select directory"), DirectoryView_->text());
     if (!d.isEmpty()) DirectoryView_->setText(d);
   });
   connect(DirectoryView_, &QLineEdit::textChanged, this, [this] { RefreshArchiveList(); });
 
-  auto* buttons = new QHBoxLayout;
+  // The archive commands beside the archive list, the entry commands beside
+  // the entry list.
+  auto* archive_buttons = new QVBoxLayout;
+  auto* entry_buttons = new QVBoxLayout;
   struct ButtonDef {
+    QVBoxLayout* column;
     const char* name;
     const char* icon;
     const char* text;
@@ -198,15 +288,18 @@ void TRestorePage::BuildFiles(QWidget* group) {
     void (TRestorePage::*handler)();
   };
   const ButtonDef defs[] = {
-      {"Spimport", "new", "Import", "Import a Zip file", &TRestorePage::menuimportClick},
-      {"SpeedButton9", "copy", "Export", "Export Zip Files", &TRestorePage::MenuCopyClick},
-      {"SpeedButton10", "delete", "Delete", "Delete Files Selected",
+      {archive_buttons, "Spimport", "new", "Import", "Import a Zip file",
+       &TRestorePage::menuimportClick},
+      {archive_buttons, "SpeedButton9", "copy", "Export", "Export Zip Files",
+       &TRestorePage::MenuCopyClick},
+      {archive_buttons, "SpeedButton10", "delete", "Delete", "Delete Files Selected",
        &TRestorePage::menuDeleteClick},
-      {"SpeedButton12", "save", "Add", "Add files to Zip", &TRestorePage::SpeedButton12Click},
-      {"SpeedButton13", "cancel", "Remove", "Delete files for ZIP",
-       &TRestorePage::SpeedButton13Click},
-      {"SpeedButton14", "restore", "Restore", "Restore files selected",
+      {entry_buttons, "SpeedButton14", "restore", "Restore", "Restore files selected",
        &TRestorePage::SpeedButton14Click},
+      {entry_buttons, "SpeedButton12", "save", "Add files", "Add files to Zip",
+       &TRestorePage::SpeedButton12Click},
+      {entry_buttons, "SpeedButton13", "cancel", "Remove", "Delete files for ZIP",
+       &TRestorePage::SpeedButton13Click},
   };
   for (const ButtonDef& s : defs) {
     auto* b = new QToolButton;
@@ -215,12 +308,12 @@ void TRestorePage::BuildFiles(QWidget* group) {
         QIcon(QStringLiteral(":/icons/") + QString::fromLatin1(s.icon) + QStringLiteral(".svg")));
     b->setText(QString::fromLatin1(s.text));
     b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     b->setAutoRaise(true);
     b->setToolTip(QString::fromLatin1(s.hint));
     connect(b, &QToolButton::clicked, this, s.handler);
-    buttons->addWidget(b);
+    s.column->addWidget(b);
   }
-  buttons->addStretch(1);
 
   zip_grid_ = new QTableView;
   zip_grid_->setObjectName(QStringLiteral("StringGridZipfilename"));
@@ -252,39 +345,55 @@ void TRestorePage::BuildFiles(QWidget* group) {
   LabelfileNumber_ = new QLabel(Q(TotalLabel(0)));
   LabelfileNumber_->setObjectName(QStringLiteral("LabelfileNumber"));
 
-  auto* left = new QVBoxLayout;
-  auto* left_head = new QHBoxLayout;
-  left_head->addWidget(new QLabel(QStringLiteral("Zip file list:")));
-  left_head->addWidget(LabelZipNumber_);
-  left_head->addStretch(1);
-  left->addLayout(left_head);
-  left->addWidget(zip_grid_, 1);
-  auto* right = new QVBoxLayout;
-  auto* right_head = new QHBoxLayout;
-  right_head->addWidget(new QLabel(QStringLiteral("Zip file details:")));
-  right_head->addWidget(LabelfileNumber_);
-  right_head->addStretch(1);
-  right->addLayout(right_head);
-  right->addWidget(entry_grid_, 1);
+  // Each list under its caption with its commands beside it; the splitter
+  // lets the user give one list the rows the other does not need.
+  auto pane = [](const QString& caption, QLabel* count, QTableView* list, QVBoxLayout* buttons) {
+    auto* box = new QWidget;
+    auto* row = new QHBoxLayout(box);
+    row->setContentsMargins(0, 0, 0, 0);
+    auto* column = new QVBoxLayout;
+    column->setSpacing(2);
+    auto* head = new QHBoxLayout;
+    head->addWidget(new QLabel(caption));
+    head->addWidget(count);
+    head->addStretch(1);
+    column->addLayout(head);
+    column->addWidget(list, 1);
+    row->addLayout(column);
+    buttons->setSpacing(2);
+    buttons->insertSpacing(0, 18);  // level with the list, below its caption
+    buttons->addStretch(1);
+    row->addLayout(buttons, 1);
+    return box;
+  };
+  auto* lists = new QSplitter(Qt::Vertical);
+  lists->setObjectName(QStringLiteral("SplitterLists"));
+  lists->setChildrenCollapsible(false);
+  lists->addWidget(
+      pane(QStringLiteral("Zip file list:"), LabelZipNumber_, zip_grid_, archive_buttons));
+  lists->addWidget(
+      pane(QStringLiteral("Zip file details:"), LabelfileNumber_, entry_grid_, entry_buttons));
+  lists->setStretchFactor(0, 1);
+  lists->setStretchFactor(1, 1);
 
-  grid->addLayout(folder_row, 0, 0, 1, 2);
-  grid->addLayout(buttons, 1, 0, 1, 2);
-  grid->addLayout(left, 2, 0);
-  grid->addLayout(right, 2, 1);
-  grid->setColumnStretch(0, 1);
-  grid->setColumnStretch(1, 1);
+  grid->addLayout(folder_row, 0, 0);
+  grid->addWidget(lists, 1, 0);
+  grid->setRowStretch(1, 1);
 }
 
 void TRestorePage::BuildOptions(QWidget* group) {
   auto* grid = new QGridLayout(group);
-  DirectoryRestore_ = new QLineEdit(QStringLiteral("C:\\"));
+  grid->setContentsMargins(8, 6, 8, 6);
+  grid->setVerticalSpacing(4);
+  DirectoryRestore_ = new QLineEdit(Q(HomeFolder()));
   DirectoryRestore_->setObjectName(QStringLiteral("DirectoryRestore"));
   auto* browse = new QToolButton;
   browse->setObjectName(QStringLiteral("DirectoryRestoreBrowse"));
   browse->setText(QStringLiteral("..."));
   browse->setToolTip(QStringLiteral("Please select directory"));
   connect(browse, &QToolButton::clicked, this, [this] {
-    const QString d = pick_folder(QStringLiteral("Please select directory"));
+    const QString d =
+        pick_folder(QStringLiteral("Please select directory"), DirectoryRestore_->text());
     if (!d.isEmpty()) DirectoryRestore_->setText(d);
   });
   EditRestorePassword_ = new QLineEdit;
@@ -300,11 +409,16 @@ void TRestorePage::BuildOptions(QWidget* group) {
   to_row->addWidget(browse);
   grid->addLayout(to_row, 0, 1);
   grid->addWidget(new QLabel(QStringLiteral("Input Password ( If has ):")), 1, 0);
-  grid->addWidget(EditRestorePassword_, 1, 1);
-  grid->addWidget(CheckBoxUseFolder_, 2, 1);
+  auto* password_row = new QHBoxLayout;
+  EditRestorePassword_->setFixedWidth(220);
+  password_row->addWidget(EditRestorePassword_);
+  password_row->addSpacing(20);
+  password_row->addWidget(CheckBoxUseFolder_);
+  password_row->addStretch(1);
+  grid->addLayout(password_row, 1, 1);
 
+  grid->addWidget(new QLabel(QStringLiteral("Overwrite Mode:")), 2, 0);
   auto* modes = new QHBoxLayout;
-  modes->addWidget(new QLabel(QStringLiteral("Overwrite Mode:")));
   overwrite_ = new QButtonGroup(this);
   struct Radio {
     const char* name;
@@ -323,7 +437,7 @@ void TRestorePage::BuildOptions(QWidget* group) {
   }
   overwrite_->button(kOverwriteNever)->setChecked(true);
   modes->addStretch(1);
-  grid->addLayout(modes, 3, 0, 1, 2);
+  grid->addLayout(modes, 2, 1);
   grid->setColumnStretch(1, 1);
 }
 
@@ -424,7 +538,7 @@ void TRestorePage::Activate() {
   try {
     if (const auto p = backup_settings()) SetZipFolder(Q(p->SavePath));
   } catch (const std::exception& e) {
-    window_.Ui().ShowError(e.what());
+    ui_->ShowError(e.what());
   }
   RefreshArchiveList();
 }
@@ -436,7 +550,7 @@ void TRestorePage::LoadOptions() {
   try {
     o = LoadRestoreOptions(window_.DataDir(), project);
   } catch (const std::exception& e) {
-    window_.Ui().ShowError(e.what());
+    ui_->ShowError(e.what());
     return;
   }
   DirectoryRestore_->setText(Q(o.extract_to));
@@ -473,6 +587,7 @@ void TRestorePage::RefreshArchiveList() {
   if (archives_.Rows().empty()) {
     SelectArchiveRow(0);
     entries_.SetRows({});
+    entries_archive_.clear();
     LabelfileNumber_->setText(Q(TotalLabel(0)));
     return;
   }
@@ -490,12 +605,13 @@ void TRestorePage::SortArchiveList() {
   ShowArchiveContents(rows.front().name);
 }
 
-void TRestorePage::ShowReaderError(const std::exception& e) { window_.Ui().ShowError(e.what()); }
+void TRestorePage::ShowReaderError(const std::exception& e) { ui_->ShowError(e.what()); }
 
 void TRestorePage::ShowArchiveContents(const std::string& name) {
   std::string trimmed = QString::fromStdString(name).trimmed().toStdString();
   if (trimmed.empty()) {
     entries_.SetRows({});
+    entries_archive_.clear();
     LabelfileNumber_->setText(Q(TotalLabel(0)));
     return;
   }
@@ -508,6 +624,7 @@ void TRestorePage::ShowArchiveContents(const std::string& name) {
     reader_->OnInCompleteZip = nullptr;
     const size_t count = rows.size();
     entries_.SetRows(std::move(rows));
+    entries_archive_ = path;
     LabelfileNumber_->setText(Q(TotalLabel(count)));
   } catch (const std::exception& e) {
     // The entry list keeps what it showed: the error says why it is not
@@ -564,7 +681,7 @@ void TRestorePage::RunRestoreFor(bool whole_archive) {
 
   auto log = OpenLog();
   RestoreHooks hooks;
-  hooks.ui = &window_.Ui();
+  hooks.ui = ui_.get();
   hooks.log = log.get();
   hooks.reader = reader_.get();
   hooks.pump = window_.Pump();
@@ -589,8 +706,16 @@ void TRestorePage::RunRestoreFor(bool whole_archive) {
 
 void TRestorePage::SpRestoreClick() { RunRestoreFor(true); }
 
+bool TRestorePage::EntriesShowSelected(const std::string& name) {
+  if (ArchivePath(ZipFolder(), name) == entries_archive_) return true;
+  ui_->ShowError("The file list does not show the entries of '" + name +
+                 "'. Select the Zip file again to list them");
+  return false;
+}
+
 void TRestorePage::SpeedButton14Click() {
-  if (SelectedArchive().empty()) return;
+  const std::string name = SelectedArchive();
+  if (name.empty() || !EntriesShowSelected(name)) return;
   RunRestoreFor(false);
 }
 
@@ -599,7 +724,7 @@ void TRestorePage::SpeedButton14Click() {
 
 MaintenanceHooks TRestorePage::MakeMaintenanceHooks(app::ActivityLog* log) {
   MaintenanceHooks hooks;
-  hooks.ui = &window_.Ui();
+  hooks.ui = ui_.get();
   hooks.log = log;
   hooks.pump = window_.Pump();
   hooks.set_running = [this](bool running) {
@@ -628,8 +753,8 @@ void TRestorePage::menuimportClick() {
 void TRestorePage::MenuCopyClick() {
   const std::string name = SelectedArchive();
   if (name.empty()) return;
-  const QString dest =
-      pick_folder(QStringLiteral("Export '") + Q(name) + QStringLiteral("' to destination folder"));
+  const QString dest = pick_folder(
+      QStringLiteral("Export '") + Q(name) + QStringLiteral("' to destination folder"), QString());
   if (dest.isEmpty()) return;
   auto log = OpenLog();
   MaintenanceHooks hooks = MakeMaintenanceHooks(log.get());
@@ -648,7 +773,7 @@ void TRestorePage::menuDeleteClick() {
     for (int r = top; r <= bottom && static_cast<size_t>(r) < rows.size(); ++r)
       names.push_back(rows[static_cast<size_t>(r)].name);
   }
-  (void)DeleteArchives(ZipFolder(), names, window_.Ui());
+  (void)DeleteArchives(ZipFolder(), names, *ui_);
   RefreshArchiveList();
 }
 
@@ -656,8 +781,7 @@ void TRestorePage::OpenArchive() {
   const std::string name = SelectedArchive();
   if (name.empty()) return;
   const std::string path = ArchivePath(ZipFolder(), name);
-  if (!open_file(QUrl::fromLocalFile(Q(path))))
-    window_.Ui().ShowError("No application could open " + path);
+  if (!open_file(QUrl::fromLocalFile(Q(path)))) ui_->ShowError("No application could open " + path);
 }
 
 void TRestorePage::SpeedButton12Click() {
@@ -675,7 +799,7 @@ void TRestorePage::SpeedButton12Click() {
       settings.pack_level = p->PackLevel;
     }
   } catch (const std::exception& e) {
-    window_.Ui().ShowError(e.what());
+    ui_->ShowError(e.what());
     return;
   }
   std::vector<std::string> paths;
@@ -695,7 +819,7 @@ void TRestorePage::SpeedButton12Click() {
         }
         text += "\n" + l;
       }
-      window_.Ui().ShowWarning(text);
+      ui_->ShowWarning(text);
     }
   } catch (const std::exception& e) {
     ShowReaderError(e);
@@ -705,7 +829,7 @@ void TRestorePage::SpeedButton12Click() {
 
 void TRestorePage::SpeedButton13Click() {
   const std::string name = SelectedArchive();
-  if (name.empty()) return;
+  if (name.empty() || !EntriesShowSelected(name)) return;
   std::vector<EntryRow> chosen;
   const auto [top, bottom] = EntryRange();
   const auto& rows = entries_.Rows();

@@ -30,6 +30,10 @@ class QRadioButton;
 class QTableView;
 class QUrl;
 
+namespace zb {
+class UserInteraction;
+}
+
 namespace zb::zip {
 class TZipReader;
 class TZipWriter;
@@ -105,7 +109,8 @@ class TRestorePage final : public QObject {
   // Seams for the dialogs, so that the commands can run without a person.
   // Each returns an empty result for Cancel.
   std::function<QStringList(const QString& title, const QString& filter)> pick_files;
-  std::function<QString(const QString& caption)> pick_folder;
+  // `start`: the folder the picker opens in (home when blank or missing).
+  std::function<QString(const QString& caption, const QString& start)> pick_folder;
   std::function<IncompleteAnswer()> ask_incomplete;
   std::function<bool(const QUrl&)> open_file;
   // The selected backup project's settings as the Backup page holds them
@@ -157,6 +162,8 @@ class TRestorePage final : public QObject {
   void SetZipFolder(const QString& folder);
   void SelectArchiveRow(int row);
   void RunRestoreFor(bool whole_archive);
+  // True when the entry list shows the archive `name`; otherwise says so.
+  [[nodiscard]] bool EntriesShowSelected(const std::string& name);
   void ShowReaderError(const std::exception& e);
   [[nodiscard]] MaintenanceHooks MakeMaintenanceHooks(app::ActivityLog* log);
   [[nodiscard]] std::string ZipFolder();  // trimmed, and written back trimmed
@@ -166,10 +173,15 @@ class TRestorePage final : public QObject {
 
   app::TFormMain& window_;
   std::unique_ptr<zip::TZipReader> reader_;
+  std::unique_ptr<UserInteraction> ui_;  // the window's, with the normal pointer
   std::unique_ptr<zip::TZipWriter> writer_;
   ArchiveListModel archives_;
   EntryListModel entries_;
   bool select_attached_ = true;
+  // The archive whose entries the entry list shows (blank: none). A listing
+  // that failed leaves the old rows in place, and they must never be taken
+  // for entries of the archive selected since.
+  std::string entries_archive_;
 
   QLineEdit* DirectoryView_ = nullptr;
   QTableView* zip_grid_ = nullptr;
