@@ -224,7 +224,7 @@ TEST_F(ScheduleTableTest, DueMeansStrictlyLaterAcrossMidnightAndWeekEnd) {
     DateTime next;
     DateTime then;
   } cases[] = {
-      {{"A", 0, "00:00:00"}, At(9, 23, 59, 30), At(9, 0, 0) + 0, At(10, 0, 0)},
+      {{"A", 0, "00:00:00"}, At(9, 23, 59, 30), At(9, 0, 0), At(10, 0, 0)},
       {{"A", 0, "23:59:59"}, At(9, 23, 0), At(9, 23, 59, 59), At(10, 23, 59, 59)},
       {{"A", 2, "Sunday"}, saturday + 0.5, At(14, 12, 0), At(21, 12, 0)},
       {{"A", 1, "5"}, At(9, 23, 57), At(10, 0, 2), At(10, 0, 7)},
