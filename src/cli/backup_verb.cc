@@ -57,6 +57,8 @@ class StopSignals final {
     g_stop_signal = 0;
     struct sigaction action {};
     action.sa_handler = NoteStopSignal;
+    // Calls in progress carry on; the run looks at the flag between blocks.
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     for (size_t i = 0; i < kCount; ++i) sigaction(kSignals[i], &action, &previous_[i]);
   }
