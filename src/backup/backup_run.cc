@@ -273,7 +273,9 @@ BackupRunResult& Run::Start() {
   // A relative folder is taken against the current folder once, here: the
   // log and the retention ring keep the full path, so a later run started
   // elsewhere still deletes the right archive.
-  if (!path.starts_with('/')) path = std::filesystem::absolute(path).lexically_normal().string();
+  if (!std::filesystem::path(path).is_absolute()) {
+    path = std::filesystem::absolute(path).lexically_normal().string();
+  }
   result_.archive_path = path;
   const std::string folder = ExtractFilePath(path);
   try {
