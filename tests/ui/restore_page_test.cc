@@ -29,6 +29,7 @@
 #include "app/ui/scripted_user_interaction.h"
 #include "backup/backup_project.h"
 #include "base/path.h"
+#include "ini/ini_file.h"
 #include "restore/ui/incomplete_zip_dlg.h"
 #include "ui/ui_test_support.h"
 #include "zip/zip_writer.h"
@@ -560,6 +561,32 @@ class RestorePageTest : public QObject {
       QVERIFY2(result != -1, "buttons out of order");
       QCOMPARE(TIncompleteZipDlg::AnswerFor(result), c.answer);
     }
+  }
+
+  void unknownOverwriteModeChecksNoRadio() {
+    // A stored mode no radio has: none is checked, the reader keeps its
+    // policy, and the restore stores "Never" (2).
+    {
+      zb::ini::IniFile f(Data() / "project.ini");
+      f.WriteInteger("Docs", "Overwrite Mode", 7);
+      f.Save();
+    }
+    MakeWindow();
+    for (const char* name :
+         {"RadioAlways", "RadioPrompt", "RadioNever", "RadioNewer", "RadioOlder"})
+      QVERIFY2(!w_->findChild<QRadioButton*>(name)->isChecked(), name);
+    page_->SetSort(0, false);
+    ShowRestorePage();
+    page_->ArchiveGrid()->setCurrentIndex(page_->ArchiveGrid()->model()->index(2, 0));
+    ui_.Answer(true);
+    page_->SpRestoreClick();
+    QVERIFY(Shown("ask", "Do you want to restore the file 'm.zip'?\rExtract to:"));
+    bool empty_caption = false;
+    for (const auto& m : ui_.shown)
+      empty_caption |= m.text.find("\rOverwrite Mode:      ''") != std::string::npos;
+    QVERIFY(empty_caption);
+    QVERIFY(Shown("timed", "Restore 1 Files Succeeds!"));
+    QCOMPARE(zb::backup::ReadProject(Data(), "Docs").OverwriteMode, 2);
   }
 
   void largeArchiveFillsInOneGo() {
