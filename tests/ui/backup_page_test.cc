@@ -349,6 +349,14 @@ class BackupPageTest : public QObject {
 
   void RunFromTheToolbarMakesAnArchiveAndLocksTheProject() {
     Store({"Daily", "Weekly"});
+    // Broke: a run from the page wrote its line as entry 1 of a fresh log,
+    // so every earlier entry dropped out of the Log page.
+    {
+      zb::app::ActivityLog earlier(Data() / "log.txt");
+      earlier.Load();
+      earlier.Add("Backup", "Succeeds", "Weekly", "first");
+      earlier.Add("Restore", "Fails", "Weekly", "second");
+    }
     Make();
     w_->Settings().PromptBeforeBackup = true;
     // What the user could touch while the run works.
@@ -369,6 +377,9 @@ class BackupPageTest : public QObject {
     // The log page shows the run's line, and the page the next number.
     QCOMPARE(w_->Log().Rows().front().status, std::string("Succeeds"));
     QCOMPARE(w_->Log().Rows().front().project, std::string("Daily"));
+    QCOMPARE(w_->Log().Total(), 3);
+    QCOMPARE(w_->Log().Rows()[1].information, std::string("second"));
+    QCOMPARE(w_->Log().Rows()[2].information, std::string("first"));
     QCOMPARE(Find<QSpinBox>("spinValue")->value(), 8);
     QCOMPARE(Find<QLineEdit>("EditFilename")->text(),
              QString::fromStdString(Out().string() + "/d8.zip"));
@@ -475,6 +486,15 @@ class BackupPageTest : public QObject {
     QCOMPARE(Find<QSpinBox>("EditLevel")->value(), 6);
     QCOMPARE(Find<QSpinBox>("spStore")->value(), 50);
     QCOMPARE(Find<QDateEdit>("DateTimePickerToday")->date(), QDate::currentDate());
+    // Broke: in the fixed-size window the date box cut off its last digit.
+    w_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
+    for (const char* name : {"DateTimePickerToday", "DateTimePickerTime"}) {
+      const auto* field = Find<QWidget>(name)->findChild<QLineEdit*>();
+      QVERIFY(field != nullptr);
+      // The edit field keeps 2 pixels each side and one for the cursor.
+      QVERIFY2(field->width() >= field->fontMetrics().horizontalAdvance(field->text()) + 6, name);
+    }
     QVERIFY(Find<QRadioButton>("RadioUserNumber")->isChecked());
     QVERIFY(Find<QCheckBox>("radioyes")->isChecked());
     QVERIFY(Find<QCheckBox>("CheckBoxpath")->isChecked());

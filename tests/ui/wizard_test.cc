@@ -423,6 +423,10 @@ class WizardTest : public QObject {
     TFormselectbyfilter d(Pickers());
     QCOMPARE(Find<QComboBox>(&d, "ComboBox1")->currentText(), QString("*.*"));
     QCOMPARE(Find<QComboBox>(&d, "ComboBox1")->count(), 0);
+    // It opens on the home folder, not on the file-system root.
+    QCOMPARE(d.SelectedFolder(), home_.path());
+    d.SelectFolder(QString());
+    QVERIFY(d.SelectedFolder().isEmpty());
     Click(&d, "Button1");
     QCOMPARE(LastError(), std::string("Please select a folder!"));
     QCOMPARE(LastKind(), std::string("warning"));

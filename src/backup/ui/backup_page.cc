@@ -63,12 +63,11 @@ QDate QDateOf(DateTime moment) {
   return QDate(f.year, f.month, f.day);
 }
 
-QToolButton* ListButton(QWidget* parent, const char* name, const char* hint,
-                        QStyle::StandardPixmap icon) {
+QToolButton* ListButton(QWidget* parent, const char* name, const char* hint, const QIcon& icon) {
   auto* b = new QToolButton(parent);
   b->setObjectName(name);
   b->setToolTip(hint);
-  b->setIcon(parent->style()->standardIcon(icon));
+  b->setIcon(icon);
   b->setAutoRaise(true);
   return b;
 }
@@ -149,14 +148,17 @@ void TBackupPage::BuildSource(QGroupBox* group) {
                               const char* clear, const char* up, const char* down) {
     auto* box = new QGridLayout;
     box->setSpacing(1);
+    QStyle* style = group->style();
+    box->addWidget(ListButton(group, wild, "Select files by wildcard", EntryMarkIcon(true)), 0, 0);
+    box->addWidget(ListButton(group, file, "Select files by filename", EntryMarkIcon(false)), 0, 1);
+    box->addWidget(ListButton(group, del, "Delete a item", DeleteItemIcon()), 1, 0);
     box->addWidget(
-        ListButton(group, wild, "Select files by wildcard", QStyle::SP_FileDialogContentsView), 0,
-        0);
-    box->addWidget(ListButton(group, file, "Select files by filename", QStyle::SP_FileIcon), 0, 1);
-    box->addWidget(ListButton(group, del, "Delete a item", QStyle::SP_DialogDiscardButton), 1, 0);
-    box->addWidget(ListButton(group, clear, "Delete all items", QStyle::SP_TrashIcon), 1, 1);
-    box->addWidget(ListButton(group, up, "Up a item", QStyle::SP_ArrowUp), 2, 0);
-    box->addWidget(ListButton(group, down, "Down a item", QStyle::SP_ArrowDown), 2, 1);
+        ListButton(group, clear, "Delete all items", style->standardIcon(QStyle::SP_TrashIcon)), 1,
+        1);
+    box->addWidget(ListButton(group, up, "Up a item", style->standardIcon(QStyle::SP_ArrowUp)), 2,
+                   0);
+    box->addWidget(
+        ListButton(group, down, "Down a item", style->standardIcon(QStyle::SP_ArrowDown)), 2, 1);
     box->setRowStretch(3, 1);
     return box;
   };
@@ -195,6 +197,7 @@ void TBackupPage::BuildSource(QGroupBox* group) {
   DateTimePickerToday_->setObjectName("DateTimePickerToday");
   DateTimePickerToday_->setCalendarPopup(true);
   DateTimePickerToday_->setDisplayFormat("yyyy-MM-dd");
+  FitDateBox(DateTimePickerToday_);
   DateTimePickerTime_ = new QTimeEdit(group);
   DateTimePickerTime_->setObjectName("DateTimePickerTime");
   DateTimePickerTime_->setDisplayFormat("HH:mm:ss");
@@ -818,7 +821,10 @@ BackupRunResult TBackupPage::SpStartClick(bool scheduled) {
   request.project.SavePath = save_folder_;
 
   // The run logs into log.txt itself; the Log page rereads it afterwards.
-  app::ActivityLog log(window_.DataDir() / "log.txt", window_.Settings().LogCount);
+  // The object must hold the entries already there, or its first addition
+  // would restart the numbering and hide every earlier entry.
+  app::ActivityLog log(window_.Log().File(), window_.Settings().LogCount);
+  log.Load();
   BackupRunHooks hooks;
   hooks.ui = &ui_;
   hooks.log = &log;

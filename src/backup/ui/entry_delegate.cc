@@ -2,12 +2,14 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QEvent>
 #include <QIcon>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
+#include <algorithm>
 
 #include "backup/backup_project.h"
 #include "schedule/schedule_table.h"
@@ -118,6 +120,37 @@ void DrawEntryMark(QPainter* painter, QPoint origin, bool pattern) {
   painter->restore();
 }
 
+QIcon EntryMarkIcon(bool pattern) {
+  QPixmap pixmap(16, 16);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  DrawEntryMark(&painter, QPoint(2, 2), pattern);
+  painter.end();
+  return QIcon(pixmap);
+}
+
+QIcon DeleteItemIcon() {
+  QPixmap pixmap(16, 16);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(QPen(QColor(0xc8, 0x28, 0x28), 2.2, Qt::SolidLine, Qt::RoundCap));
+  painter.drawLine(QPointF(4, 4), QPointF(12, 12));
+  painter.drawLine(QPointF(12, 4), QPointF(4, 12));
+  painter.end();
+  return QIcon(pixmap);
+}
+
+void FitDateBox(QDateEdit* box) {
+  QStyleOptionComboBox opt;
+  opt.initFrom(box);
+  const QFontMetrics& fm = box->fontMetrics();
+  const QSize text(fm.horizontalAdvance(QStringLiteral("8888-88-88")) + fm.averageCharWidth(),
+                   fm.height());
+  const QSize needed = box->style()->sizeFromContents(QStyle::CT_ComboBox, &opt, text, box);
+  box->setMinimumWidth(std::max(needed.width(), box->sizeHint().width()));
+}
+
 void TEntryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                            const QModelIndex& index) const {
   QStyleOptionViewItem opt = option;
@@ -133,6 +166,11 @@ void TEntryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
   painter->drawText(text_rect, Qt::AlignVCenter | Qt::AlignLeft,
                     opt.fontMetrics.elidedText(text, Qt::ElideMiddle, text_rect.width()));
   painter->restore();
+}
+
+QSize TEntryDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+  QSize size = QStyledItemDelegate::sizeHint(option, index);
+  return QSize(size.width() + kEntryTextIndent, std::max(size.height(), kMarkSize + 2));
 }
 
 bool ProjectScheduled(const std::filesystem::path& data_dir, const QString& name) {
@@ -168,6 +206,12 @@ void TProjectDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
   const QString name = opt.text;
   DrawBackground(painter, opt);
   comboProjectDrawItem(painter, opt.rect, name, ProjectScheduled(data_dir_, name), TextColor(opt));
+}
+
+QSize TProjectDelegate::sizeHint(const QStyleOptionViewItem& option,
+                                 const QModelIndex& index) const {
+  QSize size = QStyledItemDelegate::sizeHint(option, index);
+  return QSize(size.width() + kProjectTextIndent, std::max(size.height(), kScheduleMarkSize + 2));
 }
 
 void InstallProjectBoxDrawing(QComboBox* box, const std::filesystem::path& data_dir) {

@@ -8,6 +8,8 @@
 #include <filesystem>
 
 class QComboBox;
+class QDateEdit;
+class QIcon;
 class QPainter;
 
 namespace zb::backup::ui {
@@ -24,6 +26,16 @@ inline constexpr int kProjectTextIndent = 20;
 // `origin`.
 void DrawEntryMark(QPainter* painter, QPoint origin, bool pattern);
 
+// Button icons of the list commands that add entries: the mark the new
+// entry will carry, so the button and the list speak alike.
+[[nodiscard]] QIcon EntryMarkIcon(bool pattern);
+// "Delete a item": a red cross, unlike the bin of "Delete all items".
+[[nodiscard]] QIcon DeleteItemIcon();
+
+// Widens a date box so a whole "yyyy-mm-dd" date and its drop-down arrow
+// fit; the style's own size hint leaves the last digit cut off.
+void FitDateBox(QDateEdit* box);
+
 // The include and exclude lists (Backup page and wizard): the entry on a
 // cleared background, its mark, the text kEntryTextIndent from the left.
 class TEntryDelegate final : public QStyledItemDelegate {
@@ -32,6 +44,8 @@ class TEntryDelegate final : public QStyledItemDelegate {
   using QStyledItemDelegate::QStyledItemDelegate;
   void paint(QPainter* painter, const QStyleOptionViewItem& option,
              const QModelIndex& index) const override;
+  [[nodiscard]] QSize sizeHint(const QStyleOptionViewItem& option,
+                               const QModelIndex& index) const override;
 };
 
 // Whether the stored project `name` of `data_dir` runs by a schedule. Read
@@ -52,6 +66,8 @@ class TProjectDelegate final : public QStyledItemDelegate {
   TProjectDelegate(std::filesystem::path data_dir, QObject* parent);
   void paint(QPainter* painter, const QStyleOptionViewItem& option,
              const QModelIndex& index) const override;
+  [[nodiscard]] QSize sizeHint(const QStyleOptionViewItem& option,
+                               const QModelIndex& index) const override;
 
  private:
   std::filesystem::path data_dir_;

@@ -169,6 +169,7 @@ void TFormProjectName::BuildPages() {
   DateTimePickerToday_->setObjectName(QStringLiteral("DateTimePickerToday"));
   DateTimePickerToday_->setCalendarPopup(true);
   DateTimePickerToday_->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+  FitDateBox(DateTimePickerToday_);
   DateTimePickerTime_ = new QTimeEdit(QTime(0, 0, 0), p2);
   DateTimePickerTime_->setObjectName(QStringLiteral("DateTimePickerTime"));
   DateTimePickerTime_->setDisplayFormat(QStringLiteral("HH:mm:ss"));

@@ -204,12 +204,14 @@ TFormselectbyfilter::TFormselectbyfilter(PickerContext context, QWidget* parent)
   AddHelpKey(this, context_, kSelectHelp);
 
   LoadPatterns();
-  // The tree opens at the home folder, expanded and scrolled into view, but
-  // nothing is chosen until the user clicks.
+  // The tree opens with the home folder chosen, expanded and in view. Left
+  // without a choice, the tree would make its first item, the file-system
+  // root, the current one as soon as it takes the focus, and OK would then
+  // add the whole disk.
   const QModelIndex home = model_->index(QDir::homePath());
   if (home.isValid()) {
     ShellTree1_->expand(home);
-    ShellTree1_->scrollTo(home);
+    SelectFolder(QDir::homePath());
   }
 }
 
@@ -232,6 +234,11 @@ void TFormselectbyfilter::SpeedButton1Click() {
 }
 
 void TFormselectbyfilter::SelectFolder(const QString& folder) {
+  if (folder.isEmpty()) {
+    ShellTree1_->setCurrentIndex(QModelIndex());
+    FolderChanged();
+    return;
+  }
   const QModelIndex index = model_->index(folder);
   if (!index.isValid()) return;
   ShellTree1_->setCurrentIndex(index);

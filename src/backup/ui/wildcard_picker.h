@@ -60,7 +60,8 @@ class TFormselectbyfilter final : public QDialog {
 
   void accept() override;
 
-  // Selects `folder` in the tree (as a click would) when it exists.
+  // Selects `folder` in the tree (as a click would) when it exists; an empty
+  // `folder` clears the choice.
   void SelectFolder(const QString& folder);
   // The chosen folder and the list entry the dialog stands for.
   [[nodiscard]] QString SelectedFolder() const;
