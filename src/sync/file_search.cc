@@ -275,15 +275,23 @@ class TFileSearch::TSearchThread {
         }
       }
       if (queued) {
-        post_([sh = shared_] {
-          std::unique_lock lk(sh->mu);
-          sh->RunCompletion(lk);
-        });
+        try {
+          post_([sh = shared_] {
+            std::unique_lock lk(sh->mu);
+            sh->RunCompletion(lk);
+          });
+        } catch (...) {
+          // The completion stays queued here; WaitFor() can still run it.
+        }
       }
     } else {
       // The events run here; after this the owner may be gone (an
       // OnComplete handler may destroy it), so only shared_ is touched.
-      owner_.FinishSearch(*work_);
+      // A handler's error has no caller to go to on this thread.
+      try {
+        owner_.FinishSearch(*work_);
+      } catch (...) {
+      }
     }
     std::lock_guard lk(shared_->mu);
     --shared_->live;
@@ -323,13 +331,27 @@ class TFileSearch::TSearchThread {
     shared_->call_error = nullptr;
     shared_->cv.notify_all();
     lk.unlock();
-    post_([sh = shared_, seq] {
-      std::unique_lock lk2(sh->mu);
-      if (sh->call_pending && !sh->call_running && sh->call_seq == seq && sh->owner) {
-        sh->RunCall(lk2);
-      }
-    });
+    std::exception_ptr post_error;
+    try {
+      post_([sh = shared_, seq] {
+        std::unique_lock lk2(sh->mu);
+        if (sh->call_pending && !sh->call_running && sh->call_seq == seq && sh->owner) {
+          sh->RunCall(lk2);
+        }
+      });
+    } catch (...) {
+      post_error = std::current_exception();
+    }
     lk.lock();
+    if (post_error && shared_->call_pending && !shared_->call_running) {
+      // Nothing will run it (WaitFor has not taken it either): withdraw the
+      // event, which refers to this thread's fields, and end the walk with
+      // the poster's error.
+      shared_->call_pending = false;
+      shared_->call = nullptr;
+      lk.unlock();
+      std::rethrow_exception(post_error);
+    }
     // The destructor clears owner and stops waiting for the owner thread,
     // which may be the very thread that is destroying the component.
     shared_->cv.wait(lk, [&] { return !shared_->call_pending || !shared_->owner; });
@@ -823,14 +845,21 @@ bool TFileSearch::AskNewFolder(const std::string& folder) {
 }
 
 void TFileSearch::FinishSearch(Work& w) {
-  std::shared_ptr<Shared> sh = shared_;
+  // The search counts as completed once OnComplete has returned, or thrown,
+  // so WaitFor() never waits for a completion that is over.
+  struct MarkCompleted {
+    std::shared_ptr<Shared> sh;
+    uint64_t generation;
+    ~MarkCompleted() {
+      std::lock_guard lk(sh->mu);
+      sh->completed = std::max(sh->completed, generation);
+      sh->cv.notify_all();
+    }
+  } mark{shared_, w.generation};
   if (stop_) aborted_ = true;
   abort_reason_ = std::move(w.abort_reason);
   unreadable_ = std::move(w.unreadable);
   NotifyComplete();  // may start the next search, or destroy the component
-  std::lock_guard lk(sh->mu);
-  sh->completed = std::max(sh->completed, w.generation);
-  sh->cv.notify_all();
 }
 
 void TFileSearch::NotifyComplete() {

@@ -897,6 +897,56 @@ TEST_F(FileSearchTest, HandlerErrorOnTheOwnerThreadEndsAThreadedSearch) {
   EXPECT_EQ(s.AbortReason(), "cannot show it");
 }
 
+// A poster that cannot queue, or an OnComplete that throws, must neither
+// end the program nor leave WaitFor waiting for ever.
+TEST_F(FileSearchTest, FailingPosterAndThrowingOnCompleteEndTheSearchCleanly) {
+  Make("a.txt");
+  {
+    TFileSearch s;
+    s.SetLocation(root_);
+    s.Threaded = true;
+    // The first refusal ends the walk; the second is the completion's.
+    std::atomic<int> posts{0};
+    std::promise<void> refused_twice;
+    s.PostEvent = [&](std::function<void()>) {
+      if (++posts == 2) refused_twice.set_value();
+      throw std::runtime_error("queue full");
+    };
+    int completes = 0;
+    s.OnComplete = [&](TFileSearch&) { ++completes; };
+    s.StartSearch();
+    refused_twice.get_future().wait();
+    s.WaitFor();  // runs the completion the poster could not queue
+    EXPECT_EQ(posts.load(), 2);
+    EXPECT_EQ(completes, 1);
+    EXPECT_FALSE(s.Busy());
+    EXPECT_TRUE(s.Aborted());
+    EXPECT_EQ(s.AbortReason(), "queue full");
+  }
+  {
+    TFileSearch s;  // on the worker: the error stays there
+    s.SetLocation(root_);
+    s.Threaded = true;
+    s.OnComplete = [](TFileSearch&) { throw std::runtime_error("late"); };
+    s.StartSearch();
+    s.WaitFor();
+    EXPECT_FALSE(s.Busy());
+  }
+  {
+    EventQueue loop;
+    TFileSearch s;  // on the owner thread: the error reaches the caller
+    s.SetLocation(root_);
+    s.Threaded = true;
+    s.PostEvent = loop.Poster();
+    s.OnComplete = [](TFileSearch&) { throw std::runtime_error("late"); };
+    s.StartSearch();
+    EXPECT_THROW(s.WaitFor(), std::runtime_error);
+    s.WaitFor();  // over: returns at once
+    EXPECT_FALSE(s.Busy());
+    loop.Drain();
+  }
+}
+
 TEST_F(FileSearchTest, ThreadPriorityAppliesToTheRunningWorker) {
   Make("a.txt");
   Make("b.txt");
