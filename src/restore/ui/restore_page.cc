@@ -115,6 +115,14 @@ struct ArrowCursor {
   ArrowCursor& operator=(const ArrowCursor&) = delete;
 };
 
+// The hourglass while a copy runs.
+struct WaitCursor {
+  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
 // Questions and messages of the page's commands show the normal pointer,
 // also while a run's busy state or a copy holds the hourglass.
 class ArrowCursorUi final : public UserInteraction {
@@ -273,7 +281,8 @@ void TRestorePage::BuildFiles(QWidget* group) {
         pick_folder(QStringLiteral("Please select directory"), DirectoryView_->text());
     if (!d.isEmpty()) DirectoryView_->setText(d);
   });
-  connect(DirectoryView_, &QLineEdit::textChanged, this, [this] { RefreshArchiveList(); });
+  connect(DirectoryView_, &QLineEdit::textChanged, this,
+          [this] { Command(&TRestorePage::RefreshArchiveList); });
 
   // The archive commands beside the archive list, the entry commands beside
   // the entry list.
@@ -311,7 +320,7 @@ void TRestorePage::BuildFiles(QWidget* group) {
     b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     b->setAutoRaise(true);
     b->setToolTip(QString::fromLatin1(s.hint));
-    connect(b, &QToolButton::clicked, this, s.handler);
+    connect(b, &QToolButton::clicked, this, [this, h = s.handler] { Command(h); });
     s.column->addWidget(b);
   }
 
@@ -326,7 +335,8 @@ void TRestorePage::BuildFiles(QWidget* group) {
     PopupMenuStringPopup();
     PopupMenuString_->popup(zip_grid_->viewport()->mapToGlobal(p));
   });
-  connect(zip_grid_, &QTableView::doubleClicked, this, [this] { OpenArchive(); });
+  connect(zip_grid_, &QTableView::doubleClicked, this,
+          [this] { Command(&TRestorePage::OpenArchive); });
   connect(zip_grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this](const QModelIndex& current) {
             if (!select_attached_ || !current.isValid()) return;
@@ -457,7 +467,7 @@ void TRestorePage::BuildMenu() {
     field_actions_.push_back(a);
     connect(a, &QAction::triggered, this, [this, i] {
       SetSort(i, window_.Settings().SortDescending != 0);
-      SortArchiveList();
+      Command(&TRestorePage::SortArchiveList);
     });
   }
   sort->addSeparator();
@@ -470,13 +480,13 @@ void TRestorePage::BuildMenu() {
     direction_actions_.push_back(a);
     connect(a, &QAction::triggered, this, [this, i] {
       SetSort(window_.Settings().SortField, i == 1);
-      SortArchiveList();
+      Command(&TRestorePage::SortArchiveList);
     });
   }
   sort_separator_ = PopupMenuString_->addSeparator();
   QAction* import = PopupMenuString_->addAction(QStringLiteral("Import a Zip File..."));
   import->setObjectName(QStringLiteral("menuimport"));
-  connect(import, &QAction::triggered, this, &TRestorePage::menuimportClick);
+  connect(import, &QAction::triggered, this, [this] { Command(&TRestorePage::menuimportClick); });
   struct Item {
     const char* name;
     const char* text;
@@ -491,7 +501,7 @@ void TRestorePage::BuildMenu() {
   for (const Item& it : items) {
     QAction* a = PopupMenuString_->addAction(QString::fromLatin1(it.text));
     a->setObjectName(QString::fromLatin1(it.name));
-    connect(a, &QAction::triggered, this, it.handler);
+    connect(a, &QAction::triggered, this, [this, h = it.handler] { Command(h); });
     archive_actions_.push_back(a);
   }
 }
@@ -597,7 +607,9 @@ void TRestorePage::RefreshArchiveList() {
 void TRestorePage::SortArchiveList() {
   auto& rows = archives_.Rows();
   if (rows.empty() || rows.front().name.empty()) return;
-  const int field = window_.Settings().SortField;
+  // A hand-edited "By Field" outside 0..2 sorts as the default, by date.
+  int field = window_.Settings().SortField;
+  if (field < 0 || field > 2) field = static_cast<int>(SortField::kDate);
   restore::SortArchiveList(rows, static_cast<SortField>(field),
                            window_.Settings().SortDescending != 0);
   archives_.Reset();
@@ -704,6 +716,10 @@ void TRestorePage::RunRestoreFor(bool whole_archive) {
     AfterLogWritten();
 }
 
+void TRestorePage::Command(void (TRestorePage::*handler)()) {
+  (void)RunCommand(*ui_, [this, handler] { (this->*handler)(); });
+}
+
 void TRestorePage::SpRestoreClick() { RunRestoreFor(true); }
 
 bool TRestorePage::EntriesShowSelected(const std::string& name) {
@@ -742,10 +758,10 @@ void TRestorePage::menuimportClick() {
   if (files.isEmpty()) return;
   auto log = OpenLog();
   MaintenanceHooks hooks = MakeMaintenanceHooks(log.get());
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  const CopyOutcome outcome =
-      ImportArchive(files.front().toStdString(), ZipFolder(), ProjectName(), hooks);
-  QApplication::restoreOverrideCursor();
+  const CopyOutcome outcome = [&] {
+    const WaitCursor wait;
+    return ImportArchive(files.front().toStdString(), ZipFolder(), ProjectName(), hooks);
+  }();
   if (outcome == CopyOutcome::kCopied) AfterLogWritten();
   RefreshArchiveList();
 }
@@ -758,10 +774,10 @@ void TRestorePage::MenuCopyClick() {
   if (dest.isEmpty()) return;
   auto log = OpenLog();
   MaintenanceHooks hooks = MakeMaintenanceHooks(log.get());
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  const CopyOutcome outcome =
-      ExportArchive(ZipFolder(), name, dest.toStdString(), ProjectName(), hooks);
-  QApplication::restoreOverrideCursor();
+  const CopyOutcome outcome = [&] {
+    const WaitCursor wait;
+    return ExportArchive(ZipFolder(), name, dest.toStdString(), ProjectName(), hooks);
+  }();
   if (outcome == CopyOutcome::kCopied) AfterLogWritten();
 }
 
@@ -854,9 +870,10 @@ TRestorePage* InstallRestorePage(app::TFormMain& window) {
   auto* page = new TRestorePage(window, tab);
   page->setObjectName(QStringLiteral("RestorePage"));
   if (auto* b = window.findChild<QToolButton*>(QStringLiteral("SpRestore")))
-    QObject::connect(b, &QToolButton::clicked, page, &TRestorePage::SpRestoreClick);
+    QObject::connect(b, &QToolButton::clicked, page,
+                     [page] { page->Command(&TRestorePage::SpRestoreClick); });
   QObject::connect(window.Pages(), &QTabWidget::currentChanged, page, [page, tab, &window] {
-    if (window.Pages()->currentWidget() == tab) page->Activate();
+    if (window.Pages()->currentWidget() == tab) page->Command(&TRestorePage::Activate);
   });
   // A project is selected by the user through the box, and at start-up by the
   // window (signals blocked) followed by the page hook; another page may

@@ -139,6 +139,9 @@ class TRestorePage final : public QObject {
   void SpeedButton12Click();  // add files
   void SpeedButton13Click();  // remove entries
   void SetSort(int field, bool descending);
+  // Runs one of the commands above as the controls do: an error that
+  // escapes it is shown and ends the command, never the program.
+  void Command(void (TRestorePage::*handler)());
 
   // --- State for the commands and the tests ---
   [[nodiscard]] std::string SelectedArchive() const;
