@@ -107,6 +107,8 @@ TFormWildcard::TFormWildcard(PickerContext context, QWidget* parent)
   connect(btnOk, &QPushButton::clicked, this, &TFormWildcard::accept);
   connect(Button3, &QPushButton::clicked, this, &TFormWildcard::reject);
   AddHelpKey(this, context_, kWildcardHelp);
+  // Typing starts in the pattern box, where Enter adds.
+  Edit1_->setFocus();
 }
 
 void TFormWildcard::SpNewClick() {
@@ -212,6 +214,15 @@ TFormselectbyfilter::TFormselectbyfilter(PickerContext context, QWidget* parent)
   if (home.isValid()) {
     ShellTree1_->expand(home);
     SelectFolder(QDir::homePath());
+    // The model lists folders in the background: the chosen one can be
+    // scrolled to only once the folders above it are listed.
+    connect(model_, &QFileSystemModel::directoryLoaded, this, [this](const QString& loaded) {
+      const QModelIndex current = ShellTree1_->currentIndex();
+      if (current.isValid() && model_->filePath(current).startsWith(loaded))
+        ShellTree1_->scrollTo(current, QAbstractItemView::PositionAtCenter);
+    });
+    connect(ShellTree1_, &QTreeView::clicked, model_,
+            [this] { disconnect(model_, &QFileSystemModel::directoryLoaded, this, nullptr); });
   }
 }
 
