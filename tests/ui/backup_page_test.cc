@@ -35,6 +35,7 @@
 #include "backup/ui/file_picker.h"
 #include "backup/ui/new_project_wizard.h"
 #include "backup/ui/wildcard_picker.h"
+#include "ini/ini_file.h"
 #include "ui/ui_test_support.h"
 
 using zb::DateTime;
@@ -674,6 +675,48 @@ class BackupPageTest : public QObject {
     Find<QRadioButton>("radioNone")->setChecked(true);
     QTest::mouseClick(Button("SpSave"), Qt::LeftButton);
     QCOMPARE(row(1).green, 0);
+  }
+
+  void ShowsTheStoredScheduleAsWritten() {
+    // Hand-written schedule keys, as a user's file may hold them.
+    const struct {
+      const char* mode;
+      const char* value;
+      const char* radio;
+      QString shown;  // the time, the minutes or the day the page shows
+    } cases[] = {
+        {"0", "09:30:00", "radioOnce", "09:30:00"},
+        {"0", "25:99", "radioOnce", "12:00:00"},
+        {"1", "90", "radioDaily", "90"},
+        {"1", "5000", "radioDaily", "1000"},
+        {"1", "often", "radioDaily", "5"},
+        {"2", "sunday", "radioWeekly", "Sunday"},
+        {"2", "Friday", "radioWeekly", "Friday"},
+        // Broke: an unknown day showed as Sunday, and Save then stored it.
+        {"2", "Funday", "radioWeekly", ""},
+        {"3", "09:30:00", "radioNone", ""},
+    };
+    Store({"Daily"});
+    Make();
+    for (const auto& c : cases) {
+      zb::ini::IniFile f(Data() / "project.ini");
+      f.WriteString("Daily", "BackupMode", c.mode);
+      f.WriteString("Daily", "StartTime_or_Increase", c.value);
+      f.Save();
+      page_->LoadProjectPage();
+      const QString label = QString("%1 %2").arg(c.mode, c.value);
+      QVERIFY2(Find<QRadioButton>(c.radio)->isChecked(), qPrintable(label));
+      QString shown;
+      if (QString(c.radio) == "radioOnce")
+        shown = Find<QTimeEdit>("DateTimePicker1")->time().toString("HH:mm:ss");
+      else if (QString(c.radio) == "radioDaily")
+        shown = QString::number(Find<QSpinBox>("SpinEditNumber")->value());
+      else if (QString(c.radio) == "radioWeekly")
+        shown = Find<QComboBox>("cbWeekly")->currentText();
+      QVERIFY2(shown == c.shown, qPrintable(label + " shows " + shown));
+      QCOMPARE(Find<QComboBox>("cbWeekly")->isEnabledTo(Find<QGroupBox>("GroupSche")),
+               QString(c.radio) == "radioWeekly");
+    }
   }
 };
 

@@ -563,7 +563,6 @@ void TBackupPage::ShowSchedule(const BackupProject& p) {
       SpinEditNumber_->setValue(std::clamp(p.IntervalMinutes, 2, 1000));
       break;
     case kModeWeekly:
-      cbWeekly_->setCurrentIndex(p.WeekDay >= 1 && p.WeekDay <= 7 ? p.WeekDay - 1 : -1);
       radioWeekly_->setChecked(true);
       break;
     case kModeNone:
@@ -573,6 +572,10 @@ void TBackupPage::ShowSchedule(const BackupProject& p) {
       break;
   }
   radioNoneClick();
+  // The stored day wins over the Sunday a click on "Weekly every on" offers:
+  // a day name that is not one of the seven shows no day, as it is stored.
+  if (p.BackupMode == kModeWeekly)
+    cbWeekly_->setCurrentIndex(p.WeekDay >= 1 && p.WeekDay <= 7 ? p.WeekDay - 1 : -1);
 }
 
 void TBackupPage::LoadProjectPage() {
