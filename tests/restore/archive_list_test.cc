@@ -120,6 +120,27 @@ TEST(ArchiveListTest, EqualKeysEndWhereTheExchangeSortPutsThem) {
   }
 }
 
+TEST(ArchiveListTest, ManyDistinctKeysWithRepeatsKeepTheExchangeSortOrder) {
+  // Hundreds of distinct sizes and dates, each taken about twice: the rows
+  // that move per pass run into the thousands, so the sort leaves its
+  // replay for the scanning loop, which must give the same order.
+  std::mt19937 rng(20241210);
+  std::vector<ArchiveRow> rows;
+  for (size_t i = 0; i < 1200; ++i) {
+    rows.push_back({"f" + std::to_string(i) + ".zip", (rng() % 600) * 1024,
+                    TimeTToDos(rtest::LocalTime(2020, 1, 1) + 2 * (rng() % 600))});
+  }
+  for (SortField f : {SortField::kSize, SortField::kDate}) {
+    for (bool desc : {false, true}) {
+      auto expect = rows;
+      ReferenceExchangeSort(expect, f, desc);
+      auto got = rows;
+      SortArchiveList(got, f, desc);
+      EXPECT_EQ(Names(got), Names(expect)) << "field " << static_cast<int>(f) << " desc " << desc;
+    }
+  }
+}
+
 TEST(ArchiveListTest, ContentsRowsInNameOrder) {
   rtest::TempDir t;
   rtest::WriteFile(t / "src/b/empty.txt", "");
