@@ -16,8 +16,10 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimeEdit>
 #include <QTimer>
@@ -390,11 +392,22 @@ class BackupPageTest : public QObject {
       QVERIFY2(Button(b)->isEnabled(), b);
     QVERIFY(w_->ProjectBox()->isEnabled());
 
+    // Started while the Restore page is shown: that page is told again that
+    // it is the current one, so it can list the new archive.
+    w_->Pages()->setCurrentIndex(1);
+    QSignalSpy page_changes(w_->Pages(), &QTabWidget::currentChanged);
+    ui_.Answer(true);
+    QTest::mouseClick(Button("SpStart"), Qt::LeftButton);
+    QVERIFY(fs::is_regular_file(Out() / "d8.zip"));
+    QCOMPARE(w_->Pages()->currentIndex(), 1);
+    QVERIFY(!page_changes.isEmpty());
+    QCOMPARE(page_changes.last().at(0).toInt(), 1);
+
     // Declined at the question: nothing written, nothing logged.
     const int total = w_->Log().Total();
     ui_.Answer(false);
     QTest::mouseClick(Button("SpStart"), Qt::LeftButton);
-    QVERIFY(!fs::exists(Out() / "d8.zip"));
+    QVERIFY(!fs::exists(Out() / "d10.zip"));
     QCOMPARE(w_->Log().Total(), total);
   }
 

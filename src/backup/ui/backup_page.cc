@@ -865,7 +865,13 @@ BackupRunResult TBackupPage::SpStartClick(bool scheduled) {
   }
   if (!result.next_file_name.empty() && SelectedName() == name)
     EditFilename_->setText(Q(result.next_file_name));
-  window_.Pages()->setCurrentIndex(page);
+  // The page that was active comes back and is told so, as if it had just
+  // been chosen: a Restore page that stayed visible lists the new archive.
+  QTabWidget* pages = window_.Pages();
+  if (pages->currentIndex() != page)
+    pages->setCurrentIndex(page);
+  else
+    emit pages->currentChanged(page);
   return result;
 }
 
