@@ -29,6 +29,7 @@
 // OnComplete handler may destroy it, OnFound and OnNewFolder must not. The
 // filters are copied at StartSearch, but the events are read while the
 // walk runs: leave them alone until OnComplete.
+
 #include <sys/types.h>
 
 #include <atomic>
@@ -195,10 +196,10 @@ class TFileSearch final {
   // Asks a running search to stop; it ends after the entry in hand and
   // OnComplete still fires. Safe from any thread and from the events.
   void Abort();
-  // Owner thread only, not from inside this component's events: returns
-  // when the threaded search running at the call has completed (OnComplete
-  // has returned), running the events that wait for the owner thread.
-  // Returns at once when no threaded search is running.
+  // Owner thread only: returns when the threaded search running at the call
+  // has completed (OnComplete has returned), running the events that wait
+  // for the owner thread. Returns at once when no threaded search is
+  // running, and when called from inside this component's events.
   void WaitFor();
 
   // The outcome of the last completed search: whether it ended early (an
