@@ -166,7 +166,10 @@ RestoreResult RunRestore(const RestoreRequest& request, RestoreHooks& hooks) {
   r.RecreateDirs = request.options.use_original_folder;
   r.DoAll = request.whole_archive;
   r.OverwriteMode = ReaderMode(request.options.overwrite_mode, r.OverwriteMode);
+  // The shared reader keeps what earlier callers set: restate what a
+  // restore relies on (read-only files kept, attributes restored).
   r.ReplaceReadOnly = false;
+  r.RetainAttributes = true;
   if (!Trim(request.options.password).empty()) r.Password = request.options.password;
   // Stopping goes through the pump: the reader calls it between blocks and
   // drops the entry being written when it throws.
@@ -203,14 +206,16 @@ RestoreResult RunRestore(const RestoreRequest& request, RestoreHooks& hooks) {
     throw PasswordGiveUp();
   };
   r.OnGetNextDisk = [&](int next_disk, std::string& fname) {
-    if (!ui.AskYesNo(
-            "Please insert disk number " + IntToStr(next_disk) + " of the spanned Zip file",
-            MessageKind::kConfirmation)) {
-      fname.clear();
-    }
+    const std::string question =
+        "Please insert disk number " + IntToStr(next_disk) + " of the spanned Zip file";
+    const bool go_on = hooks.ask_next_disk ? hooks.ask_next_disk(question)
+                                           : ui.AskYesNo(question, MessageKind::kConfirmation);
+    if (!go_on) fname.clear();
   };
   r.AskOverwrite = [&](const std::string& file_name) {
-    return ui.AskYesNo("Replace existing file " + file_name + "?", MessageKind::kConfirmation);
+    const std::string question = "Replace existing file " + file_name + "?";
+    return hooks.ask_overwrite ? hooks.ask_overwrite(question)
+                               : ui.AskYesNo(question, MessageKind::kConfirmation);
   };
   r.OnEntryProblem = [&](const zip::EntryProblem& p) {
     if (p.index < 0) {

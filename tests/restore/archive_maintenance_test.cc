@@ -224,5 +224,39 @@ TEST_F(MaintenanceTest, RemoveEntriesByIdentityAndFailurePaths) {
   EXPECT_EQ(Leftovers(t_ / "zips"), 0);
 }
 
+TEST_F(MaintenanceTest, IncompleteArchiveAnswers) {
+  // An archive cut before its directory: MultiZip reads again (and asks
+  // again while the end is missing), Recover scans, Cancel gives up.
+  WriteFile(t_ / "src/a.txt", "alpha");
+  WriteFile(t_ / "src/b.txt", "bravo");
+  rtest::MakeArchive(t_ / "zips/cut.zip", {t_ / "src/a.txt", t_ / "src/b.txt"});
+  std::string bytes = ReadFile(t_ / "zips/cut.zip");
+  WriteFile(t_ / "zips/cut.zip", bytes.substr(0, bytes.find("PK\x01\x02")));
+
+  std::vector<IncompleteAnswer> script = {IncompleteAnswer::kMultiZip, IncompleteAnswer::kMultiZip,
+                                          IncompleteAnswer::kCancel};
+  size_t asked = 0;
+  zip::TZipReader reader;
+  reader.OnInCompleteZip = [&](zip::TIncompleteZipMode& mode) {
+    mode = IncompleteModeFor(script.at(asked++));
+  };
+  try {
+    (void)ArchiveContents(reader, t_ / "zips/cut.zip");
+    ADD_FAILURE() << "a cancelled incomplete archive must not list";
+  } catch (const ENotAZipFile& e) {
+    EXPECT_STREQ(e.what(), "Not a valid zip file!");
+  }
+  EXPECT_EQ(asked, 3u);
+
+  script = {IncompleteAnswer::kRecover};
+  asked = 0;
+  zip::TZipReader recovering;
+  recovering.OnInCompleteZip = reader.OnInCompleteZip;
+  std::vector<EntryRow> rows = ArchiveContents(recovering, t_ / "zips/cut.zip");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].file_name, "a.txt");
+  EXPECT_EQ(rows[1].file_name, "b.txt");
+}
+
 }  // namespace
 }  // namespace zb::restore

@@ -125,6 +125,31 @@ TEST_F(RestoreRunTest, EveryPolicyIntoStoredAndFlatFolders) {
   EXPECT_EQ(running_.size(), 20u);  // busy on and off around every run
 }
 
+TEST_F(RestoreRunTest, PromptAndDiskQuestionsGoThroughTheirOwnHooks) {
+  // The page asks these with their own captions; the hooks get the texts.
+  Archive();
+  const std::string dest = t_ / "out";
+  WriteFile(dest + "/old.txt", "disk old");
+  WriteFile(dest + "/new.txt", "disk new");
+  RestoreHooks hooks;
+  hooks.ui = &ui_;
+  hooks.reader = &reader_;
+  std::vector<std::string> asked;
+  hooks.ask_overwrite = [&](const std::string& q) {
+    asked.push_back(q);
+    return q == "Replace existing file new.txt?";
+  };
+  reader_.ReplaceReadOnly = true;  // left by another caller: a restore sets its own
+  RestoreResult r = RunRestore(Request(dest, false, kOverwritePrompt), hooks);
+  EXPECT_EQ(asked, (std::vector<std::string>{"Replace existing file old.txt?",
+                                             "Replace existing file new.txt?"}));
+  EXPECT_EQ(r.restored, 2);
+  EXPECT_EQ(ReadFile(dest + "/old.txt"), "disk old");
+  EXPECT_EQ(ReadFile(dest + "/new.txt"), "archived new.txt");
+  for (const auto& m : ui_.shown) EXPECT_NE(m.text.rfind("Replace", 0), 0u) << m.text;
+  EXPECT_FALSE(reader_.ReplaceReadOnly);
+}
+
 TEST_F(RestoreRunTest, ConfirmationAndStoredOptions) {
   Archive();
   RestoreRequest req = Request("  " + (t_ / "dest") + "  ", false, kOverwriteOlder);
