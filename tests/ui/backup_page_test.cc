@@ -731,6 +731,28 @@ class BackupPageTest : public QObject {
                QString(c.radio) == "radioWeekly");
     }
   }
+
+  void AnUnknownNamingModeShowsAsNumber() {
+    // Broke: a hand-edited "Suffix" outside 0..2 left the radio buttons of
+    // the project shown before, so a run from the page named the archive by
+    // that project's mode, unlike a scheduled or command-line run.
+    Store({"Daily", "Weekly"});
+    BackupProject daily = zb::backup::ReadProject(Data(), "Daily");
+    daily.Suffix = zb::backup::kSuffixNone;
+    zb::backup::WriteProject(Data(), "Daily", daily);
+    zb::ini::IniFile f(Data() / "project.ini");
+    f.WriteString("Weekly", "Suffix", "7");
+    f.Save();
+    Make();
+    QVERIFY(Find<QRadioButton>("RadioUseNone")->isChecked());
+    w_->ProjectBox()->setCurrentIndex(1);
+    QVERIFY(Find<QRadioButton>("RadioUserNumber")->isChecked());
+    QVERIFY(Find<QSpinBox>("spinValue")->isEnabledTo(Find<QGroupBox>("GroupDes")));
+    QCOMPARE(Find<QLineEdit>("EditFilename")->text(),
+             QString::fromStdString(Out().string() + "/w6.zip"));
+    QTest::mouseClick(Button("SpStart"), Qt::LeftButton);
+    QVERIFY(fs::is_regular_file(Out() / "w6.zip"));
+  }
 };
 
 QTEST_MAIN(BackupPageTest)

@@ -604,9 +604,12 @@ void TBackupPage::ShowProject(const BackupProject& p) {
     const QSignalBlocker b1(EditPrefix_), b2(spinValue_), b3(SpinIncrease_);
     const QSignalBlocker b4(RadioUseNone_), b5(RadioUseDate_), b6(RadioUserNumber_);
     EditPrefix_->setText(Q(p.FilenamePrefix));
+    // A hand-edited mode outside the three names like Number, as every run
+    // reads it; left as it was, the page would name this project's archives
+    // by the mode of the project shown before.
     if (p.Suffix == kSuffixNone) RadioUseNone_->setChecked(true);
     if (p.Suffix == kSuffixDate) RadioUseDate_->setChecked(true);
-    if (p.Suffix == kSuffixNumber) RadioUserNumber_->setChecked(true);
+    if (p.Suffix != kSuffixNone && p.Suffix != kSuffixDate) RadioUserNumber_->setChecked(true);
     if (RadioUserNumber_->isChecked()) {
       SpinIncrease_->setValue(std::clamp(p.IncreaseValue, 1, 1000));
       spinValue_->setValue(NextNumber(p));
