@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
@@ -668,6 +669,15 @@ class BackupPageTest : public QObject {
     const int indent = zb::backup::ui::kProjectTextIndent;
     auto row = [&](int r) { return Count(RenderRow(box->view(), r), indent); };
     auto closed = [&] { return Count(box->grab().toImage(), indent + 4); };
+    // The tray's "Backup Project" items carry the same mark.
+    auto tray_marked = [&](const QString& name) {
+      for (QMenu* menu : w_->findChildren<QMenu*>())
+        if (menu->objectName() == "menuBackup")
+          for (QAction* item : menu->actions())
+            if (item->text() == name) return !item->icon().isNull();
+      return false;
+    };
+    QVERIFY(tray_marked("Weekly") && !tray_marked("Daily"));
     Census daily = row(0), weekly_row = row(1);
     QVERIFY(daily.green == 0 && weekly_row.green > 0);
     QVERIFY(daily.dark_before_indent == 0 && daily.dark_from_indent > 0);
@@ -683,11 +693,13 @@ class BackupPageTest : public QObject {
     QTest::mouseClick(Button("SpSave"), Qt::LeftButton);
     QVERIFY(row(0).green > 0);
     QVERIFY(closed().green > 0);
+    QVERIFY(tray_marked("Daily"));
     box->setCurrentIndex(1);
     QTest::mouseClick(Button("SpEdit"), Qt::LeftButton);
     Find<QRadioButton>("radioNone")->setChecked(true);
     QTest::mouseClick(Button("SpSave"), Qt::LeftButton);
     QCOMPARE(row(1).green, 0);
+    QVERIFY(!tray_marked("Weekly"));
   }
 
   void ShowsTheStoredScheduleAsWritten() {
