@@ -765,6 +765,37 @@ class BackupPageTest : public QObject {
     QTest::mouseClick(Button("SpStart"), Qt::LeftButton);
     QVERIFY(fs::is_regular_file(Out() / "w6.zip"));
   }
+
+  void CopyWhileEditingStoresTheUnsavedPageOnlyWhenItPassesTheChecks() {
+    Store({"Daily"});
+    Make();
+    QStringList asked;
+    page_->SetNameAsker([&](const QString&, const QString& initial) -> std::optional<QString> {
+      asked << initial;
+      return QString("Spare");
+    });
+    QTest::mouseClick(Button("SpEdit"), Qt::LeftButton);
+    QTest::mouseClick(Button("SpeedButton1"), Qt::LeftButton);  // empties the include list
+    QTest::mouseClick(Button("spCopy"), Qt::LeftButton);
+    QVERIFY(ShownError("Please select files to backup"));
+    QVERIFY(asked.isEmpty());
+    QCOMPARE(w_->ProjectNames(), QStringList({"Daily"}));
+    QVERIFY(page_->Editing());
+
+    // With a file listed again the copy stores the unsaved page and ends
+    // editing; the project copied from keeps its stored settings.
+    Find<QListWidget>("ListboxBackup")->addItem("/data/report.txt");
+    Find<QSpinBox>("spStore")->setValue(11);
+    QTest::mouseClick(Button("spCopy"), Qt::LeftButton);
+    QCOMPARE(asked, QStringList({"Copy of Daily"}));
+    QCOMPARE(w_->ProjectNames(), QStringList({"Daily", "Spare"}));
+    QCOMPARE(Selected(), QString("Spare"));
+    QVERIFY(!page_->Editing());
+    QCOMPARE(zb::backup::ReadProject(Data(), "Spare").StoreNumber, 11);
+    QCOMPARE(zb::backup::ReadProject(Data(), "Spare").Include,
+             std::vector<std::string>({"/data/report.txt"}));
+    QCOMPARE(zb::backup::ReadProject(Data(), "Daily").StoreNumber, 3);
+  }
 };
 
 QTEST_MAIN(BackupPageTest)

@@ -758,6 +758,18 @@ void TBackupPage::SpRenameClick() {
 void TBackupPage::spCopyClick() {
   const QString selected = SelectedName();
   if (selected.isEmpty()) return;
+  // A copy made while editing stores the unsaved page, so it must pass the
+  // checks Save applies; otherwise the copy would be stored without, say,
+  // any file to back up. Nothing is asked or written then, and editing goes
+  // on.
+  if (editing_) {
+    const BackupProject page = PageProject();
+    if (auto message =
+            CheckProject(S(EditFilename_->text()), page, S(EditConfirmPassword_->text()))) {
+      ui_.ShowError(*message);
+      return;
+    }
+  }
   // The page keeps showing the settings that were copied, now under the new
   // name.
   ChangeProjectName("Copy Project", "Copy of " + selected, CopyProject);
