@@ -518,6 +518,11 @@ class BackupPageTest : public QObject {
     QCOMPARE(Find<QTimeEdit>("DateTimePicker1")->time(), QTime(12, 0, 0));
     QCOMPARE(Find<QSpinBox>("SpinEditNumber")->value(), 2);
     QVERIFY(Find<QLineEdit>("EditFilename")->text().isEmpty());
+    // A password shows one star per character.
+    for (const char* name : {"EditPassword", "EditConfirmPassword"}) {
+      Find<QLineEdit>(name)->setText("secret");
+      QCOMPARE(Find<QLineEdit>(name)->displayText(), QString("******"));
+    }
     // Nothing to edit, save or run.
     QTest::mouseClick(Button("SpEdit"), Qt::LeftButton);
     QVERIFY(!page_->Editing());

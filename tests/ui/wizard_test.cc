@@ -235,6 +235,7 @@ class WizardTest : public QObject {
 
     // Step 5: passwords compared trimmed, only when the box is checked.
     Find<QLineEdit>(w.get(), "EditPassword")->setText("abc");
+    QCOMPARE(Find<QLineEdit>(w.get(), "EditPassword")->displayText(), QString("***"));
     Click(w.get(), "btnNext");
     QCOMPARE(w->Step(), 5);
     Click(w.get(), "btnBack");

@@ -36,6 +36,7 @@
 #include "backup/ui/file_picker.h"
 #include "backup/ui/list_commands.h"
 #include "backup/ui/new_project_wizard.h"
+#include "backup/ui/password_box.h"
 #include "backup/ui/project_name_dialog.h"
 #include "backup/ui/wildcard_picker.h"
 #include "base/errors.h"
@@ -324,12 +325,12 @@ void TBackupPage::BuildOptions(QGroupBox* group) {
   grid->addWidget(new QLabel("Enter Password:", group), 1, 0);
   EditPassword_ = new QLineEdit(group);
   EditPassword_->setObjectName("EditPassword");
-  EditPassword_->setEchoMode(QLineEdit::Password);
+  MakePasswordBox(EditPassword_);
   grid->addWidget(EditPassword_, 1, 1, 1, 2);
   grid->addWidget(new QLabel("Retype Password:", group), 2, 0);
   EditConfirmPassword_ = new QLineEdit(group);
   EditConfirmPassword_->setObjectName("EditConfirmPassword");
-  EditConfirmPassword_->setEchoMode(QLineEdit::Password);
+  MakePasswordBox(EditConfirmPassword_);
   grid->addWidget(EditConfirmPassword_, 2, 1, 1, 2);
 
   CheckBoxpath_ = new QCheckBox("Save full path information to Zip", group);

@@ -27,6 +27,7 @@
 #include "backup/ui/entry_delegate.h"
 #include "backup/ui/file_picker.h"
 #include "backup/ui/list_commands.h"
+#include "backup/ui/password_box.h"
 #include "base/date_time.h"
 #include "base/errors.h"
 #include "base/path.h"
@@ -248,12 +249,12 @@ void TFormProjectName::BuildPages() {
   LabInput_->setObjectName(QStringLiteral("LabInput"));
   EditPassword_ = new QLineEdit(p5);
   EditPassword_->setObjectName(QStringLiteral("EditPassword"));
-  EditPassword_->setEchoMode(QLineEdit::Password);
+  MakePasswordBox(EditPassword_);
   LabConfirm_ = new QLabel(QStringLiteral("Retype password:"), p5);
   LabConfirm_->setObjectName(QStringLiteral("LabConfirm"));
   EditConfirmPassword_ = new QLineEdit(p5);
   EditConfirmPassword_->setObjectName(QStringLiteral("EditConfirmPassword"));
-  EditConfirmPassword_->setEchoMode(QLineEdit::Password);
+  MakePasswordBox(EditConfirmPassword_);
   CheckBoxpath_ = new QCheckBox(
       QStringLiteral("Store full path information ( from the root folder ) with all files added"),
       p5);
