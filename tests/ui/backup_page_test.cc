@@ -37,6 +37,7 @@
 #include "backup/ui/entry_delegate.h"
 #include "backup/ui/file_picker.h"
 #include "backup/ui/new_project_wizard.h"
+#include "backup/ui/project_name_dialog.h"
 #include "backup/ui/wildcard_picker.h"
 #include "ini/ini_file.h"
 #include "ui/ui_test_support.h"
@@ -800,6 +801,41 @@ class BackupPageTest : public QObject {
     QCOMPARE(zb::backup::ReadProject(Data(), "Spare").Include,
              std::vector<std::string>({"/data/report.txt"}));
     QCOMPARE(zb::backup::ReadProject(Data(), "Daily").StoreNumber, 3);
+  }
+
+  void RenameThroughTheNameDialog() {
+    Store({"Daily", "Weekly"});
+    Make();
+    using zb::backup::ui::TFormRename;
+    QString caption, proposed;
+    WhenShown<TFormRename>([&](TFormRename* d) {
+      caption = d->windowTitle();
+      proposed = d->NameBox()->text();
+      // A blank name is refused with a warning and the dialog stays open.
+      d->NameBox()->setText("   ");
+      d->findChild<QPushButton*>("BitBtn1")->click();
+      QVERIFY(d->isVisible());
+      QVERIFY(ShownError("Please enter project name"));
+      QCOMPARE(ui_.shown.back().what, std::string("warning"));
+      d->NameBox()->setText("  Archive ");
+      d->findChild<QPushButton*>("BitBtn1")->click();
+    });
+    QTest::mouseClick(Button("SpRename"), Qt::LeftButton);
+    QCOMPARE(caption, QString("Rename Project"));
+    QCOMPARE(proposed, QString("Daily"));
+    QCOMPARE(w_->ProjectNames(), QStringList({"Archive", "Weekly"}));
+    QCOMPARE(Selected(), QString("Archive"));
+
+    // Can&cel changes nothing.
+    WhenShown<TFormRename>([&](TFormRename* d) {
+      caption = d->windowTitle();
+      proposed = d->NameBox()->text();
+      d->findChild<QPushButton*>("BitBtn2")->click();
+    });
+    QTest::mouseClick(Button("spCopy"), Qt::LeftButton);
+    QCOMPARE(caption, QString("Copy Project"));
+    QCOMPARE(proposed, QString("Copy of Archive"));
+    QCOMPARE(w_->ProjectNames(), QStringList({"Archive", "Weekly"}));
   }
 };
 
