@@ -1,6 +1,7 @@
 // zipbackup-cli restore, run as a program.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -128,6 +129,44 @@ TEST_F(CliRestoreTest, ErrorsAndFailedEntries) {
   EXPECT_EQ(r.code, 1) << r.out;
   EXPECT_NE(r.out.find("failed"), std::string::npos);
   EXPECT_EQ(Read(root_ / "out2" / (root_ / "src/a.txt").relative_path()), "alpha");
+}
+
+TEST_F(CliRestoreTest, StopSignalEndsTheRunCleanly) {
+  // Many small entries, so the run is still busy when the signal comes.
+  const fs::path arc = root_ / "many.zip";
+  const std::string script =
+      "import zipfile,sys\n"
+      "with zipfile.ZipFile(sys.argv[1],'w') as z:\n"
+      "  [z.writestr('d%d/f%d.txt' % (i % 50, i), 'entry %d' % i) for i in range(20000)]\n";
+  ASSERT_EQ(std::system(("/usr/bin/python3 -c \"" + script + "\" " + Q(arc)).c_str()), 0);
+  const fs::path out = root_ / "sig";
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (!std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr)) {
+      _exit(127);
+    }
+    ::execl(cli_.c_str(), cli_.c_str(), "restore", arc.c_str(), "--to", out.c_str(), nullptr);
+    _exit(127);
+  }
+  // Signal as soon as the first folder is there (at most ten seconds).
+  for (int i = 0; i < 1000 && !fs::exists(out / "d0"); ++i) ::usleep(10000);
+  ::kill(child, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "died of a signal instead of stopping: " << status;
+  if (WEXITSTATUS(status) == 0) GTEST_SKIP() << "the restore finished before the signal";
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  // No temporary output is left, and every file written is complete.
+  int files = 0;
+  for (const auto& e : fs::recursive_directory_iterator(out)) {
+    if (!e.is_regular_file()) continue;
+    const std::string name = e.path().filename().string();
+    ASSERT_EQ(name.rfind("f", 0), 0u) << "leftover " << e.path();
+    EXPECT_EQ(Read(e.path()), "entry " + name.substr(1, name.size() - 5));
+    ++files;
+  }
+  EXPECT_LT(files, 20000);
 }
 
 }  // namespace
