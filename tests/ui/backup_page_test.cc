@@ -837,6 +837,40 @@ class BackupPageTest : public QObject {
     QCOMPARE(proposed, QString("Copy of Archive"));
     QCOMPARE(w_->ProjectNames(), QStringList({"Archive", "Weekly"}));
   }
+
+  void RenameKeepsTheSettingsItStartedWith() {
+    // Broke: the page was read after the name dialog closed; a scheduled
+    // start or a tray item that showed another project meanwhile made the
+    // renamed or copied project take that project's settings.
+    Store({"Daily", "Weekly"});
+    Make();
+    int loads = 0;
+    auto previous = w_->Hooks().load_project_page;
+    w_->Hooks().load_project_page = [&, previous] {
+      ++loads;
+      previous();
+    };
+    QStringList answers = {"Nightly", "Spare"};
+    page_->SetNameAsker([&](const QString&, const QString&) -> std::optional<QString> {
+      w_->Hooks().backup_project_chosen("Weekly");  // runs Weekly, shows it
+      return answers.takeFirst();
+    });
+    QTest::mouseClick(Button("SpRename"), Qt::LeftButton);
+    QVERIFY(fs::is_regular_file(Out() / "w6.zip"));
+    QCOMPARE(w_->ProjectNames(), QStringList({"Nightly", "Weekly"}));
+    QCOMPARE(zb::backup::ReadProject(Data(), "Nightly").FilenamePrefix, std::string("d"));
+    QCOMPARE(zb::backup::ReadProject(Data(), "Weekly").FilenamePrefix, std::string("w"));
+    QCOMPARE(Selected(), QString("Nightly"));
+    QCOMPARE(Find<QLineEdit>("EditPrefix")->text(), QString("d"));
+    const int loads_after_rename = loads;
+    QVERIFY(loads_after_rename >= 2);  // the tray item's, then the renamed project's
+
+    QTest::mouseClick(Button("spCopy"), Qt::LeftButton);
+    QCOMPARE(zb::backup::ReadProject(Data(), "Spare").FilenamePrefix, std::string("d"));
+    QCOMPARE(Selected(), QString("Spare"));
+    QCOMPARE(Find<QLineEdit>("EditPrefix")->text(), QString("d"));
+    QVERIFY(loads > loads_after_rename + 1);
+  }
 };
 
 QTEST_MAIN(BackupPageTest)

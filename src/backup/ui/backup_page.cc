@@ -778,10 +778,13 @@ void TBackupPage::spCopyClick() {
 
 void TBackupPage::ChangeProjectName(const QString& caption, const QString& proposal,
                                     const NameStoreOperation& store) {
+  // The page is taken before the question: while the dialog is open a
+  // scheduled start or a tray item may show and run another project.
   const QString selected = SelectedName();
+  BackupProject p;
+  if (!RunCommand(ui_, [&] { p = PageProject(); })) return;
   const auto answer = AskName(ask_name_, caption, proposal, ui_, this);
   if (!answer) return;
-  BackupProject p = PageProject();
   std::vector<std::string> names = ProjectList();
   NameChange change = NameChange::kSameProject;
   const std::string new_name = S(answer->trimmed());
@@ -794,8 +797,11 @@ void TBackupPage::ChangeProjectName(const QString& caption, const QString& propo
   if (change == NameChange::kSameProject) return;
   FillProjectBox(names, new_name);
   window_.RebuildBackupMenu();
-  ShowStored(p);
   SetEditMode(false);
+  // Shown as stored: the same settings the page held, and the pages that
+  // follow the selected project see the new name's own (default) restore
+  // settings.
+  (void)ShowSelectedProject();
   RebuildSchedule();
 }
 
