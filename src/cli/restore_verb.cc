@@ -109,9 +109,29 @@ int Restore(Context& ctx) {
   req.whole_archive = req.patterns.empty();
   // A typed password keeps its blanks (the run tries the trimmed text too).
 
+  zip::TZipReader reader;
+  if (!have_to) {
+    // An entry stored without a folder has no place of its own to go back
+    // to; without --to it would land in the root folder. Ask for a folder
+    // instead (the directory read here is reused by the run).
+    reader.SetZipName(full.string());
+    try {
+      reader.ReadDirectory();
+    } catch (const std::exception& e) {
+      throw Error(full.string() + ": " + e.what());
+    }
+    for (int i = 0; i < reader.EntryCount(); ++i) {
+      if (reader.EntryDirectory(i).empty()) {
+        throw EInvalidInput(full.string() + ": '" + reader.EntryFileName(i) +
+                            "' is stored without a folder; name one with --to DIR");
+      }
+    }
+  }
+
   HeadlessInteraction ui;
   restore::RestoreHooks hooks;
   hooks.ui = &ui;
+  hooks.reader = &reader;
   if (ctx.stderr_is_terminal) {
     hooks.on_total_percent = [last = -1](int p) mutable {
       if (p == last) return;

@@ -109,6 +109,23 @@ TEST_F(CliRestoreTest, ErrorsAndFailedEntries) {
   EXPECT_NE(r.out.find("none.zip"), std::string::npos) << r.out;
   EXPECT_EQ(Cli("restore x.zip --overwrite sometimes").code, 2);
 
+  // Without --to, an entry stored without a folder has nowhere of its own
+  // to go: refused, nothing written (least of all into the root folder).
+  {
+    zb::zip::TZipWriter w;
+    w.SetZipName((root_ / "bare.zip").string());
+    w.StorePaths = false;
+    w.FilesList = {(root_ / "src/a.txt").string()};
+    ASSERT_EQ(w.Zip(), 1);
+  }
+  r = Cli("restore " + Q(root_ / "bare.zip") + " --overwrite always");
+  EXPECT_EQ(r.code, 2) << r.out;
+  EXPECT_NE(r.out.find("--to"), std::string::npos) << r.out;
+  if (Read("/a.txt") == "alpha") {
+    fs::remove("/a.txt");
+    ADD_FAILURE() << "written into the root folder";
+  }
+
   // Patterns that select nothing are an error, not "0 restored".
   MakeArchive();
   r = Cli("restore " + Q(root_ / "t.zip") + " --to " + Q(root_ / "o") + " " +
