@@ -365,6 +365,23 @@ TEST_F(RestoreRunTest, TruncatedArchiveRecoversOnlyWhenAskedTo) {
   // judgement; when it warns, the run must not be reported as a success.
   EXPECT_EQ(r.status, r.damaged_archive ? RestoreStatus::kFailed : RestoreStatus::kSucceeded);
   EXPECT_EQ(ReadFile(t_ / "out/fresh.txt"), "archived fresh.txt");
+
+  // Cut inside the last entry's data: what can be restored is, the cut
+  // entry is not (no partial file), and the run is a failure.
+  WriteFile(t_ / "src/fresh.txt", std::string(5000, 'f'), when_);
+  fs::remove(t_ / "zips/b.zip");
+  rtest::MakeArchive(t_ / "zips/b.zip",
+                     {t_ / "src/old.txt", t_ / "src/new.txt", t_ / "src/fresh.txt"}, "", 0);
+  bytes = ReadFile(t_ / "zips/b.zip");
+  WriteFile(t_ / "zips/b.zip", bytes.substr(0, bytes.find(std::string(100, 'f')) + 1000));
+  r = RunRestore(Request(t_ / "cut", false, kOverwriteAlways), hooks);
+  EXPECT_EQ(r.status, RestoreStatus::kFailed);
+  EXPECT_EQ(r.restored, 2);
+  EXPECT_EQ(ReadFile(t_ / "cut/old.txt"), "archived old.txt");
+  EXPECT_FALSE(fs::exists(t_ / "cut/fresh.txt"));
+  EXPECT_EQ(LastLog().status, "Fails");
+  EXPECT_NE(LastLog().information.find("(2 restored, 1 failed"), std::string::npos)
+      << LastLog().information;
 }
 
 // ---- Failure paths: escapes, read-only files, full disk, no destination ----------
