@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -40,6 +41,11 @@ std::filesystem::path CopyToTemp(const std::string& source, const std::string& f
     out.Fsync();
     out.Close();
     SetFileTimes(temp, info.mtime);
+    // Temporary files are made private; the copy takes the source's
+    // permissions, so an archive exported to a shared folder stays readable.
+    if (::chmod(temp.c_str(), info.mode & 0777) != 0) {
+      throw EOSError("Unable to set the permissions of", temp.string(), errno);
+    }
   } catch (...) {
     RemoveFileNoThrow(temp);
     throw;

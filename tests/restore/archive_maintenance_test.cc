@@ -61,6 +61,8 @@ TEST_F(MaintenanceTest, ImportAndExportReportLogAndAskBeforeReplacing) {
             CopyOutcome::kCopied);
   EXPECT_EQ(ReadFile(t_ / "zips/new.zip"), "new archive bytes");
   EXPECT_EQ(fs::last_write_time(t_ / "zips/new.zip"), fs::last_write_time(t_ / "in/new.zip"));
+  EXPECT_EQ(fs::status(t_ / "zips/new.zip").permissions(),
+            fs::status(t_ / "in/new.zip").permissions());  // not the private temporary mode
   EXPECT_EQ(ui_.shown.back().text,
             "Import '" + (t_ / "in/new.zip") + "' to '" + (t_ / "zips") + "' Successful!");
   EXPECT_EQ(log_->Rows().front().operation, "Import");
