@@ -522,6 +522,16 @@ bool IsRunTempName(std::string_view file_name) {
   return true;
 }
 
+void ReportScheduledFailure(UserInteraction& ui, app::ActivityLog& log, std::string_view project,
+                            std::string_view text) {
+  const std::string shown = WithFullStop(text);
+  ui.ShowTimedMessage(shown, MessageKind::kError, kReportSeconds);
+  try {
+    log.Add(kOperation, kFails, project, shown);
+  } catch (const std::exception&) {
+  }
+}
+
 NamingOptions NamingFrom(const app::AppSettings& settings) {
   return NamingOptions{settings.AppendZero, settings.NumberWidth};
 }

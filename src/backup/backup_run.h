@@ -121,6 +121,13 @@ struct BackupRunResult {
 [[nodiscard]] BackupRunResult RunStoredProject(const std::filesystem::path& data_dir,
                                                std::string_view name, BackupRunHooks& hooks);
 
+// Reports a scheduled start that failed before its run could begin (the
+// project could not be read or shown): the self-closing error box, so no
+// click is awaited, and a "Fails" line for the project. A log that cannot
+// be written is left out silently: the box has already told the user.
+void ReportScheduledFailure(UserInteraction& ui, app::ActivityLog& log, std::string_view project,
+                            std::string_view text);
+
 // The naming options of the settings ("Is Append 0", "Width").
 [[nodiscard]] NamingOptions NamingFrom(const app::AppSettings& settings);
 

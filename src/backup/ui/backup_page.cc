@@ -46,6 +46,8 @@ namespace zb::backup::ui {
 namespace {
 
 constexpr int kBackupPageIndex = 0;
+// Messages of a scheduled start close by themselves after this long.
+constexpr int kScheduledMessageSeconds = 6;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
@@ -586,16 +588,41 @@ void TBackupPage::LoadProjectPage() {
   window_.Pages()->setCurrentIndex(kBackupPageIndex);
 }
 
-bool TBackupPage::ShowSelectedProject() {
+bool TBackupPage::ShowSelectedProject(bool scheduled) {
   // The window's hook also brings the Restore page's settings of the project
   // along; the page alone when no hook is installed.
   app::TMainPageHooks& hooks = window_.Hooks();
-  return RunCommand(ui_, [&] {
+  return RunStartStep(scheduled, SelectedName(), [&] {
     if (hooks.load_project_page)
       hooks.load_project_page();
     else
       LoadProjectPage();
   });
+}
+
+bool TBackupPage::RunStartStep(bool scheduled, const QString& project,
+                               const std::function<void()>& step) {
+  if (!scheduled) return RunCommand(ui_, step);
+  try {
+    step();
+    return true;
+  } catch (const EAbort&) {
+    return false;
+  } catch (const std::exception& e) {
+    try {
+      app::ActivityLog log(window_.Log().File(), window_.Settings().LogCount);
+      log.Load();
+      ReportScheduledFailure(ui_, log, S(project), e.what());
+    } catch (const std::exception&) {
+      // An unreadable log: the box alone tells of the failure.
+      ui_.ShowTimedMessage(WithFullStop(e.what()), MessageKind::kError, kScheduledMessageSeconds);
+    }
+    try {
+      window_.LoadLog();
+    } catch (const std::exception&) {
+    }
+    return false;
+  }
 }
 
 void TBackupPage::ShowProject(const BackupProject& p) {
@@ -838,7 +865,7 @@ BackupRunResult TBackupPage::SpStartClick(bool scheduled) {
   request.project_name = S(name);
   request.settings = window_.Settings();
   request.scheduled = scheduled;
-  if (!RunCommand(ui_, [&] { request.project = PageProject(); })) return result;
+  if (!RunStartStep(scheduled, name, [&] { request.project = PageProject(); })) return result;
   if (!scheduled) {
     request.file_name = S(EditFilename_->text());
     request.confirm_password = S(EditConfirmPassword_->text());
@@ -875,7 +902,15 @@ BackupRunResult TBackupPage::SpStartClick(bool scheduled) {
     window_.SetBusy(true);
     window_.ShowProgress(false);
   }
-  (void)RunCommand(ui_, [this] { window_.LoadLog(); });
+  if (!scheduled) {
+    (void)RunCommand(ui_, [this] { window_.LoadLog(); });
+  } else {
+    try {
+      window_.LoadLog();
+    } catch (const std::exception& e) {
+      ui_.ShowTimedMessage(WithFullStop(e.what()), MessageKind::kError, kScheduledMessageSeconds);
+    }
+  }
   if (result.status == RunStatus::kNotStarted) return result;
 
   // The page follows what the run advanced: the next number, the newer-than
@@ -934,13 +969,18 @@ void TBackupPage::RebuildSchedule() {
 }
 
 void TBackupPage::Timer1Timer() {
-  schedule::TickGate gate;
-  gate.scheduling_enabled = window_.SchedulingButton()->isChecked();
-  gate.editing = editing_;
-  QToolButton* start = ToolbarButton("SpStart");
-  gate.start_enabled = !running_ && !window_.Busy() && (!start || start->isEnabled());
+  // The gate is read again before each start: a run may last long, and
+  // scheduling switched off meanwhile holds back the entries after it.
+  const auto gate = [this] {
+    schedule::TickGate g;
+    g.scheduling_enabled = window_.SchedulingButton()->isChecked();
+    g.editing = editing_;
+    QToolButton* start = ToolbarButton("SpStart");
+    g.start_enabled = !running_ && !window_.Busy() && (!start || start->isEnabled());
+    return g;
+  };
   const std::function<DateTime()> clock = clock_ ? clock_ : std::function<DateTime()>(Now);
-  (void)schedule_.Timer1Timer(gate, clock, [this](const std::string& project) {
+  (void)schedule_.Timer1TimerGated(gate, clock, [this](const std::string& project) {
     QComboBox* box = window_.ProjectBox();
     const int index = box->findText(Q(project), Qt::MatchFixedString);
     if (index < 0) return false;
@@ -948,7 +988,7 @@ void TBackupPage::Timer1Timer() {
       const QSignalBlocker block(box);
       box->setCurrentIndex(index);
     }
-    if (!ShowSelectedProject()) return true;
+    if (!ShowSelectedProject(true)) return true;
     (void)SpStartClick(true);
     return true;
   });

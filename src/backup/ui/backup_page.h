@@ -112,7 +112,11 @@ class TBackupPage final : public QWidget {
   // LoadProjectPage through the window's hook, so the pages that follow the
   // selected project come along.
   // False when it failed (the error was shown).
-  bool ShowSelectedProject();
+  bool ShowSelectedProject(bool scheduled = false);
+  // A step of a start. By hand an error ends the command in its modal box;
+  // a scheduled start must never wait for a click, so its error closes by
+  // itself and leaves a "Fails" line for `project`.
+  bool RunStartStep(bool scheduled, const QString& project, const std::function<void()>& step);
   // After a store: the boxes show what was written.
   void ShowStored(const BackupProject& stored);
   void ShowSchedule(const BackupProject& p);

@@ -176,7 +176,11 @@ QSize TEntryDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelI
 bool ProjectScheduled(const std::filesystem::path& data_dir, const QString& name) {
   try {
     const auto schedules = schedule::ReadSchedules(data_dir, {name.toStdString()});
-    return !schedules.empty() && schedules.front().mode != kModeNone;
+    // The mark means the project runs by itself: a hand-edited mode the
+    // scheduler does not know gets none, like its tray item.
+    if (schedules.empty()) return false;
+    const int mode = schedules.front().mode;
+    return mode == kModeDaily || mode == kModeInterval || mode == kModeWeekly;
   } catch (const std::exception&) {
     return false;
   }
