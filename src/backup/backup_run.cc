@@ -267,7 +267,10 @@ BackupRunResult& Run::Start() {
   if (auto failed = CheckProject(box_name_, project(), confirm)) return FailCheck(*failed);
 
   // Date mode names the archive after the moment of this run.
-  if (project().Suffix == kSuffixDate) box_name_ = NextArchiveName(project(), Clock(), naming_);
+  if (project().Suffix == kSuffixDate) {
+    box_name_ = NextArchiveName(project(), Clock(), naming_);
+    if (hooks_.on_archive_name) hooks_.on_archive_name(box_name_);
+  }
   std::string path(Trim(box_name_));
   if (ExtractFilePath(path).empty()) return Fail("Unable to create directory", false);
   // A relative folder is taken against the current folder once, here: the

@@ -80,6 +80,9 @@ struct BackupRunHooks {
   std::function<void(int percent)> on_total_percent;
   std::function<void(int percent)> on_file_percent;
   std::function<void(const std::string& name)> on_file;  // name without folder
+  // Date mode: the archive name of this run, as soon as it is known, so the
+  // name box carries the time of the run while it works.
+  std::function<void(const std::string& path)> on_archive_name;
   // Polled between blocks; true stops the run as "Interrupt".
   std::function<bool()> interrupted;
   // The current local time; default Now().

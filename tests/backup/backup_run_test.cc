@@ -115,6 +115,9 @@ class BackupRunTest : public ::testing::Test {
     hooks.clock = clock_;
     hooks.interrupted = interrupted_;
     hooks.on_file = on_file_;
+    hooks.on_archive_name = [this](const std::string& path) {
+      named_.push_back({path, running_.size()});
+    };
     hooks.pump = pump_;
     hooks.output_factory = factory_;
     hooks.set_running = [this](bool on) { running_.push_back(on); };
@@ -172,6 +175,8 @@ class BackupRunTest : public ::testing::Test {
   std::function<void()> pump_;
   WritableFileFactory* factory_ = nullptr;
   std::vector<bool> running_;
+  // Names handed to on_archive_name, with how many busy changes came before.
+  std::vector<std::pair<std::string, size_t>> named_;
 };
 
 TEST_F(BackupRunTest, NumberRunsWriteCheckedArchivesReportLogAndRotate) {
@@ -217,6 +222,10 @@ TEST_F(BackupRunTest, DateModeNamesAfterTheRunAndSameSecondMeetsTheExistingArchi
   BackupRunResult r = Run();
   ASSERT_EQ(r.status, RunStatus::kSucceeded) << r.message;
   EXPECT_EQ(r.archive_path, Out("docs_03-05_09h07m02s.zip"));
+  // The page's name box learns the run's name before the run is busy.
+  ASSERT_EQ(named_.size(), 1u);
+  EXPECT_EQ(named_[0].first, Out("docs_03-05_09h07m02s.zip"));
+  EXPECT_EQ(named_[0].second, 0u);
   EXPECT_EQ(StoredValue(), -1);  // Date mode keeps no number
   r = Run();
   EXPECT_EQ(r.status, RunStatus::kInterrupted);

@@ -891,6 +891,7 @@ BackupRunResult TBackupPage::SpStartClick(bool scheduled) {
     window_.FileNameLabel()->setText(Q(f));
     window_.FileNameLabel()->repaint();
   };
+  hooks.on_archive_name = [this](const std::string& path) { EditFilename_->setText(Q(path)); };
   hooks.interrupted = [this] { return window_.InterruptRequested(); };
   if (clock_) hooks.clock = clock_;
 
