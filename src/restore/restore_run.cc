@@ -170,6 +170,9 @@ RestoreResult RunRestore(const RestoreRequest& request, RestoreHooks& hooks) {
   // restore relies on (read-only files kept, attributes restored).
   r.ReplaceReadOnly = false;
   r.RetainAttributes = true;
+  // From the root, the stored folders are the original places: the
+  // system's own links on the way are followed (nothing lies outside "/").
+  r.FollowDestLinks = Trim(request.options.extract_to) == "/";
   if (!Trim(request.options.password).empty()) r.Password = request.options.password;
   // Stopping goes through the pump: the reader calls it between blocks and
   // drops the entry being written when it throws.

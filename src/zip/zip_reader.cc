@@ -948,8 +948,9 @@ struct OpenFolder {
 };
 
 bool WalkFolders(int base_fd, const std::filesystem::path& base_path,
-                 const std::vector<std::string>& parts, bool create, OpenFolder* out,
-                 std::string* why) {
+                 const std::vector<std::string>& parts, bool create, bool follow_links,
+                 OpenFolder* out, std::string* why) {
+  const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow_links ? 0 : O_NOFOLLOW);
   UniqueFd cur(::fcntl(base_fd, F_DUPFD_CLOEXEC, 0));
   std::filesystem::path path = base_path;
   if (!cur.Valid()) {
@@ -958,13 +959,13 @@ bool WalkFolders(int base_fd, const std::filesystem::path& base_path,
   }
   for (const std::string& part : parts) {
     path /= part;
-    int fd = ::openat(cur.Get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int fd = ::openat(cur.Get(), part.c_str(), flags);
     if (fd < 0 && errno == ENOENT && create) {
       if (::mkdirat(cur.Get(), part.c_str(), 0777) != 0 && errno != EEXIST) {
         *why = "Unable to create directory " + path.string() + ": " + std::strerror(errno);
         return false;
       }
-      fd = ::openat(cur.Get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      fd = ::openat(cur.Get(), part.c_str(), flags);
     }
     if (fd < 0) {
       int err = errno;
@@ -1065,7 +1066,7 @@ int TZipReader::UnZip() {
       if (h.IsDirectoryEntry()) {
         OpenFolder f;
         std::string why;
-        if (WalkFolders(dest_fd.Get(), dest, parts, true, &f, &why)) {
+        if (WalkFolders(dest_fd.Get(), dest, parts, true, FollowDestLinks, &f, &why)) {
           ++count;
         } else {
           x.Report(index, h, shown,
@@ -1084,7 +1085,7 @@ int TZipReader::UnZip() {
       std::string leaf;
       std::string why;
       if (fname == before) {
-        if (!WalkFolders(dest_fd.Get(), dest, parts, true, &folder, &why)) {
+        if (!WalkFolders(dest_fd.Get(), dest, parts, true, FollowDestLinks, &folder, &why)) {
           x.Report(index, h, fname,
                    errno == ELOOP ? EntryProblemKind::kUnsafePath : EntryProblemKind::kCannotCreate,
                    why);

@@ -97,6 +97,12 @@ class TZipReader {
   TIncompleteZipMode IncompleteZipMode = TIncompleteZipMode::izAssumeMulti;
   bool RetainAttributes = true;
   bool ReplaceReadOnly = false;
+  // Folders below the destination are entered without following symbolic
+  // links, so a link planted there cannot lead a write elsewhere. A restore
+  // to the stored folders from the file-system root sets this: nothing can
+  // lie outside "/", and the system's own links (a home folder on another
+  // disk) are part of the original places.
+  bool FollowDestLinks = false;
   bool OEMConvert = true;
   std::string RootDir;
   // Output files of UnZip are opened through this factory (tests pass one

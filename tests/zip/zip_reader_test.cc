@@ -666,6 +666,24 @@ TEST_F(ZipReaderTest, EscapingNamesNeverWriteOutsideTheDestination) {
   EXPECT_TRUE(HasProblem(EntryProblemKind::kUnsafePath, "link/l.txt"));
 }
 
+TEST_F(ZipReaderTest, LinkedFoldersAreFollowedOnlyWhenAsked) {
+  // Restoring to the original places from "/" passes through the system's
+  // own links (a home folder on another disk); that restore sets
+  // FollowDestLinks. Names that climb out stay refused either way.
+  fs::create_directories(dest_);
+  fs::create_directory_symlink(outside_, dest_ / "home");
+  Use(Build({{.name = "home/u/a.txt", .data = "restored"}, {.name = "../x.txt", .data = "esc"}})
+          .bytes);
+  reader_.RecreateDirs = true;
+  reader_.OverwriteMode = TUZOverwriteMode::Always;
+  EXPECT_EQ(ExtractAll(), 0);
+  EXPECT_TRUE(HasProblem(EntryProblemKind::kUnsafePath, "home/u/a.txt"));
+  reader_.FollowDestLinks = true;
+  EXPECT_EQ(ExtractAll(), 1);
+  EXPECT_EQ(ReadFile(outside_ / "u" / "a.txt"), "restored");
+  EXPECT_FALSE(fs::exists(root_ / "x.txt"));
+}
+
 TEST_F(ZipReaderTest, SymlinkAtTheOutputIsReplacedNotWrittenThrough) {
   WriteFile(outside_ / "target.txt", "precious");
   fs::create_directories(dest_);
