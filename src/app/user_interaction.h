@@ -31,6 +31,18 @@ class UserInteraction {
   // counts as No.
   [[nodiscard]] virtual bool AskYesNo(std::string_view text,
                                       MessageKind kind = MessageKind::kConfirmation) = 0;
+  // A Yes/No question under its own caption (the extraction's "Replace
+  // existing file" question). Implementations without captions ask it as a
+  // plain confirmation.
+  [[nodiscard]] virtual bool AskYesNoCaptioned(std::string_view text, std::string_view caption) {
+    (void)caption;
+    return AskYesNo(text, MessageKind::kConfirmation);
+  }
+  // A confirmation with the buttons OK and Cancel (a disk request); true for
+  // OK. Implementations without such a box ask it as Yes/No.
+  [[nodiscard]] virtual bool AskOkCancel(std::string_view text) {
+    return AskYesNo(text, MessageKind::kConfirmation);
+  }
   virtual void ShowError(std::string_view text) = 0;
   virtual void ShowWarning(std::string_view text) = 0;
   virtual void ShowInformation(std::string_view text) = 0;

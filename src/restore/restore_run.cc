@@ -211,14 +211,14 @@ RestoreResult RunRestore(const RestoreRequest& request, RestoreHooks& hooks) {
   r.OnGetNextDisk = [&](int next_disk, std::string& fname) {
     const std::string question =
         "Please insert disk number " + IntToStr(next_disk) + " of the spanned Zip file";
-    const bool go_on = hooks.ask_next_disk ? hooks.ask_next_disk(question)
-                                           : ui.AskYesNo(question, MessageKind::kConfirmation);
+    const bool go_on =
+        hooks.ask_next_disk ? hooks.ask_next_disk(question) : ui.AskOkCancel(question);
     if (!go_on) fname.clear();
   };
   r.AskOverwrite = [&](const std::string& file_name) {
     const std::string question = "Replace existing file " + file_name + "?";
     return hooks.ask_overwrite ? hooks.ask_overwrite(question)
-                               : ui.AskYesNo(question, MessageKind::kConfirmation);
+                               : ui.AskYesNoCaptioned(question, "File Exists Alert");
   };
   r.OnEntryProblem = [&](const zip::EntryProblem& p) {
     if (p.index < 0) {

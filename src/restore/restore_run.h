@@ -86,10 +86,10 @@ struct RestoreHooks {
   std::function<void(zip::TIncompleteZipMode& mode)> on_incomplete;
   // The "Prompt Before  Overwrite" question ("Replace existing file " +
   // name + "?", caption "File Exists Alert", Yes and No): true replaces.
-  // Unset asks through `ui` as a confirmation with the same text.
+  // Unset asks through `ui` (AskYesNoCaptioned).
   std::function<bool(const std::string& question)> ask_overwrite;
   // A spanned archive's disk request (OK and Cancel): false cancels.
-  // Unset asks through `ui` as a Yes/No confirmation with the same text.
+  // Unset asks through `ui` (AskOkCancel).
   std::function<bool(const std::string& question)> ask_next_disk;
   // Every entry left out or failed, policy skips included.
   std::function<void(const zip::EntryProblem&)> on_problem;

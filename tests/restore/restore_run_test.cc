@@ -109,6 +109,7 @@ TEST_F(RestoreRunTest, EveryPolicyIntoStoredAndFlatFolders) {
         ASSERT_GE(ui_.shown.size(), 3u);
         EXPECT_EQ(ui_.shown[1].text, "Replace existing file old.txt?");
         EXPECT_EQ(ui_.shown[2].text, "Replace existing file new.txt?");
+        EXPECT_EQ(ui_.shown[1].caption, "File Exists Alert");
       }
       EXPECT_EQ(LastLog().operation, "Restore");
       EXPECT_EQ(LastLog().status, "Succeeds");

@@ -45,6 +45,22 @@ bool QtUserInteraction::AskYesNo(std::string_view text, MessageKind kind) {
   return box.exec() == QMessageBox::Yes;
 }
 
+bool QtUserInteraction::AskYesNoCaptioned(std::string_view text, std::string_view caption) {
+  QMessageBox box(QMessageBox::Question, ToQt(caption), ToQt(text),
+                  QMessageBox::Yes | QMessageBox::No, parent_);
+  box.setDefaultButton(QMessageBox::Yes);
+  box.setEscapeButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
+bool QtUserInteraction::AskOkCancel(std::string_view text) {
+  QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), ToQt(text),
+                  QMessageBox::Ok | QMessageBox::Cancel, parent_);
+  box.setDefaultButton(QMessageBox::Ok);
+  box.setEscapeButton(QMessageBox::Cancel);
+  return box.exec() == QMessageBox::Ok;
+}
+
 void QtUserInteraction::ShowError(std::string_view text) {
   Show(parent_, QMessageBox::Critical, QStringLiteral("Error"), ToQt(text));
 }

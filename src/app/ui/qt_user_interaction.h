@@ -16,6 +16,8 @@ class QtUserInteraction final : public UserInteraction {
   void SetParent(QWidget* parent) { parent_ = parent; }
 
   [[nodiscard]] bool AskYesNo(std::string_view text, MessageKind kind) override;
+  [[nodiscard]] bool AskYesNoCaptioned(std::string_view text, std::string_view caption) override;
+  [[nodiscard]] bool AskOkCancel(std::string_view text) override;
   void ShowError(std::string_view text) override;
   void ShowWarning(std::string_view text) override;
   void ShowInformation(std::string_view text) override;

@@ -132,6 +132,14 @@ class ArrowCursorUi final : public UserInteraction {
     const Arrow a;
     return inner_.AskYesNo(text, kind);
   }
+  bool AskYesNoCaptioned(std::string_view text, std::string_view caption) override {
+    const Arrow a;
+    return inner_.AskYesNoCaptioned(text, caption);
+  }
+  bool AskOkCancel(std::string_view text) override {
+    const Arrow a;
+    return inner_.AskOkCancel(text);
+  }
   void ShowError(std::string_view text) override {
     const Arrow a;
     inner_.ShowError(text);
