@@ -12,6 +12,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <string>
@@ -214,13 +215,22 @@ TFormselectbyfilter::TFormselectbyfilter(PickerContext context, QWidget* parent)
   if (home.isValid()) {
     ShellTree1_->expand(home);
     SelectFolder(QDir::homePath());
-    // The model lists folders in the background: the chosen one can be
-    // scrolled to only once the folders above it are listed.
-    connect(model_, &QFileSystemModel::directoryLoaded, this, [this](const QString& loaded) {
-      const QModelIndex current = ShellTree1_->currentIndex();
-      if (current.isValid() && model_->filePath(current).startsWith(loaded))
-        ShellTree1_->scrollTo(current, QAbstractItemView::PositionAtCenter);
+    // The model lists folders in the background and the view sorts and lays
+    // out the rows just listed after each listing: the chosen folder is
+    // scrolled to once the listing has been quiet for a moment.
+    auto* settle = new QTimer(this);
+    settle->setSingleShot(true);
+    settle->setInterval(100);
+    connect(settle, &QTimer::timeout, this, [this] {
+      const QModelIndex chosen = ShellTree1_->currentIndex();
+      if (chosen.isValid()) ShellTree1_->scrollTo(chosen, QAbstractItemView::PositionAtCenter);
     });
+    connect(model_, &QFileSystemModel::directoryLoaded, this,
+            [this, settle](const QString& loaded) {
+              const QModelIndex current = ShellTree1_->currentIndex();
+              if (current.isValid() && model_->filePath(current).startsWith(loaded))
+                settle->start();
+            });
     connect(ShellTree1_, &QTreeView::clicked, model_,
             [this] { disconnect(model_, &QFileSystemModel::directoryLoaded, this, nullptr); });
   }
