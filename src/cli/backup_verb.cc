@@ -1,9 +1,6 @@
 // zipbackup-cli backup NAME: runs a stored backup project as the scheduler
 // of the desktop program starts it, through the same run code.
 
-#include <signal.h>
-
-#include <csignal>
 #include <iostream>
 #include <string>
 
@@ -14,6 +11,7 @@
 #include "backup/backup_run.h"
 #include "base/errors.h"
 #include "base/text.h"
+#include "cli/stop_signals.h"
 #include "cli/verb.h"
 
 namespace zb::cli {
@@ -44,36 +42,6 @@ std::string OneLine(const std::string& text) {
   return std::string(Trim(out));
 }
 
-volatile std::sig_atomic_t g_stop_signal = 0;
-
-extern "C" void NoteStopSignal(int signal_number) { g_stop_signal = signal_number; }
-
-// While a run works, Ctrl-C, a hang-up or a plain kill stop it at the next
-// block as "Interrupt": its unfinished archive is removed and the log says
-// so. The previous handlers come back when the run is over.
-class StopSignals final {
- public:
-  StopSignals() {
-    g_stop_signal = 0;
-    struct sigaction action {};
-    action.sa_handler = NoteStopSignal;
-    // Calls in progress carry on; the run looks at the flag between blocks.
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    for (size_t i = 0; i < kCount; ++i) sigaction(kSignals[i], &action, &previous_[i]);
-  }
-  ~StopSignals() {
-    for (size_t i = 0; i < kCount; ++i) sigaction(kSignals[i], &previous_[i], nullptr);
-  }
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
-
- private:
-  static constexpr size_t kCount = 3;
-  static constexpr int kSignals[kCount] = {SIGINT, SIGTERM, SIGHUP};
-  struct sigaction previous_[kCount] {};
-};
-
 int RunBackupVerb(Context& ctx) {
   if (ctx.args.size() != 1) {
     throw EInvalidInput("usage: zipbackup-cli backup NAME [--data-dir DIR]");
@@ -89,7 +57,7 @@ int RunBackupVerb(Context& ctx) {
   hooks.ui = &ui;
   hooks.log = &log;
   StopSignals stop_signals;
-  hooks.interrupted = [] { return g_stop_signal != 0; };
+  hooks.interrupted = [] { return StopSignals::Requested(); };
   if (ctx.stderr_is_terminal) {
     hooks.on_total_percent = [last = -1](int percent) mutable {
       if (percent == last) return;

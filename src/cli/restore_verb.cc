@@ -1,8 +1,5 @@
 // zipbackup-cli restore: the Restore page's run without questions.
 
-#include <signal.h>
-
-#include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -10,6 +7,7 @@
 
 #include "app/user_interaction.h"
 #include "base/errors.h"
+#include "cli/stop_signals.h"
 #include "cli/verb.h"
 #include "restore/restore_run.h"
 
@@ -28,35 +26,6 @@ class HeadlessInteraction final : public UserInteraction {
   void ShowTimedMessage(std::string_view, MessageKind, int) override {}
   void ShowCommandError(std::string_view text) override { errors.emplace_back(text); }
   std::vector<std::string> errors;
-};
-
-volatile std::sig_atomic_t g_stop_signal = 0;
-
-extern "C" void NoteRestoreStopSignal(int signal_number) { g_stop_signal = signal_number; }
-
-// Ctrl-C, a hang-up or a plain kill stop the restore at the next block: the
-// entry being written is dropped (no half file, an existing one untouched)
-// instead of the process dying with a temporary file left in the target.
-class StopSignals final {
- public:
-  StopSignals() {
-    g_stop_signal = 0;
-    struct sigaction action {};
-    action.sa_handler = NoteRestoreStopSignal;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    for (size_t i = 0; i < kCount; ++i) sigaction(kSignals[i], &action, &previous_[i]);
-  }
-  ~StopSignals() {
-    for (size_t i = 0; i < kCount; ++i) sigaction(kSignals[i], &previous_[i], nullptr);
-  }
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
-
- private:
-  static constexpr size_t kCount = 3;
-  static constexpr int kSignals[kCount] = {SIGINT, SIGTERM, SIGHUP};
-  struct sigaction previous_[kCount] {};
 };
 
 int ParseOverwriteMode(const std::string& v) {
@@ -148,7 +117,7 @@ int Restore(Context& ctx) {
     }
   };
   StopSignals stop_signals;
-  hooks.interrupted = [] { return g_stop_signal != 0; };
+  hooks.interrupted = [] { return StopSignals::Requested(); };
   restore::RestoreResult r = restore::RunRestore(req, hooks);
   if (r.status == restore::RestoreStatus::kInterrupted) {
     throw Error(full.string() + ": interrupted after " + std::to_string(r.restored) + " restored");
