@@ -13,17 +13,17 @@ inline constexpr int kExitSomeFailed = 1;  // some entries or files failed
 inline constexpr int kExitError = 2;       // the operation failed (one line on stderr)
 
 struct Context {
-  std::filesystem::path data_dir;  // --data-dir, or the executable's folder
-  std::vector<std::string> args;   // the verb's own arguments
-  bool stderr_is_terminal = false; // progress is shown only on a terminal
+  std::filesystem::path data_dir;   // --data-dir, or the executable's folder
+  std::vector<std::string> args;    // the verb's own arguments
+  bool stderr_is_terminal = false;  // progress is shown only on a terminal
 };
 
 // A verb of zipbackup-cli. Each verb's file registers itself with a static
 // ZB_CLI_VERB(...) so that adding one never touches a shared table.
 struct Verb {
   std::string name;
-  std::string usage;    // "zip ARCHIVE [--level N] ... ENTRY..."
-  std::string summary;  // one line for --help
+  std::string usage;                 // "zip ARCHIVE [--level N] ... ENTRY..."
+  std::string summary;               // one line for --help
   std::function<int(Context&)> run;  // throws zb::Error for exit code 2
 };
 
