@@ -4,6 +4,10 @@
 #
 #   bench/archive_bench.sh [path/to/zipbackup-cli] [repetitions]
 #
+# ZB_BENCH_TREE names another tree to copy instead (the backup-run bench
+# uses /usr/share/doc); links inside it are copied as links and followed by
+# both tools when they archive.
+#
 # Reports the best wall time of each tool, the ratio ours/theirs, the archive
 # sizes and the peak resident memory of our runs. Targets: zip <= 0.7x with
 # an archive no larger, test <= 0.6x, extract <= 1.0x, memory < 64 MB.
@@ -20,9 +24,11 @@ done
 
 work=$(mktemp -d /tmp/zb_archive_bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
-cp -r /usr/include "$work/include"
+tree=${ZB_BENCH_TREE:-/usr/include}
+[ -d "$tree" ] || { echo "no folder $tree" >&2; exit 2; }
+cp -r "$tree" "$work/include"
 cd "$work"
-echo "corpus: $(find include -type f | wc -l) files, $(du -sb include | cut -f1) bytes"
+echo "corpus: $tree, $(find include -type f | wc -l) files, $(du -sb include | cut -f1) bytes"
 echo "cli:    $cli"
 
 have_time=0
