@@ -211,7 +211,7 @@ BENCHMARK(BM_FileSearchThreadedPosted)->Unit(benchmark::kMillisecond)->MeasurePr
 
 // ---- SortArchiveList ---------------------------------------------------------
 
-enum KeyMix { kDistinct = 0, kRepeated = 1, kAllEqual = 2 };
+enum KeyMix { kDistinct = 0, kRepeated = 1, kAllEqual = 2, kSomeRepeats = 3 };
 
 uint32_t PackDos(int year, int month, int day, int hour, int minute, int second) {
   const uint32_t date = static_cast<uint32_t>(((year - 1980) << 9) | (month << 5) | day);
@@ -220,9 +220,10 @@ uint32_t PackDos(int year, int month, int day, int hour, int minute, int second)
 }
 
 // A shuffled folder of `n` archives. Distinct: every name, size text and
-// date differs. Repeated: 16 size texts and 16 dates shared by all rows
-// (archives of the same project made the same minute). All equal: every
-// archive under 1 KB (size text "0") and stamped the same second.
+// date differs. Repeated: 16 size texts and 16 dates shared by all rows.
+// Some repeats: 1,000 of each (ZB_BENCH_SORT_KEYS), about 50 rows apiece
+// (archives of similar size, sizes shown in KB). All equal: every archive under 1 KB (size text
+// "0") and stamped the same second.
 std::vector<zb::restore::ArchiveRow> MakeRows(size_t n, KeyMix mix) {
   std::vector<zb::restore::ArchiveRow> rows(n);
   for (size_t i = 0; i < n; ++i) {
@@ -243,6 +244,13 @@ std::vector<zb::restore::ArchiveRow> MakeRows(size_t n, KeyMix mix) {
         r.size = static_cast<uint64_t>(i % 16) * 1024 * 1024 + 100;
         r.dos_time = PackDos(2026, 12, 1 + static_cast<int>(i % 16), 22, 0, 0);
         break;
+      case kSomeRepeats: {
+        static const int keys = EnvInt("ZB_BENCH_SORT_KEYS", 1000);
+        const int d = static_cast<int>(i % static_cast<size_t>(keys));
+        r.size = static_cast<uint64_t>(d) * 1024 + 100;
+        r.dos_time = PackDos(2020 + d / 336, 1 + d / 28 % 12, 1 + d % 28, 3, 0, 0);
+        break;
+      }
       case kAllEqual:
         r.size = 900;
         r.dos_time = PackDos(2026, 12, 9, 22, 30, 10);
@@ -262,9 +270,10 @@ void BM_SortArchiveList(benchmark::State& state) {
   const size_t n = static_cast<size_t>(EnvInt("ZB_BENCH_ARCHIVES", 50000));
   const std::vector<zb::restore::ArchiveRow> input = MakeRows(n, mix);
   static const char* const kFields[] = {"name", "size", "date"};
-  static const char* const kMixes[] = {"distinct", "repeated", "all-equal"};
+  const std::string mixes[] = {"distinct", "repeated 16", "all-equal",
+                               "repeated " + std::to_string(EnvInt("ZB_BENCH_SORT_KEYS", 1000))};
   state.SetLabel(std::string(kFields[state.range(0)]) + (descending ? " desc " : " asc ") +
-                 kMixes[mix]);
+                 mixes[mix]);
   for (auto _ : state) {
     state.PauseTiming();
     std::vector<zb::restore::ArchiveRow> rows = input;
@@ -282,7 +291,7 @@ void BM_SortArchiveList(benchmark::State& state) {
 // Names are unique in a folder, so they are sorted with distinct keys only.
 BENCHMARK(BM_SortArchiveList)
     ->ArgsProduct({{0}, {0, 1}, {kDistinct}})
-    ->ArgsProduct({{1, 2}, {0, 1}, {kDistinct, kRepeated, kAllEqual}})
+    ->ArgsProduct({{1, 2}, {0, 1}, {kDistinct, kRepeated, kSomeRepeats, kAllEqual}})
     ->Unit(benchmark::kMillisecond);
 
 // ---- Listing a large archive -------------------------------------------------
