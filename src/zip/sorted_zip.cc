@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cassert>
+#include <string>
+#include <string_view>
+#include <utility>
 
 #include "base/date_time.h"
 #include "base/text.h"
@@ -15,6 +18,56 @@ int Cmp(T a, T b) {
 }
 
 double DateValue(uint32_t dos) { return DosToDateTime(dos).value_or(0.0); }
+
+// CompareText of a1 + a2 against b1 + b2 without joining them: the sort by
+// full name compares folder plus file name, and a join would allocate
+// twice per comparison.
+int CompareJoined(std::string_view a1, std::string_view a2, std::string_view b1,
+                  std::string_view b2) {
+  const size_t na = a1.size() + a2.size(), nb = b1.size() + b2.size();
+  const size_t n = na < nb ? na : nb;
+  for (size_t i = 0; i < n; ++i) {
+    const char ca = i < a1.size() ? a1[i] : a2[i - a1.size()];
+    const char cb = i < b1.size() ? b1[i] : b2[i - b1.size()];
+    const auto x = static_cast<unsigned char>(AsciiLower(ca));
+    const auto y = static_cast<unsigned char>(AsciiLower(cb));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  if (na == nb) return 0;
+  return na < nb ? -1 : 1;
+}
+
+// The text a name mode sorts by, folded once: comparing the folded texts
+// byte by byte (std::string compares as unsigned char, then by length)
+// orders exactly as CompareText does.
+std::string FoldedKey(TZipSortMode mode, const TZipHeaderInfo& h) {
+  std::string key;
+  if (mode != TZipSortMode::ByFileName) key += h.Directory();
+  if (mode != TZipSortMode::ByDirectoryName) key += h.FileName();
+  for (char& c : key) c = AsciiLower(c);
+  return key;
+}
+
+// A stable sort of entry pointers by `mode`. The name modes fold each name
+// once instead of in every comparison: listing an archive of 100,000
+// entries spent most of its time there.
+void StableSortEntries(TZipSortMode mode, std::vector<TZipHeaderInfo*>::iterator first,
+                       std::vector<TZipHeaderInfo*>::iterator last) {
+  const bool by_text = mode == TZipSortMode::ByName || mode == TZipSortMode::ByFileName ||
+                       mode == TZipSortMode::ByDirectoryName;
+  if (!by_text) {
+    std::stable_sort(first, last, [mode](const TZipHeaderInfo* x, const TZipHeaderInfo* y) {
+      return CompareEntries(mode, *x, *y) < 0;
+    });
+    return;
+  }
+  std::vector<std::pair<std::string, TZipHeaderInfo*>> keyed;
+  keyed.reserve(static_cast<size_t>(last - first));
+  for (auto it = first; it != last; ++it) keyed.emplace_back(FoldedKey(mode, **it), *it);
+  std::stable_sort(keyed.begin(), keyed.end(),
+                   [](const auto& x, const auto& y) { return x.first < y.first; });
+  for (auto& k : keyed) *first++ = k.second;
+}
 
 }  // namespace
 
@@ -30,7 +83,7 @@ int CompressionRate(const TZipHeaderInfo& h) {
 int CompareEntries(TZipSortMode mode, const TZipHeaderInfo& a, const TZipHeaderInfo& b) {
   switch (mode) {
     case TZipSortMode::ByName:
-      return CompareText(a.FullName(), b.FullName());
+      return CompareJoined(a.Directory(), a.FileName(), b.Directory(), b.FileName());
     case TZipSortMode::ByFileName:
       return CompareText(a.FileName(), b.FileName());
     case TZipSortMode::ByDirectoryName:
@@ -95,7 +148,7 @@ size_t TSortedZip::AddAll(std::vector<std::unique_ptr<TZipHeaderInfo>> entries) 
   };
   // The existing part is sorted already; a stable merge keeps it before
   // equal newcomers.
-  std::stable_sort(merged.begin() + static_cast<ptrdiff_t>(old_count), merged.end(), less);
+  StableSortEntries(mode_, merged.begin() + static_cast<ptrdiff_t>(old_count), merged.end());
   std::inplace_merge(merged.begin(), merged.begin() + static_cast<ptrdiff_t>(old_count),
                      merged.end(), less);
   size_t refused = 0;
@@ -119,10 +172,7 @@ size_t TSortedZip::AddAll(std::vector<std::unique_ptr<TZipHeaderInfo>> entries) 
 void TSortedZip::BuildFrom(std::span<TZipHeaderInfo* const> entries) {
   assert(!owns_);
   items_.assign(entries.begin(), entries.end());
-  std::stable_sort(items_.begin(), items_.end(),
-                   [this](const TZipHeaderInfo* x, const TZipHeaderInfo* y) {
-                     return CompareEntries(mode_, *x, *y) < 0;
-                   });
+  StableSortEntries(mode_, items_.begin(), items_.end());
   if (!accept_duplicates_) {
     auto last = std::unique(items_.begin(), items_.end(),
                             [this](const TZipHeaderInfo* x, const TZipHeaderInfo* y) {

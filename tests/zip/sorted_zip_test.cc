@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <string>
@@ -112,6 +113,42 @@ TEST(SortedZipTest, OneSortEqualsRepeatedInsertion) {
       ASSERT_EQ(built.At(i), inserted.At(i)) << "mode " << static_cast<int>(m) << " seed " << seed;
     }
   }
+}
+
+TEST(SortedZipTest, NameSortsFoldOnceYetOrderAsTheComparison) {
+  // The name modes sort by keys folded once; they must order exactly as
+  // the case-insensitive comparison does: mixed case, bytes above 127,
+  // and names that are prefixes of others.
+  const std::vector<std::string> dirs = {"", "a/", "A/", "a/b/", "\xc3\xa4/", "~/", "a/B"};
+  const std::vector<std::string> files = {"b", "B", "bc", "c", "b.txt", "\xc3\x84", "_", "~"};
+  std::mt19937 rng(7);
+  TSortedZip owner(TZipSortMode::ByNone, true, true);
+  for (int i = 0; i < 2000; ++i) {
+    owner.Add(
+        Make(dirs[rng() % dirs.size()], files[rng() % files.size()], static_cast<uint64_t>(i)));
+  }
+  for (TZipSortMode m :
+       {TZipSortMode::ByName, TZipSortMode::ByFileName, TZipSortMode::ByDirectoryName}) {
+    std::vector<TZipHeaderInfo*> all;
+    for (size_t i = 0; i < owner.Count(); ++i) all.push_back(owner.At(i));
+    std::vector<TZipHeaderInfo*> expected = all;
+    std::stable_sort(expected.begin(), expected.end(),
+                     [m](auto* x, auto* y) { return CompareEntries(m, *x, *y) < 0; });
+    TSortedZip built(m, false, true);
+    built.BuildFrom(all);
+    ASSERT_EQ(built.Count(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+      ASSERT_EQ(built.At(i), expected[i]) << "mode " << static_cast<int>(m) << " row " << i;
+    }
+  }
+  // The comparison itself reads folder and name as one text.
+  auto a = Make("a/", "b");
+  auto b = Make("A/B/", "c");
+  auto c = Make("a/", "B");
+  auto d = Make("", "a");
+  EXPECT_LT(CompareEntries(TZipSortMode::ByName, *a, *b), 0) << "a/b before a/b/c";
+  EXPECT_EQ(CompareEntries(TZipSortMode::ByName, *a, *c), 0);
+  EXPECT_LT(CompareEntries(TZipSortMode::ByName, *d, *a), 0) << "a before a/b";
 }
 
 TEST(SortedZipTest, BulkAddMatchesInsertionAndRefusesDuplicates) {
