@@ -1048,6 +1048,8 @@ int TZipReader::UnZip() {
     }
 
     uint64_t total_done = 0;
+    OpenFolder last_folder;
+    std::vector<std::string> last_parts;
     for (int index : chosen) {
       TZipHeaderInfo& h = *ViewAt(index);
       std::filesystem::path shown;
@@ -1085,11 +1087,24 @@ int TZipReader::UnZip() {
       std::string leaf;
       std::string why;
       if (fname == before) {
-        if (!WalkFolders(dest_fd.Get(), dest, parts, true, FollowDestLinks, &folder, &why)) {
-          x.Report(index, h, fname,
-                   errno == ELOOP ? EntryProblemKind::kUnsafePath : EntryProblemKind::kCannotCreate,
-                   why);
-          continue;
+        // Entries come folder by folder: the last folder walked is kept
+        // open, so a run of files in one folder walks it once instead of
+        // opening every component again for each file.
+        if (last_folder.fd.Valid() && parts == last_parts) {
+          folder.fd = UniqueFd(::fcntl(last_folder.fd.Get(), F_DUPFD_CLOEXEC, 0));
+          folder.path = last_folder.path;
+        }
+        if (!folder.fd.Valid()) {
+          if (!WalkFolders(dest_fd.Get(), dest, parts, true, FollowDestLinks, &folder, &why)) {
+            x.Report(
+                index, h, fname,
+                errno == ELOOP ? EntryProblemKind::kUnsafePath : EntryProblemKind::kCannotCreate,
+                why);
+            continue;
+          }
+          last_folder.fd = UniqueFd(::fcntl(folder.fd.Get(), F_DUPFD_CLOEXEC, 0));
+          last_folder.path = folder.path;
+          last_parts = parts;
         }
         leaf = h.FileName();
       } else {
