@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/app_settings.h"
+#include "app/run_progress.h"
 #include "backup/archive_naming.h"
 #include "backup/backup_project.h"
 #include "base/date_time.h"
@@ -69,22 +70,16 @@ struct BackupRunRequest {
 };
 
 // The seams of a run. `ui` and `log` must outlive the call.
-struct BackupRunHooks {
+// The window's side of a run (progress, pump, stop) comes with RunProgress.
+struct BackupRunHooks : app::RunProgress {
   UserInteraction* ui = nullptr;
   app::ActivityLog* log = nullptr;
   // The long-lived writer of the window; null makes the run use its own.
   // Its event handlers are cleared again when the run ends.
   zip::TZipWriter* writer = nullptr;
-  std::function<void()> pump;                     // between blocks of work
-  std::function<void(bool running)> set_running;  // busy state and progress strip
-  std::function<void(int percent)> on_total_percent;
-  std::function<void(int percent)> on_file_percent;
-  std::function<void(const std::string& name)> on_file;  // name without folder
   // Date mode: the archive name of this run, as soon as it is known, so the
   // name box carries the time of the run while it works.
   std::function<void(const std::string& path)> on_archive_name;
-  // Polled between blocks; true stops the run as "Interrupt".
-  std::function<bool()> interrupted;
   // The current local time; default Now().
   std::function<DateTime()> clock;
   // Tests: where the writer opens its output (a full-disk double).

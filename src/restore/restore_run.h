@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/run_progress.h"
 #include "restore/archive_list.h"
 #include "zip/zip_reader.h"
 
@@ -72,15 +73,14 @@ struct RestoreRequest {
 // The seams of a run. `ui` must outlive the call; `log` may be null (no
 // log line). `reader` is the window's long-lived reader (null: the run uses
 // its own); the run's handlers are removed from it again at the end.
-struct RestoreHooks {
+// The window's side of a run comes with RunProgress; its `interrupted` stops
+// the run at the next block (the program is closing on a signal): the entry
+// being written is dropped, the run is logged "Interrupt" and no report is
+// shown.
+struct RestoreHooks : app::RunProgress {
   UserInteraction* ui = nullptr;
   app::ActivityLog* log = nullptr;
   zip::TZipReader* reader = nullptr;
-  std::function<void()> pump;
-  std::function<void(bool running)> set_running;  // busy state and progress strip
-  std::function<void(int percent)> on_total_percent;
-  std::function<void(int percent)> on_file_percent;
-  std::function<void(const std::string& name)> on_file;  // name without folder
   // An archive without an end record: the incomplete-archive dialog's
   // answer. Unset keeps the reader's IncompleteZipMode.
   std::function<void(zip::TIncompleteZipMode& mode)> on_incomplete;
@@ -93,10 +93,6 @@ struct RestoreHooks {
   std::function<bool(const std::string& question)> ask_next_disk;
   // Every entry left out or failed, policy skips included.
   std::function<void(const zip::EntryProblem&)> on_problem;
-  // Asked between blocks: true stops the run there (the program is closing
-  // on a signal). The entry being written is dropped, the run is logged
-  // "Interrupt" and no report is shown.
-  std::function<bool()> interrupted;
 };
 
 enum class RestoreStatus {

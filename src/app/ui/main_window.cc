@@ -518,6 +518,29 @@ std::function<void()> TFormMain::Pump() const {
   return [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 50); };
 }
 
+RunProgress TFormMain::ProgressHooks() {
+  RunProgress p;
+  p.pump = Pump();
+  p.set_running = [this](bool running) {
+    SetBusy(!running);
+    ShowProgress(running);
+  };
+  p.on_total_percent = [this](int percent) { TotalBar()->setValue(percent); };
+  p.on_file_percent = [this](int percent) { CurrentBar()->setValue(percent); };
+  p.on_file = [this](const std::string& name) {
+    FileNameLabel()->setText(QString::fromStdString(name));
+    FileNameLabel()->repaint();
+  };
+  p.interrupted = [this] { return InterruptRequested(); };
+  return p;
+}
+
+std::unique_ptr<ActivityLog> TFormMain::OpenRunLog() const {
+  auto log = std::make_unique<ActivityLog>(log_.File(), log_.LogCount());
+  log->Load();
+  return log;
+}
+
 // ---------------------------------------------------------------------------
 // Preferences, help, about
 

@@ -9,6 +9,7 @@
 
 #include "app/activity_log.h"
 #include "app/app_settings.h"
+#include "app/run_progress.h"
 
 class QAction;
 class QComboBox;
@@ -85,6 +86,13 @@ class TFormMain final : public QMainWindow {
   // Set when a termination signal arrived during a run: the run stops at its
   // next block boundary, removes its partial output and logs "Interrupt".
   [[nodiscard]] bool InterruptRequested() const { return interrupt_requested_; }
+  // A run's window side: the pump, the busy state with the progress strip,
+  // both bars, the file name and the stop request.
+  [[nodiscard]] RunProgress ProgressHooks();
+  // The activity log as an object of the run's own, holding the entries
+  // already in log.txt (a fresh one would restart the numbering and hide
+  // them); the window rereads the file with LoadLog afterwards.
+  [[nodiscard]] std::unique_ptr<ActivityLog> OpenRunLog() const;
 
   // Appends to the activity log and refreshes the grid. Throws
   // zb::EWriteError when log.txt cannot be written.

@@ -610,9 +610,7 @@ bool TBackupPage::RunStartStep(bool scheduled, const QString& project,
     return false;
   } catch (const std::exception& e) {
     try {
-      app::ActivityLog log(window_.Log().File(), window_.Settings().LogCount);
-      log.Load();
-      ReportScheduledFailure(ui_, log, S(project), e.what());
+      ReportScheduledFailure(ui_, *window_.OpenRunLog(), S(project), e.what());
     } catch (const std::exception&) {
       // An unreadable log: the box alone tells of the failure.
       ui_.ShowTimedMessage(WithFullStop(e.what()), MessageKind::kError, kScheduledMessageSeconds);
@@ -873,26 +871,12 @@ BackupRunResult TBackupPage::SpStartClick(bool scheduled) {
   request.project.SavePath = save_folder_;
 
   // The run logs into log.txt itself; the Log page rereads it afterwards.
-  // The object must hold the entries already there, or its first addition
-  // would restart the numbering and hide every earlier entry.
-  app::ActivityLog log(window_.Log().File(), window_.Settings().LogCount);
-  log.Load();
+  const std::unique_ptr<app::ActivityLog> log = window_.OpenRunLog();
   BackupRunHooks hooks;
+  static_cast<app::RunProgress&>(hooks) = window_.ProgressHooks();
   hooks.ui = &ui_;
-  hooks.log = &log;
-  hooks.pump = window_.Pump();
-  hooks.set_running = [this](bool running) {
-    window_.SetBusy(!running);
-    window_.ShowProgress(running);
-  };
-  hooks.on_total_percent = [this](int p) { window_.TotalBar()->setValue(p); };
-  hooks.on_file_percent = [this](int p) { window_.CurrentBar()->setValue(p); };
-  hooks.on_file = [this](const std::string& f) {
-    window_.FileNameLabel()->setText(Q(f));
-    window_.FileNameLabel()->repaint();
-  };
+  hooks.log = log.get();
   hooks.on_archive_name = [this](const std::string& path) { EditFilename_->setText(Q(path)); };
-  hooks.interrupted = [this] { return window_.InterruptRequested(); };
   if (clock_) hooks.clock = clock_;
 
   const int page = window_.Pages()->currentIndex();

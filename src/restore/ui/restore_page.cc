@@ -669,14 +669,6 @@ std::pair<int, int> TRestorePage::EntryRange() const { return RangeOf(entry_grid
 // ---------------------------------------------------------------------------
 // Restore
 
-std::unique_ptr<app::ActivityLog> TRestorePage::OpenLog() const {
-  // The window's log file, through an object of its own: the window reloads
-  // its grid from the file afterwards.
-  auto log = std::make_unique<app::ActivityLog>(window_.Log().File(), window_.Log().LogCount());
-  log->Load();
-  return log;
-}
-
 void TRestorePage::AfterLogWritten() { window_.LoadLog(); }
 
 void TRestorePage::RunRestoreFor(bool whole_archive) {
@@ -699,23 +691,12 @@ void TRestorePage::RunRestoreFor(bool whole_archive) {
   DirectoryRestore_->setText(DirectoryRestore_->text().trimmed());
   request.options.extract_to = DirectoryRestore_->text().toStdString();
 
-  auto log = OpenLog();
+  auto log = window_.OpenRunLog();
   RestoreHooks hooks;
+  static_cast<app::RunProgress&>(hooks) = window_.ProgressHooks();
   hooks.ui = ui_.get();
   hooks.log = log.get();
   hooks.reader = reader_.get();
-  hooks.pump = window_.Pump();
-  hooks.set_running = [this](bool running) {
-    window_.SetBusy(!running);
-    window_.ShowProgress(running);
-  };
-  hooks.on_total_percent = [this](int p) { window_.TotalBar()->setValue(p); };
-  hooks.on_file_percent = [this](int p) { window_.CurrentBar()->setValue(p); };
-  hooks.on_file = [this](const std::string& name) {
-    window_.FileNameLabel()->setText(Q(name));
-    window_.FileNameLabel()->repaint();
-  };
-  hooks.interrupted = [this] { return window_.InterruptRequested(); };
   hooks.on_incomplete = [this](zip::TIncompleteZipMode& mode) {
     mode = IncompleteModeFor(ask_incomplete());
   };
@@ -764,7 +745,7 @@ void TRestorePage::menuimportClick() {
   const QStringList files =
       pick_files(QStringLiteral("Import Zip file"), QStringLiteral("Zip file (*.Zip *.zip)"));
   if (files.isEmpty()) return;
-  auto log = OpenLog();
+  auto log = window_.OpenRunLog();
   MaintenanceHooks hooks = MakeMaintenanceHooks(log.get());
   const CopyOutcome outcome = [&] {
     const WaitCursor wait;
@@ -780,7 +761,7 @@ void TRestorePage::MenuCopyClick() {
   const QString dest = pick_folder(
       QStringLiteral("Export '") + Q(name) + QStringLiteral("' to destination folder"), QString());
   if (dest.isEmpty()) return;
-  auto log = OpenLog();
+  auto log = window_.OpenRunLog();
   MaintenanceHooks hooks = MakeMaintenanceHooks(log.get());
   const CopyOutcome outcome = [&] {
     const WaitCursor wait;

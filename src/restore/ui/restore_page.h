@@ -171,7 +171,6 @@ class TRestorePage final : public QObject {
   [[nodiscard]] MaintenanceHooks MakeMaintenanceHooks(app::ActivityLog* log);
   [[nodiscard]] std::string ZipFolder();  // trimmed, and written back trimmed
   [[nodiscard]] std::string ProjectName() const;
-  [[nodiscard]] std::unique_ptr<app::ActivityLog> OpenLog() const;
   void AfterLogWritten();
 
   app::TFormMain& window_;
