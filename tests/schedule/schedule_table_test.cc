@@ -219,7 +219,7 @@ TEST_F(ScheduleTableTest, DueMeansStrictlyLaterAcrossMidnightAndWeekEnd) {
   const DateTime saturday = At(13, 0, 0);  // 2026-06-13 is a Saturday
   ASSERT_EQ(DecodeDateTime(saturday).day_of_week, 7);
   struct Case {
-    ScheduleSpec spec;
+    ScheduleSpec setting;
     DateTime rebuilt;
     DateTime next;
     DateTime then;
@@ -231,21 +231,21 @@ TEST_F(ScheduleTableTest, DueMeansStrictlyLaterAcrossMidnightAndWeekEnd) {
   };
   for (const Case& c : cases) {
     ScheduleTable table;
-    table.Rebuild({c.spec}, c.rebuilt);
+    table.Rebuild({c.setting}, c.rebuilt);
     ASSERT_EQ(table.Entries().size(), 1u);
-    EXPECT_NEAR(table.Entries()[0].NextRun, c.next, 1e-9) << c.spec.value;
+    EXPECT_NEAR(table.Entries()[0].NextRun, c.next, 1e-9) << c.setting.value;
     int runs = 0;
     const auto start = [&](const std::string&) { return ++runs > 0; };
     const DateTime exact = table.Entries()[0].NextRun;
     if (exact > c.rebuilt) {
       (void)table.Timer1Timer(
           {}, [&] { return exact; }, start);
-      EXPECT_EQ(runs, 0) << "due at exactly its time: " << c.spec.value;
+      EXPECT_EQ(runs, 0) << "due at exactly its time: " << c.setting.value;
     }
     (void)table.Timer1Timer(
         {}, [&] { return std::max(exact, c.rebuilt) + kSecond; }, start);
-    EXPECT_EQ(runs, 1) << c.spec.value;
-    EXPECT_NEAR(table.Entries()[0].NextRun, c.then, 1e-6) << c.spec.value;
+    EXPECT_EQ(runs, 1) << c.setting.value;
+    EXPECT_NEAR(table.Entries()[0].NextRun, c.then, 1e-6) << c.setting.value;
   }
 }
 
