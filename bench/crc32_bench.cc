@@ -8,6 +8,7 @@
 #include <string>
 
 #include "bench_corpus.h"
+#include "ratio_reporter.h"
 #include "zip/crc32.h"
 #include "zip/crc32_paths.h"
 
@@ -76,41 +77,11 @@ BENCHMARK(BM_OursPclmul)->Arg(1 << 20);
 BENCHMARK(BM_OursPortable)->Arg(32768)->Arg(1 << 20);
 BENCHMARK(BM_Zlib)->Arg(32768)->Arg(1 << 20);
 
-// Prints, after the usual table, each of our rates divided by zlib's at the
-// same piece size (medians when repetitions are asked for).
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs) {
-      if (r.error_occurred) continue;
-      if (r.run_type == Run::RT_Aggregate && r.aggregate_name != "median") continue;
-      const auto it = r.counters.find("bytes_per_second");
-      if (it == r.counters.end()) continue;
-      std::string name = r.benchmark_name();
-      if (const auto pos = name.rfind("_median"); pos != std::string::npos) name.resize(pos);
-      rates_[name] = it->second.value;
-    }
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    for (const auto& [name, rate] : rates_) {
-      if (name.rfind("BM_Ours", 0) != 0) continue;
-      const auto z = rates_.find("BM_Zlib" + name.substr(name.find('/')));
-      if (z == rates_.end() || z->second <= 0) continue;
-      std::printf("%-28s ours/zlib = %.2f\n", name.c_str() + 3, rate / z->second);
-    }
-  }
-
- private:
-  std::map<std::string, double> rates_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  zb::bench::RatioReporter reporter("BM_Ours", "BM_Zlib", 3);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;

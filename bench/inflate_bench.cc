@@ -10,6 +10,7 @@
 #include <string>
 
 #include "bench_corpus.h"
+#include "ratio_reporter.h"
 #include "zip/inflate.h"
 
 namespace {
@@ -125,36 +126,6 @@ void BM_Inflate(benchmark::State& state, Engine engine, const char* corpus) {
   state.counters["ratio"] = static_cast<double>(s.packed.size()) / s.plain.size();
 }
 
-// Prints, after the usual table, each of our rates divided by zlib's on the
-// same corpus and front end (medians when repetitions are asked for).
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs) {
-      if (r.error_occurred) continue;
-      if (r.run_type == Run::RT_Aggregate && r.aggregate_name != "median") continue;
-      const auto it = r.counters.find("bytes_per_second");
-      if (it == r.counters.end()) continue;
-      std::string name = r.benchmark_name();
-      if (const auto pos = name.rfind("_median"); pos != std::string::npos) name.resize(pos);
-      rates_[name] = it->second.value;
-    }
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    for (const auto& [name, rate] : rates_) {
-      if (name.rfind("ours_", 0) != 0) continue;
-      const auto z = rates_.find("zlib_" + name.substr(5));
-      if (z == rates_.end() || z->second <= 0) continue;
-      std::printf("%-24s ours/zlib = %.2f\n", name.c_str() + 5, rate / z->second);
-    }
-  }
-
- private:
-  std::map<std::string, double> rates_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -171,7 +142,7 @@ int main(int argc, char** argv) {
     }
   }
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  zb::bench::RatioReporter reporter("ours_", "zlib_", 5);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;
