@@ -30,13 +30,11 @@ std::string Slurp(const fs::path& p) { return zb::clitest::SlurpFile(p); }
 class CliBackupTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* dir = std::getenv("ZB_PROGRAM_DIR");
-    ASSERT_NE(dir, nullptr) << "ZB_PROGRAM_DIR is set by CTest";
-    program_ = fs::path(dir) / "zipbackup-cli";
+    program_ = zb::clitest::CliProgram();
+    ASSERT_FALSE(program_.empty()) << "ZB_PROGRAM_DIR is set by CTest";
     ASSERT_TRUE(fs::exists(program_)) << program_;
-    char tmpl[] = "/tmp/zb_cli_backup_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
+    root_ = zb::clitest::MakeScratchDir("zb_cli_backup");
+    ASSERT_FALSE(root_.empty());
     data_ = root_ / "data";
     src_ = root_ / "src";
     fs::create_directories(data_);

@@ -17,17 +17,14 @@ namespace fs = std::filesystem;
 
 using Result = zb::clitest::CliResult;
 
-
 class CliProjectsTest : public testing::Test {
  protected:
   void SetUp() override {
-    const char* dir = std::getenv("ZB_PROGRAM_DIR");
-    ASSERT_NE(dir, nullptr) << "ZB_PROGRAM_DIR is set by CTest";
-    program_ = fs::path(dir) / "zipbackup-cli";
+    program_ = zb::clitest::CliProgram();
+    ASSERT_FALSE(program_.empty()) << "ZB_PROGRAM_DIR is set by CTest";
     ASSERT_TRUE(fs::exists(program_)) << program_;
-    char tmpl[] = "/tmp/zb_cli_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    dir_ = zb::clitest::MakeScratchDir("zb_cli");
+    ASSERT_FALSE(dir_.empty());
   }
   void TearDown() override { fs::remove_all(dir_); }
 

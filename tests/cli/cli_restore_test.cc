@@ -28,12 +28,10 @@ struct Result {
 class CliRestoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* dir = std::getenv("ZB_PROGRAM_DIR");
-    ASSERT_NE(dir, nullptr) << "ZB_PROGRAM_DIR is set by CTest";
-    cli_ = fs::path(dir) / "zipbackup-cli";
-    char tmpl[] = "/tmp/zb_cli_restore_XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
+    cli_ = zb::clitest::CliProgram();
+    ASSERT_FALSE(cli_.empty()) << "ZB_PROGRAM_DIR is set by CTest";
+    root_ = zb::clitest::MakeScratchDir("zb_cli_restore");
+    ASSERT_FALSE(root_.empty());
     Write(root_ / "src/a.txt", "alpha");
     Write(root_ / "src/docs/b.txt", "bravo");
   }

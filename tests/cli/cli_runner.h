@@ -31,6 +31,13 @@ inline std::filesystem::path CliProgram() {
   return dir ? std::filesystem::path(dir) / "zipbackup-cli" : std::filesystem::path();
 }
 
+// A fresh folder /tmp/<prefix>_XXXXXX for one test; empty when none could
+// be made.
+inline std::filesystem::path MakeScratchDir(const std::string& prefix) {
+  std::string tmpl = "/tmp/" + prefix + "_XXXXXX";
+  return mkdtemp(tmpl.data()) ? std::filesystem::path(tmpl) : std::filesystem::path();
+}
+
 // Runs the program directly (no shell, so arguments need no quoting), with
 // stdout and stderr captured separately through files in `scratch`.
 inline CliResult RunCli(const std::filesystem::path& program, const std::vector<std::string>& args,

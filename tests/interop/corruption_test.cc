@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "interop/shell_command.h"
 #include "zip/archive_test_util.h"
 #include "zip/zip_writer.h"
 
@@ -26,32 +27,13 @@ namespace zb::zip {
 namespace {
 
 namespace fs = std::filesystem;
+using interop::Cmd;
+using interop::Q;
 using ztest::Get16;
 using ztest::Get32;
 
-struct Cmd {
-  int code = -1;
-  std::string out;
-};
-
-// Runs with a time limit: a hang ends as exit code 124.
-Cmd Sh(const std::string& cmd) {
-  Cmd r;
-  FILE* p = ::popen(("exec 2>&1 </dev/null; timeout 30 " + cmd).c_str(), "r");
-  if (p == nullptr) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  const int st = ::pclose(p);
-  r.code = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-  return r;
-}
-
-std::string Q(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
+// A hang of a peer tool ends as exit code 124.
+Cmd Sh(const std::string& cmd) { return interop::Sh(cmd, 30); }
 
 void Put32At(std::string& b, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>(v >> (8 * i));

@@ -22,6 +22,7 @@
 #include <tuple>
 #include <vector>
 
+#include "interop/shell_command.h"
 #include "platform/file_system.h"
 #include "zip/zip_writer.h"
 
@@ -29,29 +30,9 @@ namespace zb::zip {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Cmd {
-  int code = -1;
-  std::string out;  // stdout and stderr together
-};
-
-Cmd Sh(const std::string& cmd) {
-  Cmd r;
-  FILE* p = ::popen(("exec 2>&1 </dev/null; " + cmd).c_str(), "r");
-  if (p == nullptr) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  const int st = ::pclose(p);
-  r.code = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-  return r;
-}
-
-std::string Q(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
+using interop::Cmd;
+using interop::Q;
+using interop::Sh;
 
 bool Have(const std::string& tool) { return Sh("command -v " + Q(tool)).code == 0; }
 

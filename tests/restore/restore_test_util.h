@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "temp_files.h"
 #include "zip/crc32.h"
 #include "zip/zip_writer.h"
 
@@ -23,32 +24,16 @@ namespace zb::rtest {
 
 namespace fs = std::filesystem;
 
-class TempDir {
+// The restore tests make their folders as "zb_restore_...".
+class TempDir : public testfiles::TempDir {
  public:
-  TempDir() {
-    char tmpl[] = "/tmp/zb_restore_XXXXXX";
-    if (::mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  [[nodiscard]] const std::string& path() const { return path_; }
-  [[nodiscard]] std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
-
- private:
-  std::string path_;
+  TempDir() : testfiles::TempDir("zb_restore") {}
 };
+using testfiles::ReadFile;
 
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
+// Writes the whole file and, when `mtime` is given, its modification time.
 inline void WriteFile(const std::string& path, const std::string& data, std::time_t mtime = 0) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
+  testfiles::WriteFile(path, data);
   if (mtime != 0) SetFileTimes(path, timespec{mtime, 0});
 }
 

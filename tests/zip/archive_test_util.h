@@ -19,39 +19,20 @@
 #include <string>
 #include <vector>
 
+#include "temp_files.h"
 #include "zip/zip_crypto.h"
 
 namespace zb::ztest {
 
 namespace fs = std::filesystem;
 
-class TempDir {
+// The writer's tests make their folders as "zb_writer_...".
+class TempDir : public testfiles::TempDir {
  public:
-  TempDir() {
-    char tmpl[] = "/tmp/zb_writer_XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  [[nodiscard]] const std::string& path() const { return path_; }
-  [[nodiscard]] std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
-
- private:
-  std::string path_;
+  TempDir() : testfiles::TempDir("zb_writer") {}
 };
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-inline void WriteFile(const std::string& path, const std::string& data) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
-}
+using testfiles::ReadFile;
+using testfiles::WriteFile;
 
 inline void SetMtime(const std::string& path, time_t t) {
   timeval tv[2] = {{t, 0}, {t, 0}};
