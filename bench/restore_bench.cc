@@ -25,15 +25,15 @@
 #include <vector>
 
 #include "restore/archive_list.h"
-#include "sync/file_search.h"
+#include "file_search/file_search.h"
 #include "zip/zip_reader.h"
 #include "zip/zip_writer.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using zb::sync::TFileSearch;
-using zb::sync::TSearchRec;
+using zb::file_search::TFileSearch;
+using zb::file_search::TSearchRec;
 
 int EnvInt(const char* name, int fallback) {
   const char* v = std::getenv(name);

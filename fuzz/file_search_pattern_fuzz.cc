@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "sync/file_search.h"
+#include "file_search/file_search.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using zb::sync::TFileSearch;
+  using zb::file_search::TFileSearch;
   const std::string_view in(reinterpret_cast<const char*>(data), size);
   const size_t cut = in.find('\0');
   const std::string_view name = in.substr(0, cut);

@@ -13,7 +13,7 @@
 #include "base/path.h"
 #include "base/text.h"
 #include "platform/file_system.h"
-#include "sync/file_search.h"
+#include "file_search/file_search.h"
 #include "zip/zip_reader.h"
 
 namespace zb::restore {
@@ -32,12 +32,12 @@ ArchiveListing ListArchives(std::string_view zip_folder, const std::function<voi
     out.partial = true;  // a blank folder names nothing; never the working folder
     return out;
   }
-  sync::TFileSearch search;
+  file_search::TFileSearch search;
   search.SetFilename("*.zip");
   search.Subfolders = false;
   search.SetLocationFolder(folder);
   search.Pump = pump;
-  search.OnFound = [&out](sync::TFileSearch&, const std::string&, sync::TSearchRec& rec) {
+  search.OnFound = [&out](file_search::TFileSearch&, const std::string&, file_search::TSearchRec& rec) {
     if (rec.Attr & kAttrDirectory) return;
     out.rows.push_back({rec.Name, rec.FullSize, rec.Time});
   };

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/activity_log.h"
-#include "app/ui/scripted_user_interaction.h"
+#include "scripted_user_interaction.h"
 #include "backup/retention_ring.h"
 #include "fault_file.h"
 #include "ini/ini_file.h"

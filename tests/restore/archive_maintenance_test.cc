@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/activity_log.h"
-#include "app/ui/scripted_user_interaction.h"
+#include "scripted_user_interaction.h"
 #include "base/errors.h"
 #include "restore/archive_list.h"
 #include "restore/restore_test_util.h"

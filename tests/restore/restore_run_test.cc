@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/activity_log.h"
-#include "app/ui/scripted_user_interaction.h"
+#include "scripted_user_interaction.h"
 #include "backup/backup_project.h"
 #include "fault_file.h"
 #include "restore/archive_list.h"

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/activity_log.h"
-#include "app/ui/scripted_user_interaction.h"
+#include "scripted_user_interaction.h"
 #include "backup/backup_project.h"
 #include "backup/backup_run.h"
 #include "schedule/schedule_table.h"

@@ -31,8 +31,8 @@
 #include <memory>
 
 #include "app/activity_log.h"
-#include "app/ui/main_window.h"
-#include "app/ui/scripted_user_interaction.h"
+#include "shell/main_window.h"
+#include "scripted_user_interaction.h"
 #include "backup/backup_project.h"
 #include "backup/ui/entry_delegate.h"
 #include "backup/ui/file_picker.h"
@@ -44,7 +44,7 @@
 
 using zb::DateTime;
 using zb::app::ScriptedUserInteraction;
-using zb::app::TFormMain;
+using zb::shell::TFormMain;
 using zb::backup::BackupProject;
 using zb::backup::ui::TBackupPage;
 namespace fs = std::filesystem;

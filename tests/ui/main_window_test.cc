@@ -1,7 +1,7 @@
 // The main window on a temporary data folder: layout, toolbar, menus, tray
 // behaviour, settings at start and close, the log grid, help, busy close.
 
-#include "app/ui/main_window.h"
+#include "shell/main_window.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -17,12 +17,12 @@
 #include <memory>
 #include <stdexcept>
 
-#include "app/ui/log_grid_model.h"
-#include "app/ui/scripted_user_interaction.h"
+#include "shell/log_grid_model.h"
+#include "scripted_user_interaction.h"
 #include "ui/ui_test_support.h"
 
 using zb::app::ScriptedUserInteraction;
-using zb::app::TFormMain;
+using zb::shell::TFormMain;
 using zb::test::ReadText;
 using zb::test::WriteText;
 

@@ -12,15 +12,15 @@
 #include <QTimer>
 #include <memory>
 
-#include "app/ui/main_window.h"
-#include "app/ui/preferences_dialog.h"
-#include "app/ui/scripted_user_interaction.h"
+#include "shell/main_window.h"
+#include "shell/preferences_dialog.h"
+#include "scripted_user_interaction.h"
 #include "platform/autostart.h"
 #include "ui/ui_test_support.h"
 
 using zb::app::AppSettings;
 using zb::app::ScriptedUserInteraction;
-using zb::app::TFormPreferences;
+using zb::shell::TFormPreferences;
 using zb::test::ReadText;
 using zb::test::WriteText;
 
@@ -151,11 +151,11 @@ class PreferencesTest : public QObject {
 
   void applyResizesTheLogGridAtOnce() {
     ScriptedUserInteraction ui;
-    zb::app::TFormMain::Options o;
+    zb::shell::TFormMain::Options o;
     o.data_dir = Data();
     o.ui = &ui;
     o.tray_available = false;
-    zb::app::TFormMain w(std::move(o));
+    zb::shell::TFormMain w(std::move(o));
     auto* grid = w.findChild<QTableView*>("LogGrid");
     QCOMPARE(grid->model()->rowCount(), 50);
     QTimer::singleShot(0, this, [] {

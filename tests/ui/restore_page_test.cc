@@ -25,8 +25,8 @@
 #include <memory>
 
 #include "app/app_settings.h"
-#include "app/ui/main_window.h"
-#include "app/ui/scripted_user_interaction.h"
+#include "shell/main_window.h"
+#include "scripted_user_interaction.h"
 #include "backup/backup_project.h"
 #include "base/path.h"
 #include "ini/ini_file.h"
@@ -34,7 +34,7 @@
 #include "ui/ui_test_support.h"
 #include "zip/zip_writer.h"
 
-using zb::app::TFormMain;
+using zb::shell::TFormMain;
 using zb::restore::ui::TRestorePage;
 namespace fs = std::filesystem;
 

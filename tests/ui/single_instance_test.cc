@@ -1,7 +1,7 @@
 // The private folder of the hand-over socket and the instance lock, in one
 // process (the hand-over between two processes is in program_test).
 
-#include "app/ui/single_instance.h"
+#include "shell/single_instance.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,7 +13,7 @@
 
 #include "base/errors.h"
 
-using zb::app::SingleInstance;
+using zb::shell::SingleInstance;
 
 class SingleInstanceTest : public QObject {
   Q_OBJECT

@@ -17,8 +17,8 @@
 #include <deque>
 #include <memory>
 
-#include "app/ui/main_window.h"
-#include "app/ui/scripted_user_interaction.h"
+#include "shell/main_window.h"
+#include "scripted_user_interaction.h"
 #include "backup/archive_naming.h"
 #include "backup/backup_project.h"
 #include "backup/ui/entry_delegate.h"
@@ -463,12 +463,12 @@ class WizardTest : public QObject {
   void addThroughTheMainWindowUsesItsSettingsAndList() {
     WriteText(Data() / "project.ini",
               "[Common]\nIs Append 0=1\nWidth=3\nProject Count=1\nCount0=Old\n");
-    zb::app::TFormMain::Options o;
+    zb::shell::TFormMain::Options o;
     o.data_dir = Data();
     o.ui = &ui_;
     o.tray_available = false;
     o.open_url = [](const QUrl&) { return true; };
-    zb::app::TFormMain window(std::move(o));
+    zb::shell::TFormMain window(std::move(o));
     QString shown_name;
     QTimer::singleShot(0, this, [&] {
       auto* w = qobject_cast<TFormProjectName*>(QApplication::activeModalWidget());

@@ -28,7 +28,7 @@
 #include <algorithm>
 
 #include "app/activity_log.h"
-#include "app/ui/main_window.h"
+#include "shell/main_window.h"
 #include "app/user_interaction.h"
 #include "backup/archive_naming.h"
 #include "backup/retention_ring.h"
@@ -80,7 +80,7 @@ QToolButton* ListButton(QWidget* parent, const char* name, const char* hint, con
 // ---------------------------------------------------------------------------
 // Building
 
-TBackupPage::TBackupPage(app::TFormMain& window, QWidget* parent)
+TBackupPage::TBackupPage(shell::TFormMain& window, QWidget* parent)
     : QWidget(parent), window_(window), ui_(window.Ui()) {
   setObjectName("BackupPage");
   auto* columns = new QHBoxLayout(this);
@@ -134,7 +134,7 @@ TBackupPage::TBackupPage(app::TFormMain& window, QWidget* parent)
   InstallProjectBoxDrawing(box, window_.DataDir());
   connect(box, &QComboBox::currentIndexChanged, this,
           [this] { (void)RunCommand(ui_, [this] { LoadProjectPage(); }); });
-  connect(&window_, &app::TFormMain::BusyChanged, this, &TBackupPage::OnBusyChanged);
+  connect(&window_, &shell::TFormMain::BusyChanged, this, &TBackupPage::OnBusyChanged);
 
   // With no project the page shows what a new project starts with.
   ShowProject(BackupProject::Defaults());
@@ -591,7 +591,7 @@ void TBackupPage::LoadProjectPage() {
 bool TBackupPage::ShowSelectedProject(bool scheduled) {
   // The window's hook also brings the Restore page's settings of the project
   // along; the page alone when no hook is installed.
-  app::TMainPageHooks& hooks = window_.Hooks();
+  shell::TMainPageHooks& hooks = window_.Hooks();
   return RunStartStep(scheduled, SelectedName(), [&] {
     if (hooks.load_project_page)
       hooks.load_project_page();
@@ -981,14 +981,14 @@ void TBackupPage::Timer1Timer() {
 
 // ---------------------------------------------------------------------------
 
-void InstallBackupPage(app::TFormMain& window) {
+void InstallBackupPage(shell::TFormMain& window) {
   QWidget* holder = window.Pages()->findChild<QWidget*>("Tabbackup");
   if (!holder) return;
   auto* layout = new QVBoxLayout(holder);
   layout->setContentsMargins(0, 0, 0, 0);
   auto* page = new TBackupPage(window, holder);
   layout->addWidget(page);
-  app::TMainPageHooks& hooks = window.Hooks();
+  shell::TMainPageHooks& hooks = window.Hooks();
   hooks.load_project_page = [page] { page->LoadProjectPage(); };
   hooks.rebuild_schedule = [page] { page->RebuildSchedule(); };
   hooks.timer_tick = [page] { page->Timer1Timer(); };

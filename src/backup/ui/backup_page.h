@@ -29,7 +29,7 @@ class QToolButton;
 
 namespace zb {
 class UserInteraction;
-namespace app {
+namespace shell {
 class TFormMain;
 }
 }  // namespace zb
@@ -39,7 +39,7 @@ namespace zb::backup::ui {
 class TBackupPage final : public QWidget {
   Q_OBJECT
  public:
-  explicit TBackupPage(app::TFormMain& window, QWidget* parent = nullptr);
+  explicit TBackupPage(shell::TFormMain& window, QWidget* parent = nullptr);
 
   // Shows the project selected in the project box (nothing when none is).
   void LoadProjectPage();
@@ -127,7 +127,7 @@ class TBackupPage final : public QWidget {
   void FillProjectBox(const std::vector<std::string>& names, const std::string& selected);
   [[nodiscard]] DateTime NowMoment() const { return clock_ ? clock_() : Now(); }
 
-  app::TFormMain& window_;
+  shell::TFormMain& window_;
   UserInteraction& ui_;
   schedule::ScheduleTable schedule_;
   std::function<DateTime()> clock_;
@@ -178,6 +178,6 @@ class TBackupPage final : public QWidget {
 
 // Builds the page into the window's "Tabbackup" placeholder and fills the
 // window's hooks.
-void InstallBackupPage(app::TFormMain& window);
+void InstallBackupPage(shell::TFormMain& window);
 
 }  // namespace zb::backup::ui

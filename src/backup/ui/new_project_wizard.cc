@@ -20,7 +20,7 @@
 #include <string>
 
 #include "app/data_folder.h"
-#include "app/ui/main_window.h"
+#include "shell/main_window.h"
 #include "app/user_interaction.h"
 #include "backup/backup_project.h"
 #include "backup/retention_ring.h"
@@ -596,7 +596,7 @@ void TFormProjectName::Finish() {
   accept();
 }
 
-bool RunNewProjectWizard(app::TFormMain& window) {
+bool RunNewProjectWizard(shell::TFormMain& window) {
   WizardContext context;
   context.pickers.data_dir = window.DataDir();
   context.pickers.messages = &window.Ui();

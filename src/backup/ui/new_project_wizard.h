@@ -25,7 +25,7 @@ class QTimeEdit;
 class QToolButton;
 class QComboBox;
 
-namespace zb::app {
+namespace zb::shell {
 class TFormMain;
 }
 
@@ -122,6 +122,6 @@ class TFormProjectName final : public QDialog {
 // The wizard for the main window's Add command. Returns true when a project
 // was stored; the caller then runs window.LoadAppSettings(), which selects
 // it. Errors of the store are shown through window.Ui() and give false.
-bool RunNewProjectWizard(app::TFormMain& window);
+bool RunNewProjectWizard(shell::TFormMain& window);
 
 }  // namespace zb::backup::ui

@@ -34,7 +34,7 @@
 #include <exception>
 
 #include "app/activity_log.h"
-#include "app/ui/main_window.h"
+#include "shell/main_window.h"
 #include "app/user_interaction.h"
 #include "backup/backup_project.h"
 #include "base/path.h"
@@ -215,7 +215,7 @@ constexpr int kMaxLeftOutShown = 20;
 // ---------------------------------------------------------------------------
 // Construction
 
-TRestorePage::TRestorePage(app::TFormMain& window, QWidget* page)
+TRestorePage::TRestorePage(shell::TFormMain& window, QWidget* page)
     : QObject(page),
       window_(window),
       reader_(std::make_unique<zip::TZipReader>()),
@@ -853,7 +853,7 @@ void TRestorePage::SpeedButton13Click() {
 
 // ---------------------------------------------------------------------------
 
-TRestorePage* InstallRestorePage(app::TFormMain& window) {
+TRestorePage* InstallRestorePage(shell::TFormMain& window) {
   auto* tab = window.Pages()->findChild<QWidget*>(QStringLiteral("TabRestore"));
   if (!tab) return nullptr;
   auto* page = new TRestorePage(window, tab);

@@ -40,9 +40,12 @@ class TZipWriter;
 }  // namespace zb::zip
 
 namespace zb::app {
-class TFormMain;
 class ActivityLog;
 }  // namespace zb::app
+
+namespace zb::shell {
+class TFormMain;
+}  // namespace zb::shell
 
 namespace zb::restore::ui {
 
@@ -103,7 +106,7 @@ class TRestorePage final : public QObject {
   Q_OBJECT
  public:
   // Builds the page's controls into `page` (the "TabRestore" placeholder).
-  TRestorePage(app::TFormMain& window, QWidget* page);
+  TRestorePage(shell::TFormMain& window, QWidget* page);
   ~TRestorePage() override;
 
   // Seams for the dialogs, so that the commands can run without a person.
@@ -173,7 +176,7 @@ class TRestorePage final : public QObject {
   [[nodiscard]] std::string ProjectName() const;
   void AfterLogWritten();
 
-  app::TFormMain& window_;
+  shell::TFormMain& window_;
   std::unique_ptr<zip::TZipReader> reader_;
   std::unique_ptr<UserInteraction> ui_;  // the window's, with the normal pointer
   std::unique_ptr<zip::TZipWriter> writer_;
@@ -203,6 +206,6 @@ class TRestorePage final : public QObject {
 
 // Builds the page into the window's "TabRestore" placeholder and wires the
 // toolbar's restore button, the page switch and the project box to it.
-TRestorePage* InstallRestorePage(app::TFormMain& window);
+TRestorePage* InstallRestorePage(shell::TFormMain& window);
 
 }  // namespace zb::restore::ui

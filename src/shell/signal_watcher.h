@@ -4,7 +4,7 @@
 
 class QSocketNotifier;
 
-namespace zb::app {
+namespace zb::shell {
 
 // Turns SIGTERM, SIGINT and SIGHUP into a Qt signal on the event loop, so the
 // program closes through its normal path (settings saved) rather than dying
@@ -27,4 +27,4 @@ class SignalWatcher final : public QObject {
   QSocketNotifier* notifier_ = nullptr;
 };
 
-}  // namespace zb::app
+}  // namespace zb::shell

@@ -1,4 +1,4 @@
-#include "app/ui/log_grid_model.h"
+#include "shell/log_grid_model.h"
 
 #include <QBrush>
 #include <QColor>
@@ -6,19 +6,19 @@
 
 #include "app/activity_log.h"
 
-namespace zb::app {
+namespace zb::shell {
 namespace {
 
 constexpr const char* kHeadings[] = {"Date", "Operation", "Status", "Project", "Information"};
 
-QString Field(const LogEntry& e, int column) {
+QString Field(const app::LogEntry& e, int column) {
   const std::string* fields[] = {&e.date, &e.operation, &e.status, &e.project, &e.information};
   return QString::fromStdString(*fields[column]);
 }
 
 }  // namespace
 
-LogGridModel::LogGridModel(const ActivityLog& log, QObject* parent)
+LogGridModel::LogGridModel(const app::ActivityLog& log, QObject* parent)
     : QAbstractTableModel(parent), log_(log) {}
 
 void LogGridModel::Refresh() {
@@ -34,7 +34,7 @@ int LogGridModel::columnCount(const QModelIndex& parent) const { return parent.i
 
 QVariant LogGridModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount()) return {};
-  const LogEntry& e = log_.Rows()[static_cast<size_t>(index.row())];
+  const app::LogEntry& e = log_.Rows()[static_cast<size_t>(index.row())];
   switch (role) {
     case Qt::DisplayRole:
       return Field(e, index.column());
@@ -58,4 +58,4 @@ QVariant LogGridModel::headerData(int section, Qt::Orientation orientation, int 
   return {};
 }
 
-}  // namespace zb::app
+}  // namespace zb::shell

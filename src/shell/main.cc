@@ -7,11 +7,11 @@
 #include <optional>
 
 #include "app/data_folder.h"
-#include "app/ui/main_window.h"
-#include "app/ui/pages.h"
+#include "shell/main_window.h"
+#include "shell/pages.h"
 #include "app/ui/msg_form.h"
-#include "app/ui/signal_watcher.h"
-#include "app/ui/single_instance.h"
+#include "shell/signal_watcher.h"
+#include "shell/single_instance.h"
 #include "app/user_interaction.h"
 #include "base/errors.h"
 #include "platform/program_dir.h"
@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
 
   // Installed first: a termination signal from here on is read by the event
   // loop and closes the window normally once it exists.
-  zb::app::SignalWatcher signal_watcher;
+  zb::shell::SignalWatcher signal_watcher;
 
   std::filesystem::path data_dir;
   try {
@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  zb::app::SingleInstance instance(data_dir);
+  zb::shell::SingleInstance instance(data_dir);
   try {
     if (!instance.Claim()) {
       // Another copy runs on this data folder: bring it forward and leave.
@@ -70,15 +70,15 @@ int main(int argc, char** argv) {
     }
   }
 
-  zb::app::TFormMain::Options options;
+  zb::shell::TFormMain::Options options;
   options.data_dir = data_dir;
-  options.install_pages = [](zb::app::TFormMain& w) { zb::app::InstallPages(w); };
-  zb::app::TFormMain window(std::move(options));
-  QObject::connect(&instance, &zb::app::SingleInstance::ActivateRequested, &window,
-                   &zb::app::TFormMain::OpenMainWindow1Click);
-  QObject::connect(&signal_watcher, &zb::app::SignalWatcher::Received, &window,
+  options.install_pages = [](zb::shell::TFormMain& w) { zb::shell::InstallPages(w); };
+  zb::shell::TFormMain window(std::move(options));
+  QObject::connect(&instance, &zb::shell::SingleInstance::ActivateRequested, &window,
+                   &zb::shell::TFormMain::OpenMainWindow1Click);
+  QObject::connect(&signal_watcher, &zb::shell::SignalWatcher::Received, &window,
                    [&window](int) { window.CloseBySignal(); });
-  QObject::connect(&window, &zb::app::TFormMain::FormClosed, &app, &QCoreApplication::quit,
+  QObject::connect(&window, &zb::shell::TFormMain::FormClosed, &app, &QCoreApplication::quit,
                    Qt::QueuedConnection);
   window.show();
   return app.exec();

@@ -1,6 +1,6 @@
 #pragma once
 
-namespace zb::app {
+namespace zb::shell {
 
 class TFormMain;
 
@@ -8,4 +8,4 @@ class TFormMain;
 // library contributes one installer call in pages.cc.
 void InstallPages(TFormMain& window);
 
-}  // namespace zb::app
+}  // namespace zb::shell

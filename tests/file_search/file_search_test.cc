@@ -1,4 +1,4 @@
-#include "sync/file_search.h"
+#include "file_search/file_search.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -26,7 +26,7 @@
 
 #include "base/date_time.h"
 
-namespace zb::sync {
+namespace zb::file_search {
 namespace {
 
 namespace fs = std::filesystem;
@@ -955,4 +955,4 @@ TEST_F(FileSearchTest, ThreadPriorityAppliesToTheRunningWorker) {
 }
 
 }  // namespace
-}  // namespace zb::sync
+}  // namespace zb::file_search

@@ -1,4 +1,4 @@
-#include "sync/file_search.h"
+#include "file_search/file_search.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -22,7 +22,7 @@
 #include "base/text.h"
 #include "platform/file_system.h"
 
-namespace zb::sync {
+namespace zb::file_search {
 namespace {
 
 // How often (in entries) the pump runs: often enough for a responsive
@@ -872,4 +872,4 @@ void TFileSearch::NotifyComplete() {
   handler(*this);
 }
 
-}  // namespace zb::sync
+}  // namespace zb::file_search

@@ -1,4 +1,4 @@
-#include "app/ui/single_instance.h"
+#include "shell/single_instance.h"
 
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -16,7 +16,7 @@
 #include "base/errors.h"
 #include "platform/file_lock.h"
 
-namespace zb::app {
+namespace zb::shell {
 namespace {
 
 constexpr char kLockName[] = ".zipbackup-instance.lock";
@@ -156,4 +156,4 @@ bool SingleInstance::ActivatePreviousInstance(int timeout_ms) {
   return false;
 }
 
-}  // namespace zb::app
+}  // namespace zb::shell

@@ -1,4 +1,4 @@
-#include "app/ui/signal_watcher.h"
+#include "shell/signal_watcher.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -10,7 +10,7 @@
 
 #include "base/errors.h"
 
-namespace zb::app {
+namespace zb::shell {
 namespace {
 
 int g_pipe[2] = {-1, -1};
@@ -57,4 +57,4 @@ void SignalWatcher::ReadPipe() {
   }
 }
 
-}  // namespace zb::app
+}  // namespace zb::shell

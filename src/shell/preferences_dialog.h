@@ -16,7 +16,7 @@ namespace zb {
 class UserInteraction;
 }
 
-namespace zb::app {
+namespace zb::shell {
 
 // The Preferences dialog. It works on a copy of the settings: "Auto Run",
 // "Is Minimized" and "Prompt sync" come from the stored file, the rest from
@@ -33,19 +33,19 @@ class TFormPreferences final : public QDialog {
     std::function<void(int)> show_help;  // opens a help context
   };
 
-  TFormPreferences(const AppSettings& memory, Environment env, QWidget* parent = nullptr);
+  TFormPreferences(const app::AppSettings& memory, Environment env, QWidget* parent = nullptr);
 
   // The dialog's values on top of the settings it was given.
-  [[nodiscard]] AppSettings Values() const;
+  [[nodiscard]] app::AppSettings Values() const;
 
   void cbRunClick();
   void btnApplyClick();
   void Button1Click();
 
  private:
-  void FormCreate(const AppSettings& memory);
+  void FormCreate(const app::AppSettings& memory);
 
-  AppSettings base_;
+  app::AppSettings base_;
   Environment env_;
   QTabWidget* pages_ = nullptr;
   QCheckBox* cbRun_ = nullptr;
@@ -59,4 +59,4 @@ class TFormPreferences final : public QDialog {
   QCheckBox* cbPromptSync_ = nullptr;
 };
 
-}  // namespace zb::app
+}  // namespace zb::shell

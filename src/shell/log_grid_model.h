@@ -3,8 +3,10 @@
 #include <QAbstractTableModel>
 
 namespace zb::app {
-
 class ActivityLog;
+}  // namespace zb::app
+
+namespace zb::shell {
 
 // The Log page grid's view of the activity log: one row per row of the log
 // (newest first, empty rows past the entries), five columns. Rows whose
@@ -12,7 +14,7 @@ class ActivityLog;
 class LogGridModel final : public QAbstractTableModel {
   Q_OBJECT
  public:
-  explicit LogGridModel(const ActivityLog& log, QObject* parent = nullptr);
+  explicit LogGridModel(const app::ActivityLog& log, QObject* parent = nullptr);
 
   // Call after every change of the log.
   void Refresh();
@@ -24,7 +26,7 @@ class LogGridModel final : public QAbstractTableModel {
                                     int role) const override;
 
  private:
-  const ActivityLog& log_;
+  const app::ActivityLog& log_;
 };
 
-}  // namespace zb::app
+}  // namespace zb::shell

@@ -1,4 +1,4 @@
-#include "app/ui/preferences_dialog.h"
+#include "shell/preferences_dialog.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -16,7 +16,7 @@
 #include "base/errors.h"
 #include "platform/autostart.h"
 
-namespace zb::app {
+namespace zb::shell {
 namespace {
 
 constexpr int kPreferencesHelpContext = 601;
@@ -31,7 +31,7 @@ QSpinBox* MakeSpin(const char* name, int low, int high, QWidget* parent) {
 
 }  // namespace
 
-TFormPreferences::TFormPreferences(const AppSettings& memory, Environment env, QWidget* parent)
+TFormPreferences::TFormPreferences(const app::AppSettings& memory, Environment env, QWidget* parent)
     : QDialog(parent), base_(memory), env_(std::move(env)) {
   setObjectName("FormPreferences");
   setWindowTitle("Preferences");
@@ -142,10 +142,10 @@ TFormPreferences::TFormPreferences(const AppSettings& memory, Environment env, Q
   }
 }
 
-void TFormPreferences::FormCreate(const AppSettings& memory) {
+void TFormPreferences::FormCreate(const app::AppSettings& memory) {
   pages_->setCurrentIndex(0);
   // The three keys the dialog owns come from the file, the rest from memory.
-  const AppSettings stored = ReadAppSettings(env_.data_dir);
+  const app::AppSettings stored = app::ReadAppSettings(env_.data_dir);
   cbRun_->setChecked(stored.AutoRun);
   cbMini_->setChecked(stored.StartMinimized);
   cbPromptSync_->setChecked(stored.PromptSync);
@@ -159,8 +159,8 @@ void TFormPreferences::FormCreate(const AppSettings& memory) {
 
 void TFormPreferences::cbRunClick() { cbMini_->setEnabled(cbRun_->isChecked()); }
 
-AppSettings TFormPreferences::Values() const {
-  AppSettings s = base_;
+app::AppSettings TFormPreferences::Values() const {
+  app::AppSettings s = base_;
   s.AutoRun = cbRun_->isChecked();
   s.StartMinimized = cbMini_->isChecked();
   s.PromptSync = cbPromptSync_->isChecked();
@@ -183,7 +183,7 @@ void TFormPreferences::btnApplyClick() {
     (void)RemoveAutostartEntry();
   }
   if (autostart_ok)
-    (void)RunCommand(*env_.ui, [this] { WritePreferenceKeys(env_.data_dir, Values()); });
+    (void)RunCommand(*env_.ui, [this] { app::WritePreferenceKeys(env_.data_dir, Values()); });
   accept();
 }
 
@@ -191,4 +191,4 @@ void TFormPreferences::Button1Click() {
   if (env_.show_help) env_.show_help(kPreferencesHelpContext);
 }
 
-}  // namespace zb::app
+}  // namespace zb::shell

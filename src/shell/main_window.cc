@@ -1,4 +1,4 @@
-#include "app/ui/main_window.h"
+#include "shell/main_window.h"
 
 #include <QAction>
 #include <QApplication>
@@ -28,9 +28,9 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/ui/log_grid_model.h"
+#include "shell/log_grid_model.h"
 #include "app/ui/msg_form.h"
-#include "app/ui/preferences_dialog.h"
+#include "shell/preferences_dialog.h"
 #include "app/ui/qt_user_interaction.h"
 #include "app/user_interaction.h"
 #include "backup/backup_project.h"
@@ -42,7 +42,7 @@
 // registration) and outside any namespace.
 static void InitShellResources() { Q_INIT_RESOURCE(resources); }
 
-namespace zb::app {
+namespace zb::shell {
 namespace {
 
 constexpr int kClientWidth = 779;
@@ -76,7 +76,7 @@ TFormMain::TFormMain(Options options, QWidget* parent)
       log_(data_dir_ / "log.txt") {
   InitShellResources();
   if (ui_ == nullptr) {
-    own_ui_ = std::make_unique<QtUserInteraction>(this);
+    own_ui_ = std::make_unique<app::QtUserInteraction>(this);
     ui_ = own_ui_.get();
   }
   if (!open_url_) open_url_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
@@ -300,7 +300,7 @@ void TFormMain::CreateMenus() {
 
 void TFormMain::FormCreate() {
   setObjectName("FormMain");
-  setWindowTitle(kAppTitle);
+  setWindowTitle(app::kAppTitle);
   // A fixed single border with minimize and close boxes, no maximize box.
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -363,7 +363,7 @@ void TFormMain::FormCreate() {
 void TFormMain::LoadAppSettings() {
   if (hooks_.reload_sync_projects) hooks_.reload_sync_projects();
   PageControl1_->setCurrentIndex(kBackupPage);
-  settings_ = ReadAppSettings(data_dir_);
+  settings_ = app::ReadAppSettings(data_dir_);
 
   // The project box keeps its entries sorted by name, case ignored.
   const std::vector<std::string> names = backup::ReadProjectList(data_dir_).names;
@@ -392,7 +392,7 @@ QStringList TFormMain::ProjectNames() const {
 void TFormMain::SaveAppSettings() {
   std::vector<std::string> names;
   for (const QString& n : ProjectNames()) names.push_back(n.toStdString());
-  AppSettings s = settings_;
+  app::AppSettings s = settings_;
   s.ScheduleEnabled = spEnable_->isChecked();
   // Writes nothing at all when there is no project.
   zb::app::SaveAppSettings(data_dir_, s, names, comboProject_->currentText().toStdString());
@@ -518,8 +518,8 @@ std::function<void()> TFormMain::Pump() const {
   return [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 50); };
 }
 
-RunProgress TFormMain::ProgressHooks() {
-  RunProgress p;
+app::RunProgress TFormMain::ProgressHooks() {
+  app::RunProgress p;
   p.pump = Pump();
   p.set_running = [this](bool running) {
     SetBusy(!running);
@@ -535,8 +535,8 @@ RunProgress TFormMain::ProgressHooks() {
   return p;
 }
 
-std::unique_ptr<ActivityLog> TFormMain::OpenRunLog() const {
-  auto log = std::make_unique<ActivityLog>(log_.File(), log_.LogCount());
+std::unique_ptr<app::ActivityLog> TFormMain::OpenRunLog() const {
+  auto log = std::make_unique<app::ActivityLog>(log_.File(), log_.LogCount());
   log->Load();
   return log;
 }
@@ -557,7 +557,7 @@ void TFormMain::menuPreferencesClick() {
   (void)RunCommand(*ui_, [&] {
     TFormPreferences dialog(settings_, env, this);
     if (dialog.exec() != QDialog::Accepted) return;
-    const AppSettings v = dialog.Values();
+    const app::AppSettings v = dialog.Values();
     settings_.AutoRun = v.AutoRun;
     settings_.StartMinimized = v.StartMinimized;
     settings_.PromptBeforeBackup = v.PromptBeforeBackup;
@@ -717,4 +717,4 @@ void TFormMain::closeEvent(QCloseEvent* event) {
   emit FormClosed();
 }
 
-}  // namespace zb::app
+}  // namespace zb::shell

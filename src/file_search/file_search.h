@@ -45,7 +45,7 @@
 #include "base/date_time.h"
 #include "base/errors.h"
 
-namespace zb::sync {
+namespace zb::file_search {
 
 // Bits 0..4 of a TFileAttributes set, in this order.
 enum class TFileAttribute : uint8_t { ffArchive, ffReadonly, ffHidden, ffSystem, ffDirectory };
@@ -263,4 +263,4 @@ class TFileSearch final {
   std::shared_ptr<Shared> shared_;
 };
 
-}  // namespace zb::sync
+}  // namespace zb::file_search

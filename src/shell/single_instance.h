@@ -11,7 +11,7 @@ namespace zb {
 class FileLock;
 }
 
-namespace zb::app {
+namespace zb::shell {
 
 // One running program per data folder. The first start holds a lock file in
 // the data folder (released by the kernel when the process ends, so a crash
@@ -50,4 +50,4 @@ class SingleInstance final : public QObject {
   QLocalServer* server_ = nullptr;
 };
 
-}  // namespace zb::app
+}  // namespace zb::shell

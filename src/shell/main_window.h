@@ -27,7 +27,7 @@ namespace zb {
 class UserInteraction;
 }
 
-namespace zb::app {
+namespace zb::shell {
 
 class LogGridModel;
 
@@ -88,19 +88,19 @@ class TFormMain final : public QMainWindow {
   [[nodiscard]] bool InterruptRequested() const { return interrupt_requested_; }
   // A run's window side: the pump, the busy state with the progress strip,
   // both bars, the file name and the stop request.
-  [[nodiscard]] RunProgress ProgressHooks();
+  [[nodiscard]] app::RunProgress ProgressHooks();
   // The activity log as an object of the run's own, holding the entries
   // already in log.txt (a fresh one would restart the numbering and hide
   // them); the window rereads the file with LoadLog afterwards.
-  [[nodiscard]] std::unique_ptr<ActivityLog> OpenRunLog() const;
+  [[nodiscard]] std::unique_ptr<app::ActivityLog> OpenRunLog() const;
 
   // Appends to the activity log and refreshes the grid. Throws
   // zb::EWriteError when log.txt cannot be written.
   void AddLogEntry(const std::string& operation, const std::string& status,
                    const std::string& project, const std::string& information);
-  [[nodiscard]] const ActivityLog& Log() const { return log_; }
+  [[nodiscard]] const app::ActivityLog& Log() const { return log_; }
 
-  [[nodiscard]] AppSettings& Settings() { return settings_; }
+  [[nodiscard]] app::AppSettings& Settings() { return settings_; }
   [[nodiscard]] UserInteraction& Ui() { return *ui_; }
   [[nodiscard]] const std::filesystem::path& DataDir() const { return data_dir_; }
   [[nodiscard]] TMainPageHooks& Hooks() { return hooks_; }
@@ -171,8 +171,8 @@ class TFormMain final : public QMainWindow {
   std::function<void(TFormMain&)> install_pages_;
   std::optional<bool> tray_override_;
 
-  AppSettings settings_;
-  ActivityLog log_;
+  app::AppSettings settings_;
+  app::ActivityLog log_;
   TMainPageHooks hooks_;
 
   bool busy_ = false;
@@ -204,4 +204,4 @@ class TFormMain final : public QMainWindow {
   QTimer* Timer1_ = nullptr;
 };
 
-}  // namespace zb::app
+}  // namespace zb::shell

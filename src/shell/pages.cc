@@ -1,13 +1,13 @@
-#include "app/ui/pages.h"
+#include "shell/pages.h"
 
 #include <QComboBox>
 #include <optional>
 
-#include "app/ui/main_window.h"
+#include "shell/main_window.h"
 #include "backup/ui/backup_page.h"
 #include "restore/ui/restore_page.h"
 
-namespace zb::app {
+namespace zb::shell {
 
 void InstallPages(TFormMain& window) {
   // Page installers are added here as the page libraries land, e.g.
@@ -26,4 +26,4 @@ void InstallPages(TFormMain& window) {
   }
 }
 
-}  // namespace zb::app
+}  // namespace zb::shell
