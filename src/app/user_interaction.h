@@ -2,8 +2,10 @@
 
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/errors.h"
 
@@ -17,6 +19,32 @@ enum class MessageKind {
   kInformation = 2,
   kConfirmation = 3,
   kCustom = 4
+};
+
+// The buttons of a question with several answers, in the order callers list
+// them; the answer is the button pressed.
+enum class Button { kYes, kNo, kCancel, kYesToAll, kNoToAll, kOk, kBrowse };
+
+// A question with several buttons. `escape` is what closing the box without
+// choosing answers (Cancel where there is one); `default_button` is what
+// Enter answers. An empty caption takes the kind's own.
+struct Question {
+  std::string text;
+  std::vector<Button> buttons;
+  Button default_button = Button::kYes;
+  Button escape = Button::kNo;
+  MessageKind kind = MessageKind::kConfirmation;
+  std::string caption;
+};
+
+// What a window shows of a server certificate it could not verify, so the
+// user can decide whether to trust it (and the caller can pin it).
+struct CertificateQuestion {
+  std::string host;
+  std::string subject;
+  std::string issuer;
+  std::string fingerprint;  // SHA-256, hex pairs separated by ":"
+  std::string reason;       // why verification failed
 };
 
 // The one way core code asks the user something or tells the user something.
@@ -40,8 +68,30 @@ class UserInteraction {
   }
   // A confirmation with the buttons OK and Cancel (a disk request); true for
   // OK. Implementations without such a box ask it as Yes/No.
-  [[nodiscard]] virtual bool AskOkCancel(std::string_view text) {
-    return AskYesNo(text, MessageKind::kConfirmation);
+  [[nodiscard]] virtual bool AskOkCancel(std::string_view text,
+                                         MessageKind kind = MessageKind::kConfirmation) {
+    return AskYesNo(text, kind);
+  }
+  // A question with several buttons; returns the one pressed, or
+  // `question.escape` when the box is closed. Implementations without such a
+  // box ask Yes/No and answer the first and the escape button.
+  [[nodiscard]] virtual Button Ask(const Question& question) {
+    const Button first = question.buttons.empty() ? question.escape : question.buttons.front();
+    return AskYesNo(question.text, question.kind) ? first : question.escape;
+  }
+  // A one-line text input with a prompt and a proposal; nullopt for Cancel.
+  // Implementations that cannot ask answer Cancel.
+  [[nodiscard]] virtual std::optional<std::string> AskText(std::string_view caption,
+                                                           std::string_view prompt,
+                                                           std::string_view proposal) {
+    (void)caption, (void)prompt, (void)proposal;
+    return std::nullopt;
+  }
+  // Whether to trust a certificate that failed verification; true to accept.
+  // Implementations that cannot ask refuse.
+  [[nodiscard]] virtual bool AskTrustCertificate(const CertificateQuestion& question) {
+    (void)question;
+    return false;
   }
   virtual void ShowError(std::string_view text) = 0;
   virtual void ShowWarning(std::string_view text) = 0;

@@ -4,8 +4,11 @@
 #include "app/ui/msg_form.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -139,6 +142,92 @@ class MsgFormTest : public QObject {
     // The silent abort shows nothing and ends the command.
     QVERIFY(!zb::RunCommand(ui, [] { throw zb::EAbort(); }));
     QVERIFY(QApplication::activeModalWidget() == nullptr);
+  }
+
+  // Several-button questions: the offered buttons in order, the caption of
+  // the kind or the caller's, the default, and each button's answer;
+  // closing with Escape answers the escape button.
+  void severalButtonQuestionsAnswerTheButtonPressed() {
+    using zb::Button;
+    struct Case {
+      zb::Question q;
+      QStringList texts;       // button texts, mnemonics removed, as offered
+      QString caption;
+      int press;               // index of the button to press; -1 = Escape
+      Button expected;
+    };
+    const zb::Question yes_no_all{"Replace?", {Button::kYes, Button::kNo, Button::kCancel,
+                                               Button::kYesToAll}, Button::kNo, Button::kCancel,
+                                  MessageKind::kConfirmation, ""};
+    const zb::Question disk{"Please insert disk number 2", {Button::kOk, Button::kCancel,
+                                                            Button::kBrowse},
+                            Button::kOk, Button::kCancel, MessageKind::kInformation, "Disk"};
+    const std::vector<Case> cases = {
+        {yes_no_all, {"Yes", "No", "Cancel", "Yes to All"}, "Confirm", 3, Button::kYesToAll},
+        {yes_no_all, {"Yes", "No", "Cancel", "Yes to All"}, "Confirm", 1, Button::kNo},
+        {yes_no_all, {"Yes", "No", "Cancel", "Yes to All"}, "Confirm", -1, Button::kCancel},
+        {disk, {"OK", "Cancel", "Browse..."}, "Disk", 2, Button::kBrowse},
+        {disk, {"OK", "Cancel", "Browse..."}, "Disk", -1, Button::kCancel},
+    };
+    for (const Case& c : cases) {
+      QString caption, default_text;
+      QStringList texts;
+      WhenShown([&](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        QVERIFY(box);
+        caption = box->windowTitle();
+        if (box->defaultButton()) default_text = box->defaultButton()->text().remove('&');
+        const auto buttons = box->buttons();
+        for (QAbstractButton* b : buttons) texts << b->text().remove('&');
+        if (c.press < 0) {
+          QTest::keyClick(box, Qt::Key_Escape);
+        } else {
+          for (QAbstractButton* b : buttons) {
+            if (b->text().remove('&') == c.texts[c.press]) b->click();
+          }
+        }
+      });
+      zb::app::QtUserInteraction ui;
+      QCOMPARE(static_cast<int>(ui.Ask(c.q)), static_cast<int>(c.expected));
+      QCOMPARE(caption, c.caption);
+      // The box orders buttons by the desktop's rules, not as offered.
+      QStringList offered = c.texts;
+      offered.sort();
+      texts.sort();
+      QCOMPARE(texts, offered);
+      QCOMPARE(default_text, c.texts[c.q.default_button == Button::kNo ? 1 : 0]);
+    }
+  }
+
+  // The text input returns what was typed, or nothing for Cancel; the
+  // certificate question names the host and fingerprint and refuses by
+  // default.
+  void textInputAndCertificateQuestion() {
+    zb::app::QtUserInteraction ui;
+    WhenShown([](QWidget* w) {
+      auto* edit = w->findChild<QLineEdit*>();
+      QVERIFY(edit);
+      QCOMPARE(edit->text(), QString("New Folder"));
+      edit->setText("backups");
+      QTest::keyClick(edit, Qt::Key_Return);
+    });
+    QCOMPARE(ui.AskText("Create Folder", "Folder name:", "New Folder"),
+             std::optional<std::string>("backups"));
+    WhenShown([](QWidget* w) { QTest::keyClick(w, Qt::Key_Escape); });
+    QCOMPARE(ui.AskText("Create Folder", "Folder name:", "x"), std::optional<std::string>());
+
+    QString text, caption;
+    WhenShown([&](QWidget* w) {
+      caption = w->windowTitle();
+      if (auto* label = w->findChild<QLabel*>("qt_msgbox_label")) text = label->text();
+      QTest::keyClick(w, Qt::Key_Return);  // the default button
+    });
+    const zb::CertificateQuestion q{"ftp.example.org", "CN=ftp.example.org", "CN=Test CA",
+                                    "AB:CD:EF", "self-signed certificate"};
+    QVERIFY(!ui.AskTrustCertificate(q));
+    QCOMPARE(caption, QString("Warning"));
+    QVERIFY(text.contains("ftp.example.org") && text.contains("AB:CD:EF") &&
+            text.contains("self-signed certificate"));
   }
 };
 

@@ -1,6 +1,9 @@
 #include "app/ui/qt_user_interaction.h"
 
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include "app/ui/msg_form.h"
 
@@ -18,47 +21,105 @@ void Show(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const
   box.exec();
 }
 
+struct KindLook {
+  QMessageBox::Icon icon;
+  QString caption;
+};
+
+KindLook LookOf(MessageKind kind) {
+  switch (kind) {
+    case MessageKind::kWarning:
+      return {QMessageBox::Warning, QStringLiteral("Warning")};
+    case MessageKind::kError:
+      return {QMessageBox::Critical, QStringLiteral("Error")};
+    case MessageKind::kInformation:
+      return {QMessageBox::Information, QStringLiteral("Information")};
+    case MessageKind::kCustom:
+      return {QMessageBox::NoIcon, QString::fromLatin1(kAppTitle)};
+    case MessageKind::kConfirmation:
+      break;
+  }
+  return {QMessageBox::Question, QStringLiteral("Confirm")};
+}
+
+QMessageBox::StandardButton StandardOf(Button b) {
+  switch (b) {
+    case Button::kYes:
+      return QMessageBox::Yes;
+    case Button::kNo:
+      return QMessageBox::No;
+    case Button::kCancel:
+      return QMessageBox::Cancel;
+    case Button::kYesToAll:
+      return QMessageBox::YesToAll;
+    case Button::kNoToAll:
+      return QMessageBox::NoToAll;
+    case Button::kOk:
+      return QMessageBox::Ok;
+    case Button::kBrowse:
+      break;
+  }
+  return QMessageBox::NoButton;
+}
+
 }  // namespace
 
 bool QtUserInteraction::AskYesNo(std::string_view text, MessageKind kind) {
-  QMessageBox::Icon icon = QMessageBox::Question;
-  QString caption = QStringLiteral("Confirm");
-  switch (kind) {
-    case MessageKind::kWarning:
-      icon = QMessageBox::Warning, caption = "Warning";
-      break;
-    case MessageKind::kError:
-      icon = QMessageBox::Critical, caption = "Error";
-      break;
-    case MessageKind::kInformation:
-      icon = QMessageBox::Information, caption = "Information";
-      break;
-    case MessageKind::kConfirmation:
-      break;
-    case MessageKind::kCustom:
-      icon = QMessageBox::NoIcon, caption = kAppTitle;
-      break;
+  return Ask({std::string(text), {Button::kYes, Button::kNo}, Button::kYes, Button::kNo, kind, {}}) ==
+         Button::kYes;
+}
+
+Button QtUserInteraction::Ask(const Question& question) {
+  const KindLook look = LookOf(question.kind);
+  const QString caption = question.caption.empty() ? look.caption : ToQt(question.caption);
+  QMessageBox box(look.icon, caption, ToQt(question.text), QMessageBox::NoButton, parent_);
+  std::vector<std::pair<QAbstractButton*, Button>> made;
+  for (const Button b : question.buttons) {
+    QAbstractButton* button = nullptr;
+    if (b == Button::kBrowse) {
+      // No standard button says Browse; the box closes on it like on any other.
+      button = box.addButton(QStringLiteral("&Browse..."), QMessageBox::ActionRole);
+    } else {
+      button = box.addButton(StandardOf(b));
+    }
+    made.emplace_back(button, b);
+    if (b == question.default_button) box.setDefaultButton(qobject_cast<QPushButton*>(button));
+    if (b == question.escape) box.setEscapeButton(button);
   }
-  QMessageBox box(icon, caption, ToQt(text), QMessageBox::Yes | QMessageBox::No, parent_);
-  box.setDefaultButton(QMessageBox::Yes);
-  box.setEscapeButton(QMessageBox::No);
-  return box.exec() == QMessageBox::Yes;
+  box.exec();
+  for (const auto& [button, b] : made) {
+    if (box.clickedButton() == button) return b;
+  }
+  return question.escape;
+}
+
+std::optional<std::string> QtUserInteraction::AskText(std::string_view caption,
+                                                      std::string_view prompt,
+                                                      std::string_view proposal) {
+  bool ok = false;
+  const QString text = QInputDialog::getText(parent_, ToQt(caption), ToQt(prompt),
+                                             QLineEdit::Normal, ToQt(proposal), &ok);
+  if (!ok) return std::nullopt;
+  return text.toStdString();
+}
+
+bool QtUserInteraction::AskTrustCertificate(const CertificateQuestion& q) {
+  const QString text =
+      QStringLiteral("The certificate of %1 could not be verified:\n%2\n\nSubject: %3\nIssuer: %4\n"
+                     "SHA-256 fingerprint: %5\n\nTrust this certificate for this site?")
+          .arg(ToQt(q.host), ToQt(q.reason), ToQt(q.subject), ToQt(q.issuer), ToQt(q.fingerprint));
+  return Ask({text.toStdString(), {Button::kYes, Button::kNo}, Button::kNo, Button::kNo,
+              MessageKind::kWarning, {}}) == Button::kYes;
 }
 
 bool QtUserInteraction::AskYesNoCaptioned(std::string_view text, std::string_view caption) {
-  QMessageBox box(QMessageBox::Question, ToQt(caption), ToQt(text),
-                  QMessageBox::Yes | QMessageBox::No, parent_);
-  box.setDefaultButton(QMessageBox::Yes);
-  box.setEscapeButton(QMessageBox::No);
-  return box.exec() == QMessageBox::Yes;
+  return Ask({std::string(text), {Button::kYes, Button::kNo}, Button::kYes, Button::kNo,
+              MessageKind::kConfirmation, std::string(caption)}) == Button::kYes;
 }
 
-bool QtUserInteraction::AskOkCancel(std::string_view text) {
-  QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), ToQt(text),
-                  QMessageBox::Ok | QMessageBox::Cancel, parent_);
-  box.setDefaultButton(QMessageBox::Ok);
-  box.setEscapeButton(QMessageBox::Cancel);
-  return box.exec() == QMessageBox::Ok;
+bool QtUserInteraction::AskOkCancel(std::string_view text, MessageKind kind) {
+  return Ask({std::string(text), {Button::kOk, Button::kCancel}, Button::kOk, Button::kCancel, kind,
+              {}}) == Button::kOk;
 }
 
 void QtUserInteraction::ShowError(std::string_view text) {

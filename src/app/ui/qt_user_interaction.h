@@ -17,7 +17,12 @@ class QtUserInteraction final : public UserInteraction {
 
   [[nodiscard]] bool AskYesNo(std::string_view text, MessageKind kind) override;
   [[nodiscard]] bool AskYesNoCaptioned(std::string_view text, std::string_view caption) override;
-  [[nodiscard]] bool AskOkCancel(std::string_view text) override;
+  [[nodiscard]] bool AskOkCancel(std::string_view text, MessageKind kind) override;
+  [[nodiscard]] Button Ask(const Question& question) override;
+  [[nodiscard]] std::optional<std::string> AskText(std::string_view caption,
+                                                   std::string_view prompt,
+                                                   std::string_view proposal) override;
+  [[nodiscard]] bool AskTrustCertificate(const CertificateQuestion& question) override;
   void ShowError(std::string_view text) override;
   void ShowWarning(std::string_view text) override;
   void ShowInformation(std::string_view text) override;

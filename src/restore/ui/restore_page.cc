@@ -136,9 +136,9 @@ class ArrowCursorUi final : public UserInteraction {
     const Arrow a;
     return inner_.AskYesNoCaptioned(text, caption);
   }
-  bool AskOkCancel(std::string_view text) override {
+  bool AskOkCancel(std::string_view text, MessageKind kind) override {
     const Arrow a;
-    return inner_.AskOkCancel(text);
+    return inner_.AskOkCancel(text, kind);
   }
   void ShowError(std::string_view text) override {
     const Arrow a;
