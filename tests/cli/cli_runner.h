@@ -2,10 +2,13 @@
 
 // Runs the built zipbackup-cli for the command-line tests.
 
+#include <poll.h>
+#include <pty.h>
 #include <stdio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -61,6 +64,80 @@ inline CliResult RunCli(const std::filesystem::path& program, const std::vector<
   std::error_code ec;
   std::filesystem::remove(out, ec);
   std::filesystem::remove(err, ec);
+  return r;
+}
+
+// Runs the program with `input` on its standard input (a pipe, so no
+// terminal), stdout and stderr captured separately.
+inline CliResult RunCliWithInput(const std::filesystem::path& program,
+                                 const std::vector<std::string>& args,
+                                 const std::filesystem::path& scratch, const std::string& input) {
+  const std::filesystem::path in = scratch / ".cli-in";
+  { std::ofstream(in, std::ios::binary) << input; }
+  const std::string out = scratch / ".cli-out", err = scratch / ".cli-err";
+  const pid_t child = fork();
+  if (child == 0) {
+    if (!freopen(in.c_str(), "r", stdin) || !freopen(out.c_str(), "w", stdout) ||
+        !freopen(err.c_str(), "w", stderr)) {
+      _exit(127);
+    }
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  CliResult r;
+  r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.out = SlurpFile(out);
+  r.err = SlurpFile(err);
+  std::error_code ec;
+  for (const auto& p : {in, std::filesystem::path(out), std::filesystem::path(err)}) {
+    std::filesystem::remove(p, ec);
+  }
+  return r;
+}
+
+// Runs the program on a pseudo-terminal, as a person at a terminal does:
+// `typed` is queued as the terminal's input before the program starts, and
+// everything it writes (stdout and stderr together, and the echo of what was
+// typed) comes back in `out`. Ends the program after `timeout_ms`.
+inline CliResult RunCliOnTerminal(const std::filesystem::path& program,
+                                  const std::vector<std::string>& args, const std::string& typed,
+                                  int timeout_ms = 30000) {
+  CliResult r;
+  int master = -1;
+  const pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
+  if (child < 0) return r;
+  if (child == 0) {
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  if (!typed.empty() && write(master, typed.data(), typed.size()) < 0) r.err = "write failed";
+  char buf[4096];
+  for (int waited = 0; waited < timeout_ms;) {
+    pollfd p{master, POLLIN, 0};
+    const int ready = poll(&p, 1, 100);
+    if (ready == 0) {
+      waited += 100;
+      continue;
+    }
+    const ssize_t n = read(master, buf, sizeof buf);
+    if (n <= 0) break;  // EIO: the program has ended and closed the terminal
+    r.out.append(buf, static_cast<size_t>(n));
+  }
+  int status = 0;
+  if (waitpid(child, &status, WNOHANG) == 0) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+  }
+  close(master);
+  r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return r;
 }
 
