@@ -50,6 +50,7 @@ int List(Context& ctx) {
   ArgReader args(ctx.args);
   if (args.Done()) throw EInvalidInput("list needs an ARCHIVE");
   std::string archive = args.Next();
+  if (args.IsOption(archive)) ThrowUnknownOption("list", archive);
   if (!args.Done()) throw EInvalidInput("list takes one ARCHIVE, not '" + args.Peek() + "'");
   TZipReader r;
   r.SetZipName(archive);
@@ -88,8 +89,8 @@ int Extract(Context& ctx) {
       r.OverwriteMode = ParseOverwrite(args.Value(a));
     } else if (a == "--flat") {
       r.RecreateDirs = false;
-    } else if (a.size() > 2 && a.rfind("--", 0) == 0) {
-      throw EInvalidInput("unknown option " + a + " for extract");
+    } else if (args.IsOption(a)) {
+      ThrowUnknownOption("extract", a);
     } else {
       positional.push_back(a);
     }
@@ -130,8 +131,8 @@ int Test(Context& ctx) {
     std::string a = args.Next();
     if (a == "--password") {
       r.Password = args.Value(a);
-    } else if (a.size() > 2 && a.rfind("--", 0) == 0) {
-      throw EInvalidInput("unknown option " + a + " for test");
+    } else if (args.IsOption(a)) {
+      ThrowUnknownOption("test", a);
     } else if (archive.empty()) {
       archive = a;
     } else {

@@ -69,8 +69,8 @@ int Zip(Context& ctx) {
       comment_set = true;
     } else if (a == "--exclude") {
       w.ExcludeList.push_back(args.Value(a));
-    } else if (a.size() > 2 && a.rfind("--", 0) == 0) {
-      throw EInvalidInput("zip: unknown option " + a);
+    } else if (args.IsOption(a)) {
+      ThrowUnknownOption("zip", a);
     } else if (archive.empty()) {
       archive = a;
     } else {
@@ -114,8 +114,14 @@ int Remove(Context& ctx) {
   ArgReader args(ctx.args);
   if (args.Done()) throw EInvalidInput("remove needs an ARCHIVE");
   const std::string archive = args.Next();
+  if (args.IsOption(archive)) ThrowUnknownOption("remove", archive);
   std::vector<std::string> names;
-  while (!args.Done()) names.push_back(args.Next());
+  while (!args.Done()) {
+    // Stored names may start with "-"; only "--" makes them unambiguous.
+    std::string n = args.Next();
+    if (args.IsOption(n)) ThrowUnknownOption("remove", n);
+    names.push_back(std::move(n));
+  }
   if (names.empty()) throw EInvalidInput("remove needs at least one NAME");
 
   TZipWriter w;

@@ -43,7 +43,14 @@ std::string OneLine(const std::string& text) {
 }
 
 int RunBackupVerb(Context& ctx) {
-  if (ctx.args.size() != 1) {
+  ArgReader args(ctx.args);
+  std::vector<std::string> names;
+  while (!args.Done()) {
+    std::string a = args.Next();
+    if (args.IsOption(a)) ThrowUnknownOption("backup", a);
+    names.push_back(std::move(a));
+  }
+  if (names.size() != 1) {
     throw EInvalidInput("usage: zipbackup-cli backup NAME [--data-dir DIR]");
   }
   // Held for the whole run: the desktop program holds it while it runs, so
@@ -68,7 +75,7 @@ int RunBackupVerb(Context& ctx) {
       if (!running) std::cerr << "\r    \r" << std::flush;
     };
   }
-  const backup::BackupRunResult result = backup::RunStoredProject(ctx.data_dir, ctx.args[0], hooks);
+  const backup::BackupRunResult result = backup::RunStoredProject(ctx.data_dir, names[0], hooks);
 
   for (const std::string& e : result.late_errors) {
     std::cerr << "zipbackup-cli: " << OneLine(e) << "\n";

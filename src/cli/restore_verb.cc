@@ -55,8 +55,8 @@ int Restore(Context& ctx) {
       req.options.password = args.Value(a);
     } else if (a == "--flat") {
       req.options.use_original_folder = false;
-    } else if (a.size() > 2 && a.rfind("--", 0) == 0) {
-      throw EInvalidInput("unknown option " + a + " for restore");
+    } else if (args.IsOption(a)) {
+      ThrowUnknownOption("restore", a);
     } else if (archive.empty()) {
       archive = a;
     } else {

@@ -30,21 +30,32 @@ struct Verb {
 bool RegisterVerb(Verb verb);
 const std::vector<Verb>& Verbs();
 
-// Helpers for verbs: options of the form --name VALUE or --flag.
+// Helpers for verbs: options of the form --name VALUE or --flag, then
+// operands. A "--" ends the options: it is skipped, and every argument after
+// it is an operand, even one that starts with "-".
 // Throws zb::EInvalidInput on a missing value.
 class ArgReader {
  public:
   explicit ArgReader(std::vector<std::string> args) : args_(std::move(args)) {}
-  [[nodiscard]] bool Done() const { return pos_ >= args_.size(); }
+  [[nodiscard]] bool Done() const;
   [[nodiscard]] const std::string& Peek() const { return args_[pos_]; }
-  std::string Next() { return args_[pos_++]; }
+  // The next argument; skips the "--" that ends the options.
+  std::string Next();
+  // Whether `arg`, just returned by Next(), is an option ("-x", "--x")
+  // rather than an operand: never after "--".
+  [[nodiscard]] bool IsOption(const std::string& arg) const;
   // The value after the option just read.
   std::string Value(const std::string& option);
 
  private:
   std::vector<std::string> args_;
   size_t pos_ = 0;
+  bool options_ended_ = false;
 };
+
+// Throws the error for an option `verb` does not know (exit code 2), so an
+// option is never taken for a file name.
+[[noreturn]] void ThrowUnknownOption(const std::string& verb, const std::string& arg);
 
 }  // namespace zb::cli
 

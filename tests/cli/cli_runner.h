@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "gtest/gtest.h"
+
 namespace zb::clitest {
 
 struct CliResult {
@@ -155,5 +157,26 @@ inline CliResult RunCliShell(const std::filesystem::path& program, const std::st
   r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return r;
 }
+
+// The fixture of the command-line tests: the built program and a scratch
+// folder of the test's own, removed afterwards.
+class CliTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    program_ = CliProgram();
+    ASSERT_FALSE(program_.empty()) << "ZB_PROGRAM_DIR is set by CTest";
+    ASSERT_TRUE(std::filesystem::exists(program_)) << program_;
+    dir_ = MakeScratchDir("zb_cli");
+    ASSERT_FALSE(dir_.empty());
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  [[nodiscard]] CliResult Run(const std::vector<std::string>& args) const {
+    return RunCli(program_, args, dir_);
+  }
+
+  std::filesystem::path program_;
+  std::filesystem::path dir_;
+};
 
 }  // namespace zb::clitest
