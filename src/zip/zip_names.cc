@@ -54,13 +54,6 @@ char32_t NextCodePoint(std::string_view s, size_t* pos) {
   return cp;
 }
 
-std::string Slashes(std::string s) {
-  for (char& c : s) {
-    if (c == '\\') c = '/';
-  }
-  return s;
-}
-
 }  // namespace
 
 bool IsValidUtf8(std::string_view s) { return zb::IsValidUtf8(s); }
@@ -101,22 +94,43 @@ std::optional<std::string> Utf8ToCp437(std::string_view utf8) {
 }
 
 StoredName EncodeStoredName(std::string_view utf8_name) {
-  std::string name = Slashes(std::string(utf8_name));
+  // A backslash is an ordinary character of a Linux name; the entry is
+  // marked as made on Unix, so readers take it as one.
+  std::string name(utf8_name);
   if (auto cp437 = Utf8ToCp437(name)) return {std::move(*cp437), false};
   // A Linux file name need not be UTF-8 (old Latin-1 names are common).
   // Flagging such bytes as UTF-8 makes strict readers reject the whole
-  // archive; unflagged they are read as CP437, and the bytes stay unique.
+  // archive; unflagged, an entry made on Unix gives its bytes back as they
+  // are, so the name round-trips byte for byte.
   if (!IsValidUtf8(name)) return {std::move(name), false};
   return {std::move(name), true};
 }
 
+namespace {
+
+// Writers on DOS and Windows systems separate folders with "\" in some
+// archives. A name that already holds a "/" is in ZIP form, and its 0x5C
+// bytes are characters (the second byte of a Shift-JIS character is often
+// one), so only a name without any "/" is converted.
+std::string DosSeparators(std::string s) {
+  if (s.find('/') != std::string::npos) return s;
+  for (char& c : s) {
+    if (c == '\\') c = '/';
+  }
+  return s;
+}
+
+bool MadeOnUnix(uint8_t host) { return host == kHostUnix || host == kHostMacOsX; }
+
+}  // namespace
+
 std::string DecodeStoredName(std::string_view raw, uint16_t flags, uint16_t version_made_by,
                              std::span<const std::byte> extra, bool oem_convert) {
-  if (flags & kFlagUtf8) {
-    // A writer that sets the flag over bytes that are not UTF-8 still gets a
-    // readable, valid name rather than raw bytes.
-    return Slashes(IsValidUtf8(raw) ? std::string(raw) : Cp437ToUtf8(raw));
-  }
+  const uint8_t host = static_cast<uint8_t>(version_made_by >> 8);
+  // Only names from DOS-family systems can carry "\" as a separator.
+  auto separators = [host](std::string s) {
+    return MadeOnUnix(host) ? s : DosSeparators(std::move(s));
+  };
   if (auto block = FindExtraBlock(extra, kExtraUnicodePath)) {
     // Version 1, CRC-32 of the header's name, then the UTF-8 name. A CRC
     // that does not match means the name was changed by a tool that did not
@@ -125,14 +139,21 @@ std::string DecodeStoredName(std::string_view raw, uint16_t flags, uint16_t vers
     if (b.size() >= 5 && static_cast<uint8_t>(b[0]) == 1 &&
         Load32(b, 1) == Crc32(0, raw.data(), raw.size())) {
       std::string_view utf8(reinterpret_cast<const char*>(b.data()) + 5, b.size() - 5);
-      if (IsValidUtf8(utf8) && !utf8.empty()) return Slashes(std::string(utf8));
+      if (IsValidUtf8(utf8) && !utf8.empty()) return separators(std::string(utf8));
     }
   }
-  uint8_t host = static_cast<uint8_t>(version_made_by >> 8);
-  if (host == kHostMsDos) {
-    return Slashes(oem_convert ? Cp437ToUtf8(raw) : std::string(raw));
+  if (flags & kFlagUtf8) {
+    // A writer that sets the flag over bytes that are not UTF-8 still gets a
+    // readable, valid name rather than raw bytes.
+    return separators(IsValidUtf8(raw) ? std::string(raw) : Cp437ToUtf8(raw));
   }
-  return Slashes(IsValidUtf8(raw) ? std::string(raw) : Cp437ToUtf8(raw));
+  // A Linux name is bytes, whatever their encoding: taken as they are, it
+  // comes back under the very name it was saved from.
+  if (MadeOnUnix(host)) return std::string(raw);
+  if (host == kHostMsDos || host == kHostNtfs) {
+    return DosSeparators(oem_convert ? Cp437ToUtf8(raw) : std::string(raw));
+  }
+  return DosSeparators(IsValidUtf8(raw) ? std::string(raw) : Cp437ToUtf8(raw));
 }
 
 void SplitName(std::string_view name, std::string* directory, std::string* file_name) {

@@ -43,7 +43,12 @@ TEST(ZipNamesTest, NamesCp437CanHoldAreStoredInCp437) {
   StoredName accented = EncodeStoredName("caf\u00e9.txt");
   EXPECT_EQ(accented.bytes, "caf\x82.txt");
   EXPECT_FALSE(accented.utf8);
-  EXPECT_EQ(EncodeStoredName("dir\\a.txt").bytes, "dir/a.txt");
+  // A backslash is part of a Linux name, not a separator.
+  EXPECT_EQ(EncodeStoredName("dir\\a.txt").bytes, "dir\\a.txt");
+  // Latin-1 bytes from an old disk are stored as they are, unflagged.
+  StoredName latin1 = EncodeStoredName("caf\xe9.txt");
+  EXPECT_EQ(latin1.bytes, "caf\xe9.txt");
+  EXPECT_FALSE(latin1.utf8);
 }
 
 TEST(ZipNamesTest, OtherNamesAreStoredAsUtf8SoNoneCollide) {
@@ -63,11 +68,20 @@ TEST(ZipNamesTest, DecodingHonoursFlagExtraAndHost) {
   EXPECT_EQ(DecodeStoredName("\x82", 0, 0x0014, {}, true), "\u00e9");
   // Host 0 with the conversion off: bytes unchanged.
   EXPECT_EQ(DecodeStoredName("\x82", 0, 0x0014, {}, false), "\x82");
-  // Unix host: valid UTF-8 stays, anything else is read as CP437.
+  // Made on Unix (or OS X): the name's bytes as they are, so a Latin-1
+  // name and a backslash come back unchanged (they used to be read as
+  // CP437 and as a folder separator).
   EXPECT_EQ(DecodeStoredName("\xc3\xa9", 0, 0x0314, {}, true), "\u00e9");
-  EXPECT_EQ(DecodeStoredName("\x82", 0, 0x0314, {}, true), "\u00e9");
-  // Backslashes from DOS-family writers are separators.
+  EXPECT_EQ(DecodeStoredName("caf\xe9", 0, 0x0314, {}, true), "caf\xe9");
+  EXPECT_EQ(DecodeStoredName("a\\b.txt", 0, 0x0314, {}, true), "a\\b.txt");
+  EXPECT_EQ(DecodeStoredName("a\\b.txt", kFlagUtf8, 0x1314, {}, true), "a\\b.txt");
+  // DOS-family writers: "\\" is a separator in a name without any "/" ...
   EXPECT_EQ(DecodeStoredName("a\\b.txt", 0, 0, {}, true), "a/b.txt");
+  EXPECT_EQ(DecodeStoredName("a\\b.txt", 0, 0x0A14, {}, true), "a/b.txt");
+  // ... but a Shift-JIS name in ZIP form keeps its 0x5C bytes: here the
+  // second byte of the first character of each component.
+  const std::string sjis = "\x95\x5c/\x88\xea\x97\x97\x95\x5c.txt";
+  EXPECT_EQ(DecodeStoredName(sjis, 0, 0, {}, false), sjis);
 }
 
 TEST(ZipNamesTest, UnicodePathExtraWinsOnlyWhenItsCrcMatches) {
