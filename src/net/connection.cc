@@ -236,7 +236,8 @@ Connection& Connection::operator=(Connection&& o) noexcept {
   return *this;
 }
 
-void Connection::Connect(const std::string& host, uint16_t port) {
+void Connection::Connect(const std::string& host, uint16_t port,
+                         const std::function<void(const Endpoint&)>& on_attempt) {
   auto s = Fresh(host);
   std::vector<Endpoint> addresses;
   try {
@@ -252,7 +253,7 @@ void Connection::Connect(const std::string& host, uint16_t port) {
     Shut(*s);
     throw;
   }
-  ConnectTo(*s, addresses, {});
+  ConnectTo(*s, addresses, on_attempt);
 }
 
 void Connection::Connect(const std::string& host, const std::vector<Endpoint>& addresses,

@@ -38,13 +38,16 @@ class Connection final {
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
-  // Resolves `host` and connects to its addresses in turn. Throws ENetError
-  // (the last address's reason), ENetStopped, ENetTimeout; on failure the
-  // connection stays closed and holds no descriptor.
-  void Connect(const std::string& host, uint16_t port);
-  // Connects to addresses already resolved; `host` names the peer in error
-  // texts and is the name TLS checks. `on_attempt` is told each address
-  // before it is tried.
+  // Closes what was open, resolves `host` and connects to its addresses in
+  // turn; `on_attempt` is told each address before it is tried ("Connecting
+  // to ..."). Throws ENetError (the last address's reason), ENetStopped,
+  // ENetTimeout; on failure the connection stays closed and holds no
+  // descriptor. An operation still waiting on the old connection (in the
+  // pump that called this) ends with ENetStopped.
+  void Connect(const std::string& host, uint16_t port,
+               const std::function<void(const Endpoint&)>& on_attempt = {});
+  // The same with addresses already resolved; `host` names the peer in
+  // error texts and is the name TLS checks.
   void Connect(const std::string& host, const std::vector<Endpoint>& addresses,
                const std::function<void(const Endpoint&)>& on_attempt = {});
   // Connect, then StartTls (implicit TLS, as on ports 990 and 465).

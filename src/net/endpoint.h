@@ -38,7 +38,9 @@ using LookupFunction = std::function<std::vector<Endpoint>(const std::string& ho
 // ends the wait even when the lookup hangs (the worker then finishes on its
 // own and its result is dropped). Throws ENetError, ENetStopped, ENetTimeout.
 [[nodiscard]] std::vector<Endpoint> Resolve(const std::string& host, uint16_t port, Pacer& pacer);
-// The same with another lookup, so tests can make one that hangs.
+// The same with another lookup, so tests can make one that hangs. `lookup`
+// is copied to the worker thread and may outlive this call: it must own
+// whatever it uses.
 [[nodiscard]] std::vector<Endpoint> ResolveWith(const LookupFunction& lookup,
                                                 const std::string& host, uint16_t port,
                                                 Pacer& pacer);

@@ -102,12 +102,13 @@ TEST_F(ConnectionTest, ReachesNamesAndIpv6) {
   testing::EchoRoundTrip(c, 100000);
 }
 
-// Each operation that waits, stopped from the caller's stop check 300 ms
+// Each operation that waits, stopped from the caller's stop check 350 ms
 // in; the stop must end it well within a second.
 TEST_F(ConnectionTest, StopEndsEveryWaitPromptly) {
-  std::atomic<bool> release{false};
-  const LookupFunction hanging = [&release](const std::string&, uint16_t) {
-    for (int i = 0; i < 500 && !release; ++i) std::this_thread::sleep_for(10ms);
+  // Shared, not borrowed: the lookup thread outlives the stopped wait.
+  const auto release = std::make_shared<std::atomic<bool>>(false);
+  const LookupFunction hanging = [release](const std::string&, uint16_t) {
+    for (int i = 0; i < 500 && !*release; ++i) std::this_thread::sleep_for(10ms);
     return std::vector<Endpoint>{{"127.0.0.1", 1, false}};
   };
   FullBacklog full;
@@ -141,14 +142,14 @@ TEST_F(ConnectionTest, StopEndsEveryWaitPromptly) {
        }},
   };
   for (const auto& c : cases) {
-    StopProbe probe(300ms);
+    StopProbe probe(350ms);
     EXPECT_THROW(c.op(probe.Control()), ENetStopped) << c.name;
     std::printf("stop during %-7s ended %.1f ms after the request; longest pump gap %.1f ms\n",
                 c.name, probe.LatencyMs(), probe.MaxPumpGapMs());
     EXPECT_LT(probe.LatencyMs(), 1000) << c.name;
     EXPECT_LT(probe.MaxPumpGapMs(), 400) << c.name;
   }
-  release = true;
+  *release = true;
 }
 
 TEST_F(ConnectionTest, SilentPeerTimesOut) {
@@ -185,6 +186,22 @@ TEST_F(ConnectionTest, PumpMayCloseOrDestroyTheWaitingConnection) {
   Connection* raw = owned.get();
   EXPECT_THROW((void)raw->ReadLine(), ENetStopped);
   EXPECT_EQ(owned, nullptr);
+
+  // Stop, then connect again at once, as the FTP window does: the old wait
+  // must not go on with the new socket.
+  ScriptedServer old_peer({ScriptedServer::Stall(5000)});
+  ScriptedServer new_peer({ScriptedServer::Send("220 new\r\n")});
+  std::vector<Endpoint> attempts;
+  WaitControl reconnecting;
+  reconnecting.pump = [&] {
+    if (attempts.empty())
+      target->Connect("127.0.0.1", new_peer.port(),
+                      [&](const Endpoint& e) { attempts.push_back(e); });
+  };
+  c = ConnectTo(old_peer.port(), reconnecting);
+  EXPECT_THROW((void)c.ReadLine(), ENetStopped);
+  EXPECT_EQ(attempts, (std::vector<Endpoint>{{"127.0.0.1", new_peer.port(), false}}));
+  EXPECT_EQ(c.ReadLine(), "220 new\r\n");
 }
 
 TEST_F(ConnectionTest, PeerClosingMidWriteIsAnErrorNotASignal) {

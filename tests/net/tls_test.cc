@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "net/connection.h"
 #include "net/net_error.h"
@@ -63,6 +64,27 @@ TEST_F(TlsTest, MovesMegabytesBothWaysIntact) {
   testing::SinkRoundTrip(sink, kSize);
   EXPECT_NO_THROW(sink.CloseOrderly());
   EXPECT_EQ(source.BytesRead(), kSize);
+}
+
+// An upload's end must be told from a cut: CloseOrderly sends the close
+// alert, Close (an abort) does not.
+TEST_F(TlsTest, OrderlyCloseIsToldFromACut) {
+  PythonServer own("stream_server.py", {"--implicit", "--cert", TestCerts().server_cert, "--key",
+                                        TestCerts().server_key});
+  for (const bool orderly : {true, false}) {
+    Connection c = ConnectTls(own.port(), TrustTestCa());
+    testing::EchoRoundTrip(c, 1000);
+    orderly ? c.CloseOrderly() : c.Close();
+  }
+  const auto count = [&own](const std::string& what) {
+    const std::string log = own.Log();
+    size_t n = 0;
+    for (size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
+    return n;
+  };
+  for (int i = 0; i < 100 && count("ended") < 2; ++i) std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(count("echo ended cleanly"), 1u) << own.Log();
+  EXPECT_EQ(count("unexpected eof"), 1u) << own.Log();
 }
 
 TEST_F(TlsTest, UpgradesAnOpenConnection) {
@@ -178,7 +200,7 @@ TEST_F(TlsTest, ResumesASessionOnASecondConnection) {
 
 TEST_F(TlsTest, FailuresEndCleanly) {
   using Script = std::vector<ScriptedServer::Step>;
-  testing::StopProbe probe(300ms);
+  testing::StopProbe probe(350ms);
   const auto handshake = [&](Script script, WaitControl w = {}) {
     ScriptedServer server(std::move(script));
     (void)ConnectTls(server.port(), TrustTestCa(), {}, std::move(w));

@@ -2,7 +2,9 @@
 
 Prints "READY <port>" when it listens. Each connection sends one command
 line, then:
-  ECHO        every byte comes back until the client closes
+  ECHO        every byte comes back until the client closes; the log then
+              says "echo ended cleanly" or, for a TLS stream cut without a
+              close alert, "connection ended: ... unexpected eof ..."
   SOURCE n    n bytes of the test pattern follow, then an orderly close
   SINK n      n bytes are read and checked against the test pattern; the
               answer is "OK n" or "BAD <offset>"
@@ -52,7 +54,7 @@ def read_line(sock):
 
 def serve(sock, context, tls_now):
     if tls_now:
-        sock = context.wrap_socket(sock, server_side=True)
+        sock = context.wrap_socket(sock, server_side=True, suppress_ragged_eofs=False)
     while True:
         line = read_line(sock)
         if line is None:
@@ -60,12 +62,13 @@ def serve(sock, context, tls_now):
         word, _, arg = line.partition(" ")
         if word == "STARTTLS" and context is not None and not isinstance(sock, ssl.SSLSocket):
             sock.sendall(b"GO\r\n")
-            sock = context.wrap_socket(sock, server_side=True)
+            sock = context.wrap_socket(sock, server_side=True, suppress_ragged_eofs=False)
             continue
         if word == "ECHO":
             while True:
                 data = sock.recv(65536)
                 if not data:
+                    print("echo ended cleanly", file=sys.stderr)
                     return
                 sock.sendall(data)
         elif word == "SOURCE":
@@ -122,6 +125,9 @@ def main():
     if args.cert:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(args.cert, args.key)
+        # Python ignores a missing close alert by default; the tests need to
+        # see it.
+        context.options &= ~ssl.OP_IGNORE_UNEXPECTED_EOF
         if args.max_tls == "1.2":
             context.maximum_version = ssl.TLSVersion.TLSv1_2
 
