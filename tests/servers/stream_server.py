@@ -139,6 +139,9 @@ def main():
     sys.stdout = sys.stderr
     while True:
         sock, _ = listener.accept()
+        # Echoed pieces are small writes awaited by the client; with Nagle's
+        # delay each would wait for a delayed acknowledgement.
+        sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         threading.Thread(target=handle, args=(sock, context, args.implicit), daemon=True).start()
 
 
