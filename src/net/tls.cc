@@ -39,6 +39,16 @@ int ProtocolVersion(TlsVersion v) {
   return v == TlsVersion::kTls12 ? TLS1_2_VERSION : TLS1_3_VERSION;
 }
 
+// After a failed send or recv: a would-block asks OpenSSL to call again,
+// anything else is kept for the error text.
+void NoteFailure(BIO* bio, TlsSocketIo* io, bool writing) {
+  if (errno == EAGAIN || errno == EWOULDBLOCK) {
+    writing ? BIO_set_retry_write(bio) : BIO_set_retry_read(bio);
+  } else {
+    io->last_errno = errno;
+  }
+}
+
 // A socket BIO of our own: OpenSSL's writes with write(2), and a write to a
 // peer that has gone away would raise SIGPIPE and end the program. send(2)
 // with MSG_NOSIGNAL turns that into EPIPE. It also keeps the OS reason of a
@@ -53,11 +63,7 @@ int BioWrite(BIO* bio, const char* data, size_t len, size_t* written) {
       return 1;
     }
     if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      BIO_set_retry_write(bio);
-    } else {
-      io->last_errno = errno;
-    }
+    NoteFailure(bio, io, true);
     return 0;
   }
 }
@@ -77,11 +83,7 @@ int BioRead(BIO* bio, char* data, size_t len, size_t* read_bytes) {
       return 0;
     }
     if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      BIO_set_retry_read(bio);
-    } else {
-      io->last_errno = errno;
-    }
+    NoteFailure(bio, io, false);
     return 0;
   }
 }
