@@ -14,7 +14,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -68,16 +68,24 @@ class PythonServer {
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, log_fd, 2);
-    const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    // fork rather than posix_spawn, for the one call between the two: the
+    // server is killed with this program even when a crash skips the
+    // destructor. Only async-signal-safe calls follow the fork.
+    const pid_t parent = ::getpid();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (::getppid() != parent) ::_exit(127);
+      const int null_fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+      if (null_fd < 0 || ::dup2(null_fd, 0) < 0 || ::dup2(out[1], 1) < 0 || ::dup2(log_fd, 2) < 0) {
+        ::_exit(127);
+      }
+      ::execve(argv[0], argv.data(), environ);
+      ::_exit(127);
+    }
     ::close(out[1]);
     ::close(log_fd);
-    if (rc != 0) {
+    if (pid_ < 0) {
       ::close(out[0]);
       throw std::runtime_error("cannot start /usr/bin/python3");
     }
