@@ -363,7 +363,7 @@ void TFormMain::FormCreate() {
 void TFormMain::LoadAppSettings() {
   if (hooks_.reload_sync_projects) hooks_.reload_sync_projects();
   PageControl1_->setCurrentIndex(kBackupPage);
-  settings_ = app::ReadAppSettings(data_dir_);
+  settings_ = backup::ReadAppSettings(data_dir_);
 
   // The project box keeps its entries sorted by name, case ignored.
   const std::vector<std::string> names = backup::ReadProjectList(data_dir_).names;
@@ -395,7 +395,7 @@ void TFormMain::SaveAppSettings() {
   app::AppSettings s = settings_;
   s.ScheduleEnabled = spEnable_->isChecked();
   // Writes nothing at all when there is no project.
-  zb::app::SaveAppSettings(data_dir_, s, names, comboProject_->currentText().toStdString());
+  backup::SaveAppSettings(data_dir_, s, names, comboProject_->currentText().toStdString());
 }
 
 void TFormMain::RebuildBackupMenu() {

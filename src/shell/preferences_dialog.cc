@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "app/user_interaction.h"
+#include "backup/backup_project.h"
 #include "base/errors.h"
 #include "platform/autostart.h"
 
@@ -145,7 +146,7 @@ TFormPreferences::TFormPreferences(const app::AppSettings& memory, Environment e
 void TFormPreferences::FormCreate(const app::AppSettings& memory) {
   pages_->setCurrentIndex(0);
   // The three keys the dialog owns come from the file, the rest from memory.
-  const app::AppSettings stored = app::ReadAppSettings(env_.data_dir);
+  const app::AppSettings stored = backup::ReadAppSettings(env_.data_dir);
   cbRun_->setChecked(stored.AutoRun);
   cbMini_->setChecked(stored.StartMinimized);
   cbPromptSync_->setChecked(stored.PromptSync);
@@ -183,7 +184,7 @@ void TFormPreferences::btnApplyClick() {
     (void)RemoveAutostartEntry();
   }
   if (autostart_ok)
-    (void)RunCommand(*env_.ui, [this] { app::WritePreferenceKeys(env_.data_dir, Values()); });
+    (void)RunCommand(*env_.ui, [this] { backup::WritePreferenceKeys(env_.data_dir, Values()); });
   accept();
 }
 

@@ -608,10 +608,10 @@ class BackupPageTest : public QObject {
     Store({"Daily", "Weekly"});
     // Padding on, as the preferences store it: the wizard names with it, and
     // the settings reread after Finish keep it.
-    zb::app::AppSettings settings = zb::app::ReadAppSettings(Data());
+    zb::app::AppSettings settings = zb::backup::ReadAppSettings(Data());
     settings.AppendZero = true;
     settings.NumberWidth = 3;
-    zb::app::SaveAppSettings(Data(), settings, {"Daily", "Weekly"}, "Daily");
+    zb::backup::SaveAppSettings(Data(), settings, {"Daily", "Weekly"}, "Daily");
     Make();
     ScriptedDialogs dialogs;
     zb::backup::ui::SetPickerDialogs(&dialogs);

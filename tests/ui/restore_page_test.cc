@@ -462,10 +462,10 @@ class RestorePageTest : public QObject {
 
   void storedSortStateIsUsed() {
     // "By Field" 0 (name) and "Sort" 1 (descending) from the settings file.
-    zb::app::AppSettings settings = zb::app::ReadAppSettings(Data());
+    zb::app::AppSettings settings = zb::backup::ReadAppSettings(Data());
     settings.SortField = 0;
     settings.SortDescending = 1;
-    zb::app::SaveAppSettings(Data(), settings, {"Docs"}, "Docs");
+    zb::backup::SaveAppSettings(Data(), settings, {"Docs"}, "Docs");
     MakeWindow();
     ShowRestorePage();
     QCOMPARE(Column(page_->ArchiveGrid(), 0), (QStringList{"m.zip", "a.zip", "Z.zip"}));

@@ -12,7 +12,6 @@
 #include <algorithm>
 
 #include "backup/backup_project.h"
-#include "schedule/schedule_table.h"
 
 namespace zb::backup::ui {
 
@@ -175,7 +174,7 @@ QSize TEntryDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelI
 
 bool ProjectScheduled(const std::filesystem::path& data_dir, const QString& name) {
   try {
-    const auto schedules = schedule::ReadSchedules(data_dir, {name.toStdString()});
+    const auto schedules = ReadSchedules(data_dir, {name.toStdString()});
     // The mark means the project runs by itself: a hand-edited mode the
     // scheduler does not know gets none, like its tray item.
     if (schedules.empty()) return false;

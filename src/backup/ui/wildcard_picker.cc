@@ -20,6 +20,7 @@
 
 #include "app/user_interaction.h"
 #include "backup/ui/list_commands.h"
+#include "backup/backup_project.h"
 #include "backup/wildcard_list.h"
 #include "base/errors.h"
 #include "base/text.h"
