@@ -39,8 +39,8 @@ class ProjectBoxPainter final : public QObject {
     const QString name = box->currentText();
     if (!name.isEmpty()) {
       const QPalette::ColorGroup group = box->isEnabled() ? QPalette::Active : QPalette::Disabled;
-      comboProjectDrawItem(&painter, field, name, ProjectScheduled(data_dir_, name),
-                           box->palette().color(group, QPalette::ButtonText));
+      DrawProjectEntry(&painter, field, name, ProjectScheduled(data_dir_, name),
+                       box->palette().color(group, QPalette::ButtonText));
     }
     return true;
   }
@@ -65,8 +65,8 @@ bool ProjectScheduled(const std::filesystem::path& data_dir, const QString& name
   }
 }
 
-void comboProjectDrawItem(QPainter* painter, const QRect& rect, const QString& name, bool scheduled,
-                          const QColor& text_color) {
+void DrawProjectEntry(QPainter* painter, const QRect& rect, const QString& name, bool scheduled,
+                      const QColor& text_color) {
   if (scheduled) {
     static const QIcon mark(QStringLiteral(":/icons/schedule.svg"));
     mark.paint(painter, QRect(rect.left() + 2, rect.top() + (rect.height() - kScheduleMarkSize) / 2,
@@ -88,8 +88,8 @@ void TProjectDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
   initStyleOption(&opt, index);
   const QString name = opt.text;
   app::DrawItemBackground(painter, opt);
-  comboProjectDrawItem(painter, opt.rect, name, ProjectScheduled(data_dir_, name),
-                       app::ItemTextColor(opt));
+  DrawProjectEntry(painter, opt.rect, name, ProjectScheduled(data_dir_, name),
+                   app::ItemTextColor(opt));
 }
 
 QSize TProjectDelegate::sizeHint(const QStyleOptionViewItem& option,

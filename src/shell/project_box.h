@@ -19,11 +19,11 @@ inline constexpr int kProjectTextIndent = 20;
 // cannot be read counts as unscheduled.
 [[nodiscard]] bool ProjectScheduled(const std::filesystem::path& data_dir, const QString& name);
 
-// comboProjectDrawItem: draws one project entry into `rect`: the schedule
-// mark at the left edge when `scheduled`, the name kProjectTextIndent from
-// the left in `text_color`. The caller has drawn the background.
-void comboProjectDrawItem(QPainter* painter, const QRect& rect, const QString& name, bool scheduled,
-                          const QColor& text_color);
+// Draws one project entry into `rect`: the schedule mark at the left edge
+// when `scheduled`, the name kProjectTextIndent from the left in
+// `text_color`. The caller has drawn the background.
+void DrawProjectEntry(QPainter* painter, const QRect& rect, const QString& name, bool scheduled,
+                      const QColor& text_color);
 
 // The project box's drop-down list.
 class TProjectDelegate final : public QStyledItemDelegate {
@@ -40,7 +40,7 @@ class TProjectDelegate final : public QStyledItemDelegate {
 };
 
 // Makes `box` draw its entries, the closed box included, with
-// comboProjectDrawItem.
+// DrawProjectEntry.
 void InstallProjectBoxDrawing(QComboBox* box, const std::filesystem::path& data_dir);
 
 }  // namespace zb::shell

@@ -27,12 +27,13 @@ class TScheduler final : public QObject {
   // edit mode, a run going on); it is asked again before each start.
   TScheduler(app::PageHost& host, std::function<schedule::TickGate()> gate, QObject* parent);
 
-  // RebuildSchedule: the table from the host's project list; the timer runs
-  // only while the table holds an entry. A store that cannot be read is
+  // The table from the host's project list; the timer runs only while the
+  // table holds an entry. A store that cannot be read is
   // reported and leaves the table as it was.
   void Rebuild();
   void Stop();
-  // Timer1Timer: starts every due project. Nothing it throws leaves it.
+  // One tick of the timer: starts every due project. Nothing it throws
+  // leaves it.
   void OnTick();
   // Selects the stored project `name` (case ignored), shows it and runs it.
   // `scheduled`: no question, and every message closes by itself and leaves
