@@ -86,8 +86,7 @@ void TProjectDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
                              const QModelIndex& index) const {
   QStyleOptionViewItem opt = option;
   initStyleOption(&opt, index);
-  const QString name = opt.text;
-  app::DrawItemBackground(painter, opt);
+  const QString name = app::DrawItemBackground(painter, opt);
   DrawProjectEntry(painter, opt.rect, name, ProjectScheduled(data_dir_, name),
                    app::ItemTextColor(opt));
 }

@@ -16,11 +16,13 @@ QColor ItemTextColor(const QStyleOptionViewItem& opt) {
       group, opt.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text);
 }
 
-void DrawItemBackground(QPainter* painter, QStyleOptionViewItem& opt) {
+QString DrawItemBackground(QPainter* painter, QStyleOptionViewItem& opt) {
+  QString text = std::move(opt.text);
   opt.text.clear();
   opt.icon = QIcon();
   QStyle* style = opt.widget ? opt.widget->style() : QApplication::style();
   style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
+  return text;
 }
 
 }  // namespace zb::app

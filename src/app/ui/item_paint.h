@@ -4,6 +4,7 @@
 // lists of the Backup page and the wizard, and the project box.
 
 #include <QColor>
+#include <QString>
 
 class QPainter;
 class QStyleOptionViewItem;
@@ -15,7 +16,8 @@ namespace zb::app {
 [[nodiscard]] QColor ItemTextColor(const QStyleOptionViewItem& option);
 
 // The item's background as the style draws it (selection and focus
-// included), without its text or icon. Empties both in `option`.
-void DrawItemBackground(QPainter* painter, QStyleOptionViewItem& option);
+// included), without its text or icon. Empties both in `option` and
+// returns the text, which the caller draws its own way.
+QString DrawItemBackground(QPainter* painter, QStyleOptionViewItem& option);
 
 }  // namespace zb::app

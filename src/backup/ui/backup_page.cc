@@ -337,49 +337,49 @@ void TBackupPage::BuildOptions(QGroupBox* group) {
 
 void TBackupPage::BuildSchedule(QGroupBox* group) {
   auto* grid = new QGridLayout(group);
-  schedule_none_radio_ = new QRadioButton("None", group);
-  schedule_none_radio_->setObjectName("radioNone");
-  schedule_none_radio_->setChecked(true);
-  grid->addWidget(schedule_none_radio_, 0, 0);
+  schedule_.none = new QRadioButton("None", group);
+  schedule_.none->setObjectName("radioNone");
+  schedule_.none->setChecked(true);
+  grid->addWidget(schedule_.none, 0, 0);
 
-  daily_once_radio_ = new QRadioButton("Daily once at", group);
-  daily_once_radio_->setObjectName("radioOnce");
-  daily_time_edit_ = new QTimeEdit(QTime(12, 0, 0), group);
-  daily_time_edit_->setObjectName("DateTimePicker1");
-  daily_time_edit_->setDisplayFormat("HH:mm:ss");
-  grid->addWidget(daily_once_radio_, 1, 0);
-  grid->addWidget(daily_time_edit_, 1, 1);
+  schedule_.daily_once = new QRadioButton("Daily once at", group);
+  schedule_.daily_once->setObjectName("radioOnce");
+  schedule_.daily_time = new QTimeEdit(QTime(12, 0, 0), group);
+  schedule_.daily_time->setObjectName("DateTimePicker1");
+  schedule_.daily_time->setDisplayFormat("HH:mm:ss");
+  grid->addWidget(schedule_.daily_once, 1, 0);
+  grid->addWidget(schedule_.daily_time, 1, 1);
   grid->addWidget(new QLabel("later", group), 1, 2);
 
-  every_minutes_radio_ = new QRadioButton("Daily every", group);
-  every_minutes_radio_->setObjectName("radioDaily");
-  minutes_spin_ = new QSpinBox(group);
-  minutes_spin_->setObjectName("SpinEditNumber");
-  minutes_spin_->setRange(2, 1000);
-  minutes_spin_->setValue(2);
-  minutes_label_ = new QLabel("minutes", group);
-  minutes_label_->setObjectName("Label11");
-  grid->addWidget(every_minutes_radio_, 2, 0);
-  grid->addWidget(minutes_spin_, 2, 1);
-  grid->addWidget(minutes_label_, 2, 2);
+  schedule_.every_minutes = new QRadioButton("Daily every", group);
+  schedule_.every_minutes->setObjectName("radioDaily");
+  schedule_.minutes = new QSpinBox(group);
+  schedule_.minutes->setObjectName("SpinEditNumber");
+  schedule_.minutes->setRange(2, 1000);
+  schedule_.minutes->setValue(2);
+  schedule_.minutes_label = new QLabel("minutes", group);
+  schedule_.minutes_label->setObjectName("Label11");
+  grid->addWidget(schedule_.every_minutes, 2, 0);
+  grid->addWidget(schedule_.minutes, 2, 1);
+  grid->addWidget(schedule_.minutes_label, 2, 2);
 
-  weekly_radio_ = new QRadioButton("Weekly every on", group);
-  weekly_radio_->setObjectName("radioWeekly");
-  weekday_combo_ = new QComboBox(group);
-  weekday_combo_->setObjectName("cbWeekly");
-  for (int d = 1; d <= 7; ++d) weekday_combo_->addItem(Q(std::string(WeekDayName(d))));
-  weekday_combo_->setCurrentIndex(-1);
-  grid->addWidget(weekly_radio_, 3, 0);
-  grid->addWidget(weekday_combo_, 3, 1);
+  schedule_.weekly = new QRadioButton("Weekly every on", group);
+  schedule_.weekly->setObjectName("radioWeekly");
+  schedule_.weekday = new QComboBox(group);
+  schedule_.weekday->setObjectName("cbWeekly");
+  for (int d = 1; d <= 7; ++d) schedule_.weekday->addItem(Q(std::string(WeekDayName(d))));
+  schedule_.weekday->setCurrentIndex(-1);
+  grid->addWidget(schedule_.weekly, 3, 0);
+  grid->addWidget(schedule_.weekday, 3, 1);
   grid->addWidget(new QLabel("12:00:00", group), 3, 2);
   grid->setColumnStretch(3, 1);
 
   for (QRadioButton* r :
-       {schedule_none_radio_, daily_once_radio_, every_minutes_radio_, weekly_radio_})
+       {schedule_.none, schedule_.daily_once, schedule_.every_minutes, schedule_.weekly})
     connect(r, &QRadioButton::toggled, this, [this](bool on) {
-      if (on) OnScheduleModeChosen();
+      if (on) schedule_.EnableChosen();
     });
-  OnScheduleModeChosen();
+  schedule_.EnableChosen();
 }
 
 // ---------------------------------------------------------------------------
@@ -436,15 +436,6 @@ void TBackupPage::UpdateNewerThanControls() {
   newer_time_edit_->setEnabled(moment);
 }
 
-void TBackupPage::OnScheduleModeChosen() {
-  daily_time_edit_->setEnabled(daily_once_radio_->isChecked());
-  minutes_spin_->setEnabled(every_minutes_radio_->isChecked());
-  minutes_label_->setEnabled(every_minutes_radio_->isChecked());
-  weekday_combo_->setEnabled(weekly_radio_->isChecked());
-  if (weekly_radio_->isChecked() && weekday_combo_->currentIndex() < 0)
-    weekday_combo_->setCurrentIndex(0);
-}
-
 void TBackupPage::OnSelectSaveFolder() {
   const std::optional<QString> folder =
       CurrentPickerDialogs().SelectFolder(this, "Please select directory");
@@ -467,33 +458,6 @@ void TBackupPage::ShowNewerThan(DateTime moment) {
   }
   newer_date_edit_->setDate(date);
   newer_time_edit_->setTime(time);
-}
-
-void TBackupPage::ShowSchedule(const BackupProject& p) {
-  switch (p.BackupMode) {
-    case kModeDaily:
-      daily_once_radio_->setChecked(true);
-      daily_time_edit_->setTime(QTimeOf(p.StartTime).isValid() ? QTimeOf(p.StartTime)
-                                                               : QTime(12, 0, 0));
-      break;
-    case kModeInterval:
-      every_minutes_radio_->setChecked(true);
-      minutes_spin_->setValue(std::clamp(p.IntervalMinutes, 2, 1000));
-      break;
-    case kModeWeekly:
-      weekly_radio_->setChecked(true);
-      break;
-    case kModeNone:
-      schedule_none_radio_->setChecked(true);
-      break;
-    default:
-      break;
-  }
-  OnScheduleModeChosen();
-  // The stored day wins over the Sunday a click on "Weekly every on" offers:
-  // a day name that is not one of the seven shows no day, as it is stored.
-  if (p.BackupMode == kModeWeekly)
-    weekday_combo_->setCurrentIndex(p.WeekDay >= 1 && p.WeekDay <= 7 ? p.WeekDay - 1 : -1);
 }
 
 void TBackupPage::LoadProjectPage() {
@@ -549,7 +513,7 @@ void TBackupPage::ShowProject(const BackupProject& p) {
   comment_box_->setChecked(p.StoreComment);
   comment_edit_->setText(Q(p.Comment));
   OnCommentToggled();
-  ShowSchedule(p);
+  schedule_.Show(p);
   level_spin_->setValue(std::clamp(p.PackLevel, 0, 9));
   keep_count_spin_->setValue(std::clamp(p.StoreNumber, 2, 50000));
   newer_only_box_->setChecked(p.UseNewer);
@@ -595,13 +559,7 @@ BackupProject TBackupPage::PageProject() const {
   p.StorePath = store_path_box_->isChecked();
   p.StoreComment = comment_box_->isChecked();
   p.Comment = S(comment_edit_->text());
-  p.BackupMode = schedule_none_radio_->isChecked()   ? kModeNone
-                 : weekly_radio_->isChecked()        ? kModeWeekly
-                 : every_minutes_radio_->isChecked() ? kModeInterval
-                                                     : kModeDaily;
-  p.StartTime = TimeOfDay(daily_time_edit_->time());
-  p.IntervalMinutes = minutes_spin_->value();
-  p.WeekDay = WeekDayFromName(S(weekday_combo_->currentText()));
+  schedule_.Store(p);
   p.PackLevel = level_spin_->value();
   p.StoreNumber = keep_count_spin_->value();
   p.UseNewer = newer_only_box_->isChecked();

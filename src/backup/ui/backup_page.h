@@ -14,10 +14,10 @@
 
 #include "backup/backup_project.h"
 #include "backup/backup_run.h"
+#include "backup/ui/schedule_controls.h"
 #include "base/date_time.h"
 
 class QCheckBox;
-class QComboBox;
 class QDateEdit;
 class QGroupBox;
 class QLabel;
@@ -94,7 +94,6 @@ class TBackupPage final : public QWidget {
   void OnPasswordToggled();
   void OnCommentToggled();
   void UpdateNewerThanControls();
-  void OnScheduleModeChosen();
   void OnSelectSaveFolder();
   // Shows the selected project on every page that follows the selection.
   void ShowSelectedProject();
@@ -102,7 +101,6 @@ class TBackupPage final : public QWidget {
   void ShowProject(const BackupProject& p);
   // After a store: the boxes show what was written.
   void ShowStored(const BackupProject& stored);
-  void ShowSchedule(const BackupProject& p);
   void ShowNewerThan(DateTime moment);
   [[nodiscard]] int SuffixChosen() const;
 
@@ -145,15 +143,7 @@ class TBackupPage final : public QWidget {
   QSlider* level_slider_ = nullptr;
   QSpinBox* level_spin_ = nullptr;
   QSpinBox* keep_count_spin_ = nullptr;
-  // Schedule
-  QRadioButton* schedule_none_radio_ = nullptr;
-  QRadioButton* daily_once_radio_ = nullptr;
-  QRadioButton* every_minutes_radio_ = nullptr;
-  QRadioButton* weekly_radio_ = nullptr;
-  QTimeEdit* daily_time_edit_ = nullptr;
-  QSpinBox* minutes_spin_ = nullptr;
-  QLabel* minutes_label_ = nullptr;
-  QComboBox* weekday_combo_ = nullptr;
+  ScheduleControls schedule_;
 };
 
 // Builds the page into `area` (the window's "Tabbackup" page) and fills the

@@ -100,8 +100,7 @@ void TEntryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
                            const QModelIndex& index) const {
   QStyleOptionViewItem opt = option;
   initStyleOption(&opt, index);
-  const QString text = opt.text;
-  app::DrawItemBackground(painter, opt);
+  const QString text = app::DrawItemBackground(painter, opt);
   const QRect r = opt.rect;
   DrawEntryMark(painter, QPoint(r.left() + 1, r.top() + (r.height() - kMarkSize) / 2),
                 IsPatternEntry(text));

@@ -277,39 +277,39 @@ void TFormProjectName::BuildPages() {
            QStringLiteral("You can customize a schedule for project to launch the\nbackup "
                           "operation within a specified time automatically."),
            &body);
-  schedule_none_radio_ = new QRadioButton(QStringLiteral("None"), p6);
-  schedule_none_radio_->setObjectName(QStringLiteral("radioNone"));
-  schedule_none_radio_->setChecked(true);
-  daily_once_radio_ = new QRadioButton(QStringLiteral("Occurs daily once at"), p6);
-  daily_once_radio_->setObjectName(QStringLiteral("radioOnce"));
-  daily_time_edit_ = new QTimeEdit(QTime(12, 0, 0), p6);
-  daily_time_edit_->setObjectName(QStringLiteral("DateTimePicker1"));
-  daily_time_edit_->setDisplayFormat(QStringLiteral("HH:mm:ss"));
-  every_minutes_radio_ = new QRadioButton(QStringLiteral("Occurs daily every"), p6);
-  every_minutes_radio_->setObjectName(QStringLiteral("radioDaily"));
-  minutes_spin_ = new QSpinBox(p6);
-  minutes_spin_->setObjectName(QStringLiteral("SpinEditNumber"));
-  minutes_spin_->setRange(2, 1000);
-  minutes_spin_->setValue(20);
-  minutes_label_ = new QLabel(QStringLiteral("minutes"), p6);
-  weekly_radio_ = new QRadioButton(QStringLiteral("Occurs weekly every on"), p6);
-  weekly_radio_->setObjectName(QStringLiteral("radioWeekly"));
-  weekday_combo_ = new QComboBox(p6);
-  weekday_combo_->setObjectName(QStringLiteral("cbWeekly"));
+  schedule_.none = new QRadioButton(QStringLiteral("None"), p6);
+  schedule_.none->setObjectName(QStringLiteral("radioNone"));
+  schedule_.none->setChecked(true);
+  schedule_.daily_once = new QRadioButton(QStringLiteral("Occurs daily once at"), p6);
+  schedule_.daily_once->setObjectName(QStringLiteral("radioOnce"));
+  schedule_.daily_time = new QTimeEdit(QTime(12, 0, 0), p6);
+  schedule_.daily_time->setObjectName(QStringLiteral("DateTimePicker1"));
+  schedule_.daily_time->setDisplayFormat(QStringLiteral("HH:mm:ss"));
+  schedule_.every_minutes = new QRadioButton(QStringLiteral("Occurs daily every"), p6);
+  schedule_.every_minutes->setObjectName(QStringLiteral("radioDaily"));
+  schedule_.minutes = new QSpinBox(p6);
+  schedule_.minutes->setObjectName(QStringLiteral("SpinEditNumber"));
+  schedule_.minutes->setRange(2, 1000);
+  schedule_.minutes->setValue(20);
+  schedule_.minutes_label = new QLabel(QStringLiteral("minutes"), p6);
+  schedule_.weekly = new QRadioButton(QStringLiteral("Occurs weekly every on"), p6);
+  schedule_.weekly->setObjectName(QStringLiteral("radioWeekly"));
+  schedule_.weekday = new QComboBox(p6);
+  schedule_.weekday->setObjectName(QStringLiteral("cbWeekly"));
   for (int d = 1; d <= 7; ++d) {
-    weekday_combo_->addItem(QString::fromStdString(std::string(WeekDayName(d))));
+    schedule_.weekday->addItem(QString::fromStdString(std::string(WeekDayName(d))));
   }
-  weekday_combo_->setCurrentIndex(-1);
+  schedule_.weekday->setCurrentIndex(-1);
   auto* sched = new QGridLayout;
-  sched->addWidget(schedule_none_radio_, 0, 0);
-  sched->addWidget(daily_once_radio_, 1, 0);
-  sched->addWidget(daily_time_edit_, 1, 1);
+  sched->addWidget(schedule_.none, 0, 0);
+  sched->addWidget(schedule_.daily_once, 1, 0);
+  sched->addWidget(schedule_.daily_time, 1, 1);
   sched->addWidget(Caption(QStringLiteral("later"), p6), 1, 2);
-  sched->addWidget(every_minutes_radio_, 2, 0);
-  sched->addWidget(minutes_spin_, 2, 1);
-  sched->addWidget(minutes_label_, 2, 2);
-  sched->addWidget(weekly_radio_, 3, 0);
-  sched->addWidget(weekday_combo_, 3, 1);
+  sched->addWidget(schedule_.every_minutes, 2, 0);
+  sched->addWidget(schedule_.minutes, 2, 1);
+  sched->addWidget(schedule_.minutes_label, 2, 2);
+  sched->addWidget(schedule_.weekly, 3, 0);
+  sched->addWidget(schedule_.weekday, 3, 1);
   sched->addWidget(Caption(QStringLiteral("12:00:00"), p6), 3, 2);
   sched->setColumnStretch(3, 1);
   body->addLayout(sched);
@@ -362,7 +362,7 @@ void TFormProjectName::BuildPages() {
     });
   }
   for (QRadioButton* r :
-       {schedule_none_radio_, daily_once_radio_, every_minutes_radio_, weekly_radio_}) {
+       {schedule_.none, schedule_.daily_once, schedule_.every_minutes, schedule_.weekly}) {
     connect(r, &QRadioButton::toggled, this, [this] { UpdateEnabledStates(); });
   }
   connect(prefix_edit_, &QLineEdit::textChanged, this, [this] { UpdateFileName(); });
@@ -412,12 +412,7 @@ void TFormProjectName::UpdateEnabledStates() {
   }
   comment_edit_->setEnabled(comment_box_->isChecked());
 
-  daily_time_edit_->setEnabled(daily_once_radio_->isChecked());
-  minutes_spin_->setEnabled(every_minutes_radio_->isChecked());
-  minutes_label_->setEnabled(every_minutes_radio_->isChecked());
-  weekday_combo_->setEnabled(weekly_radio_->isChecked());
-  if (weekly_radio_->isChecked() && weekday_combo_->currentIndex() < 0)
-    weekday_combo_->setCurrentIndex(0);
+  schedule_.EnableChosen();
 }
 
 void TFormProjectName::OnSelectSaveFolder() {
@@ -512,19 +507,7 @@ BackupProject TFormProjectName::ProjectFromControls() const {
   p.StorePath = store_path_box_->isChecked();
   p.StoreComment = comment_box_->isChecked();
   p.Comment = comment_edit_->text().toStdString();
-  if (schedule_none_radio_->isChecked()) {
-    p.BackupMode = kModeNone;
-  } else if (weekly_radio_->isChecked()) {
-    p.BackupMode = kModeWeekly;
-    p.WeekDay = weekday_combo_->currentIndex() + 1;  // 0 when no day is chosen
-  } else if (every_minutes_radio_->isChecked()) {
-    p.BackupMode = kModeInterval;
-    p.IntervalMinutes = minutes_spin_->value();
-  } else {
-    p.BackupMode = kModeDaily;
-    const QTime t = daily_time_edit_->time();
-    p.StartTime = (t.hour() * 3600 + t.minute() * 60 + t.second()) / 86400.0;
-  }
+  schedule_.Store(p);
   p.PackLevel = level_slider_->value();
   p.StoreNumber = keep_count_spin_->value();
   p.UseNewer = newer_only_box_->isChecked();

@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "backup/archive_naming.h"
+#include "backup/ui/schedule_controls.h"
 #include "backup/ui/wildcard_picker.h"
 
 class QCheckBox;
@@ -108,14 +109,7 @@ class TFormProjectName final : public QDialog {
   QSlider* level_slider_;
   QSpinBox* keep_count_spin_;
   // Step 6
-  QRadioButton* schedule_none_radio_;
-  QRadioButton* daily_once_radio_;
-  QTimeEdit* daily_time_edit_;
-  QRadioButton* every_minutes_radio_;
-  QSpinBox* minutes_spin_;
-  QLabel* minutes_label_;
-  QRadioButton* weekly_radio_;
-  QComboBox* weekday_combo_;
+  ScheduleControls schedule_;
 };
 
 // The wizard for the Add command, over `parent`, with the window's data
