@@ -17,8 +17,10 @@
 #include <memory>
 #include <stdexcept>
 
+#include "backup/backup_project.h"
 #include "scripted_user_interaction.h"
 #include "shell/log_grid_model.h"
+#include "shell/scheduler.h"
 #include "ui/ui_test_support.h"
 
 using zb::app::ScriptedUserInteraction;
@@ -224,6 +226,36 @@ class MainWindowTest : public QObject {
     QVERIFY(ui_.shown.empty());  // and it waited for nobody
     w_->close();                 // closing stops the timer before the settings are saved
     QVERIFY(!timer->isActive());
+  }
+
+  void scheduledProjectRunsWithoutAnyPage() {
+    // The window runs a due project from the store itself: no page is
+    // installed to show it, and the question configured for Create Backup
+    // is not asked.
+    const std::filesystem::path src = Data() / "src";
+    std::filesystem::create_directories(src);
+    WriteText(src / "a.txt", "alpha");
+    WriteText(Data() / "project.ini",
+              "[Common]\nPromptBeforeBackup=1\nProject Count=2\nCount0=Nightly\nCount1=Docs\n"
+              "Last Project=Docs\n[Nightly]\nFilename prefix=night\nValue=0\nSave Path=" +
+                  Data().string() + "/out/\nBackup Directory Count=1\nBackup0=" + src.string() +
+                  "/*.txt\nWhether password Project=0\nBackupMode=1\n"
+                  "StartTime_or_Increase=5\n");
+    zb::DateTime now = zb::Now();
+    Make();
+    w_->SetClock([&] { return now; });
+    w_->Scheduler().OnTick();  // not due yet
+    QVERIFY(!std::filesystem::exists(Data() / "out" / "night1.zip"));
+    now += 6.0 / 1440;
+    w_->Scheduler().OnTick();
+    QVERIFY(std::filesystem::is_regular_file(Data() / "out" / "night1.zip"));
+    QCOMPARE(w_->SelectedProject(), std::string("Nightly"));
+    QCOMPARE(zb::backup::ReadProject(Data(), "Nightly").Value, 1);
+    QCOMPARE(w_->Log().Rows().front().status, std::string("Succeeds"));
+    QCOMPARE(w_->Log().Rows().front().project, std::string("Nightly"));
+    QVERIFY(!w_->Busy());
+    QVERIFY(!ui_.shown.empty());
+    for (const auto& s : ui_.shown) QCOMPARE(s.what, std::string("timed"));
   }
 
   void trayBackupItemsKeepTheirImageAndRestDuringARun() {
