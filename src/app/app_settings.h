@@ -1,8 +1,7 @@
 #pragma once
 
-#include <filesystem>
+#include <functional>
 #include <string>
-#include <vector>
 
 namespace zb::ini {
 class IniFile;
@@ -32,22 +31,21 @@ struct AppSettings {
 
 inline constexpr char kCommonSection[] = "Common";
 
-// Reads every setting from `data_dir`/project.ini; a missing file or key
-// gives the default. The project list itself is read by backup::ReadProjectList.
-[[nodiscard]] AppSettings ReadAppSettings(const std::filesystem::path& data_dir);
+// The key mapping of the settings on an open "project.ini"; the backup
+// project store opens, locks and saves the file around these.
+
+// Every setting from [Common] of `file`; a missing key gives its default.
 [[nodiscard]] AppSettings ReadAppSettings(const ini::IniFile& file);
 
-// The close-time write: nothing at all when `project_names` is empty;
-// otherwise the keys in their fixed order, "Last Project" = `last_project`,
-// and the project list, all in one atomic save under the data-folder lock.
-// `settings.LastProject` is ignored in favour of `last_project`.
-// Throws zb::EWriteError (nothing changed on disk) or zb::ELocked.
-void SaveAppSettings(const std::filesystem::path& data_dir, const AppSettings& settings,
-                     const std::vector<std::string>& project_names,
-                     const std::string& last_project);
+// The close-time keys in their fixed order, "Last Project" = `last_project`
+// (`settings.LastProject` is ignored). The project list belongs between
+// "Last Project" and "By Field"; `write_project_list` writes it there.
+void WriteCloseKeys(ini::IniFile& file, const AppSettings& settings,
+                    const std::string& last_project,
+                    const std::function<void(ini::IniFile&)>& write_project_list);
 
 // The three keys the Preferences dialog writes itself on Apply ("Auto Run",
-// "Is Minimized", "Prompt sync"), in one atomic save. Throws like above.
-void WritePreferenceKeys(const std::filesystem::path& data_dir, const AppSettings& settings);
+// "Is Minimized", "Prompt sync").
+void WritePreferenceKeys(ini::IniFile& file, const AppSettings& settings);
 
 }  // namespace zb::app

@@ -14,16 +14,14 @@
 namespace zb::backup {
 namespace {
 
-constexpr char kCommon[] = "Common";
+constexpr std::string_view kCommon = app::kCommonSection;
+constexpr char kWildcardTotal[] = "Wildcard Total";
+constexpr char kWildcardItem[] = "Wildcard";
 constexpr std::array<std::string_view, 7> kDayNames = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                                        "Thursday", "Friday", "Saturday"};
 
 ini::IniFile OpenProjects(const std::filesystem::path& data_dir) {
   return ini::IniFile(app::DataFile(data_dir, app::kProjectFile));
-}
-
-ini::IniFile OpenRings(const std::filesystem::path& data_dir) {
-  return ini::IniFile(app::DataFile(data_dir, app::kStoreNumberFile));
 }
 
 bool HasLineBreak(std::string_view s) {
@@ -119,6 +117,36 @@ void WriteListTo(ini::IniFile& f, const std::vector<std::string>& names) {
   f.WriteList(kCommon, "Project Count", "Count", names);
 }
 
+void AppendTo(ini::IniFile& f, const std::string& name, int current_count) {
+  f.WriteString(kCommon, "Last Project", name);
+  f.WriteInteger(kCommon, "Project Count", current_count + 1);
+  f.WriteString(kCommon, "Count" + std::to_string(current_count), name);
+}
+
+// One past the highest index of the keys `item` + decimal index present in
+// `section`: how far a list of that name can reach, whatever its count says.
+// Counts come from a file users may edit, and a huge one must not make a
+// reader probe billions of keys.
+int PresentEntries(const ini::IniFile& f, std::string_view section, std::string_view item) {
+  int present = 0;
+  for (const std::string& key : f.KeyNames(section)) {
+    const std::string_view k(key);
+    if (k.size() <= item.size() || k.size() > item.size() + 9) continue;
+    if (!SameText(k.substr(0, item.size()), item)) continue;
+    int index = 0;
+    bool digits = true;
+    for (char c : k.substr(item.size())) {
+      if (c < '0' || c > '9') {
+        digits = false;
+        break;
+      }
+      index = index * 10 + (c - '0');
+    }
+    if (digits && index >= present) present = index + 1;
+  }
+  return present;
+}
+
 }  // namespace
 
 BackupProject BackupProject::Defaults() {
@@ -199,10 +227,29 @@ void AppendProjectToList(const std::filesystem::path& data_dir, const std::strin
                          int current_count) {
   app::DataFolderLock lock(data_dir);
   ini::IniFile f = OpenProjects(data_dir);
-  f.WriteString(kCommon, "Last Project", name);
-  f.WriteInteger(kCommon, "Project Count", current_count + 1);
-  f.WriteString(kCommon, "Count" + std::to_string(current_count), name);
+  AppendTo(f, name, current_count);
   f.Save();
+}
+
+std::string AddProject(const std::filesystem::path& data_dir, std::string_view name,
+                       BackupProject& project) {
+  const std::string n = CheckProjectName(name);
+  app::DataFolderLock lock(data_dir);
+  // The name is not listed, so a ring under it belongs to no project: its
+  // archives must not be handed to the new one for deletion.
+  EraseRing(data_dir, n);
+  ini::IniFile f = OpenProjects(data_dir);
+  const int stored = f.ReadInteger(kCommon, "Project Count", 0);
+  const int present = PresentEntries(f, kCommon, "Count");
+  const int index = stored >= 0 && stored <= present ? stored : present;
+  BackupProject written = project;
+  // Nor may an orphaned section hand over its restore settings.
+  f.EraseSection(n);
+  WriteProjectTo(f, n, written);
+  AppendTo(f, n, index);
+  f.Save();
+  project = std::move(written);
+  return n;
 }
 
 BackupProject ReadProject(const std::filesystem::path& data_dir, std::string_view name) {
@@ -287,6 +334,82 @@ void WriteNewerThan(const std::filesystem::path& data_dir, std::string_view name
   f.Save();
 }
 
+void WriteRestoreKeys(const std::filesystem::path& data_dir, std::string_view name,
+                      std::string_view restore_path, bool to_original_path, int overwrite_mode) {
+  const std::string section(Trim(name));
+  if (section.empty()) throw EInvalidInput("No project to store the restore options in");
+  app::DataFolderLock lock(data_dir);
+  ini::IniFile f = OpenProjects(data_dir);
+  f.WriteString(section, "Restore path", Trim(restore_path));
+  f.WriteBool(section, "Restore to orig path", to_original_path);
+  f.WriteInteger(section, "Overwrite Mode", overwrite_mode);
+  f.Save();
+}
+
+std::vector<StoredSchedule> ReadSchedules(const std::filesystem::path& data_dir,
+                                          const std::vector<std::string>& projects) {
+  const ini::IniFile f = OpenProjects(data_dir);
+  std::vector<StoredSchedule> schedules;
+  schedules.reserve(projects.size());
+  for (const std::string& name : projects) {
+    StoredSchedule s;
+    s.project = name;
+    s.mode = f.ReadInteger(name, "BackupMode", kModeNone);
+    s.value = f.ReadString(name, "StartTime_or_Increase", "");
+    schedules.push_back(std::move(s));
+  }
+  return schedules;
+}
+
+app::AppSettings ReadAppSettings(const std::filesystem::path& data_dir) {
+  return app::ReadAppSettings(OpenProjects(data_dir));
+}
+
+void SaveAppSettings(const std::filesystem::path& data_dir, const app::AppSettings& settings,
+                     const std::vector<std::string>& project_names,
+                     const std::string& last_project) {
+  // With no project there is nothing worth keeping; writing the defaults
+  // here would also create a data file on a mere look at the program.
+  if (project_names.empty()) return;
+  app::DataFolderLock lock(data_dir);
+  ini::IniFile f = OpenProjects(data_dir);
+  app::WriteCloseKeys(f, settings, last_project,
+                      [&project_names](ini::IniFile& file) { WriteListTo(file, project_names); });
+  f.Save();
+}
+
+void WritePreferenceKeys(const std::filesystem::path& data_dir, const app::AppSettings& settings) {
+  app::DataFolderLock lock(data_dir);
+  ini::IniFile f = OpenProjects(data_dir);
+  app::WritePreferenceKeys(f, settings);
+  f.Save();
+}
+
+std::vector<std::string> ReadWildcardList(const std::filesystem::path& data_dir) {
+  std::vector<std::string> patterns;
+  try {
+    const ini::IniFile f = OpenProjects(data_dir);
+    const int total = f.ReadInteger(kCommon, kWildcardTotal, 0);
+    const int present = PresentEntries(f, kCommon, kWildcardItem);
+    for (int i = 0; i < total && i < present; ++i) {
+      std::string p(f.ReadString(kCommon, kWildcardItem + std::to_string(i), ""));
+      if (!Trim(p).empty()) patterns.push_back(std::move(p));
+    }
+  } catch (const std::exception&) {
+    // An unreadable file offers no patterns rather than failing the picker.
+    patterns.clear();
+  }
+  return patterns;
+}
+
+void WriteWildcardList(const std::filesystem::path& data_dir,
+                       const std::vector<std::string>& patterns) {
+  app::DataFolderLock lock(data_dir);
+  ini::IniFile f = OpenProjects(data_dir);
+  f.WriteList(kCommon, kWildcardTotal, kWildcardItem, patterns);
+  f.Save();
+}
+
 void DeleteProject(const std::filesystem::path& data_dir, std::vector<std::string>& names,
                    std::string_view name) {
   app::DataFolderLock lock(data_dir);
@@ -300,9 +423,7 @@ void DeleteProject(const std::filesystem::path& data_dir, std::vector<std::strin
   names = std::move(remaining);
   // The ring goes last: should this save fail, a leftover ring only keeps
   // archives that no project would delete anyway.
-  ini::IniFile rings = OpenRings(data_dir);
-  rings.EraseSection(Trim(name));
-  rings.Save();
+  EraseRing(data_dir, Trim(name));
 }
 
 NameChange RenameProject(const std::filesystem::path& data_dir, std::vector<std::string>& names,
@@ -362,10 +483,7 @@ NameChange CopyProject(const std::filesystem::path& data_dir, std::vector<std::s
   projects.Save();
   names = std::move(with_copy);
   page = std::move(stored);
-
-  ini::IniFile rings = OpenRings(data_dir);
-  rings.EraseSection(to);
-  rings.Save();
+  EraseRing(data_dir, to);
   return NameChange::kDone;
 }
 

@@ -1,10 +1,16 @@
 #pragma once
 
+// The backup project record and the store of "project.ini". Every read and
+// write of that file goes through the functions below: the projects and
+// their list, the application settings of [Common], the shared wildcard
+// list, the schedule keys and the restore keys. Nothing else opens it.
+
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/app_settings.h"
 #include "base/date_time.h"
 
 namespace zb::backup {
@@ -96,6 +102,15 @@ void WriteProjectList(const std::filesystem::path& data_dir, const std::vector<s
 // The wizard's append: "Last Project" = name, count c + 1, "Count" c = name.
 void AppendProjectToList(const std::filesystem::path& data_dir, const std::string& name,
                          int current_count);
+// The wizard's Finish: stores `project` under the checked `name` and appends
+// the name to the stored list, in one save. The stored "Project Count" is
+// where the name goes (entries the reader skips, empty or repeated names,
+// are not overwritten), unless it points past every stored entry; then the
+// name follows the last entry present. A section or ring left under the
+// name by a project no longer listed is dropped first. `project` becomes
+// what was stored. Returns the stored name.
+std::string AddProject(const std::filesystem::path& data_dir, std::string_view name,
+                       BackupProject& project);
 
 [[nodiscard]] BackupProject ReadProject(const std::filesystem::path& data_dir,
                                         std::string_view name);
@@ -107,6 +122,46 @@ void WriteProject(const std::filesystem::path& data_dir, std::string_view name,
 void EraseProject(const std::filesystem::path& data_dir, std::string_view name);
 void WriteLastNumber(const std::filesystem::path& data_dir, std::string_view name, int number);
 void WriteNewerThan(const std::filesystem::path& data_dir, std::string_view name, DateTime moment);
+// The restore keys, which only a restore writes: "Restore path" (trimmed),
+// "Restore to orig path" and "Overwrite Mode", in the section of the trimmed
+// `name`. Throws zb::EInvalidInput for a blank name.
+void WriteRestoreKeys(const std::filesystem::path& data_dir, std::string_view name,
+                      std::string_view restore_path, bool to_original_path, int overwrite_mode);
+
+// One project's schedule keys as they stand: "BackupMode" and
+// "StartTime_or_Increase", unparsed.
+struct StoredSchedule {
+  std::string project;
+  int mode = kModeNone;
+  std::string value;
+};
+// The schedule keys of `projects`, in their order, from one load.
+[[nodiscard]] std::vector<StoredSchedule> ReadSchedules(const std::filesystem::path& data_dir,
+                                                        const std::vector<std::string>& projects);
+
+// ---- Application settings and the wildcard list ([Common]) -------------------
+
+// Every setting; a missing file or key gives the default.
+[[nodiscard]] app::AppSettings ReadAppSettings(const std::filesystem::path& data_dir);
+// The close-time write: nothing at all when `project_names` is empty;
+// otherwise the keys in their fixed order with "Last Project" =
+// `last_project` and the project list, in one save.
+// `settings.LastProject` is ignored in favour of `last_project`.
+void SaveAppSettings(const std::filesystem::path& data_dir, const app::AppSettings& settings,
+                     const std::vector<std::string>& project_names,
+                     const std::string& last_project);
+// The three keys the Preferences dialog writes itself on Apply ("Auto Run",
+// "Is Minimized", "Prompt sync"), in one save.
+void WritePreferenceKeys(const std::filesystem::path& data_dir, const app::AppSettings& settings);
+
+// The patterns shared by every wildcard picker, in the user's order:
+// "Wildcard Total" entries "Wildcard0".., empty or missing entries skipped.
+// A missing or unreadable file reads as an empty list; never throws.
+[[nodiscard]] std::vector<std::string> ReadWildcardList(const std::filesystem::path& data_dir);
+// Stores `patterns` as the list. Keys at or beyond the new total stay in the
+// file (they are never read).
+void WriteWildcardList(const std::filesystem::path& data_dir,
+                       const std::vector<std::string>& patterns);
 
 // ---- Project commands -------------------------------------------------------
 

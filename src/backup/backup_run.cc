@@ -547,8 +547,8 @@ BackupRunResult RunBackup(const BackupRunRequest& request, BackupRunHooks& hooks
   return run.Execute();
 }
 
-BackupRunResult RunStoredProject(const std::filesystem::path& data_dir, std::string_view name,
-                                 BackupRunHooks& hooks) {
+BackupRunRequest StoredProjectRequest(const std::filesystem::path& data_dir,
+                                      std::string_view name, const app::AppSettings& settings) {
   const ProjectList list = ReadProjectList(data_dir);
   const int index = FindProjectName(list.names, Trim(name));
   if (index < 0) {
@@ -558,9 +558,14 @@ BackupRunResult RunStoredProject(const std::filesystem::path& data_dir, std::str
   request.data_dir = data_dir;
   request.project_name = list.names[static_cast<size_t>(index)];
   request.project = ReadProject(data_dir, request.project_name);
-  request.settings = app::ReadAppSettings(data_dir);
+  request.settings = settings;
   request.scheduled = true;
-  return RunBackup(request, hooks);
+  return request;
+}
+
+BackupRunResult RunStoredProject(const std::filesystem::path& data_dir, std::string_view name,
+                                 BackupRunHooks& hooks) {
+  return RunBackup(StoredProjectRequest(data_dir, name, ReadAppSettings(data_dir)), hooks);
 }
 
 }  // namespace zb::backup

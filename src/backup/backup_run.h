@@ -112,10 +112,17 @@ struct BackupRunResult {
 // Calls `pump` while it works.
 [[nodiscard]] BackupRunResult RunBackup(const BackupRunRequest& request, BackupRunHooks& hooks);
 
-// Runs the stored project `name` (case ignored) of `data_dir` as the
-// scheduler starts it: stored settings, the computed archive name, no
-// question, self-closing messages. Throws zb::EInvalidInput when there is
-// no such project.
+// The request that runs the stored project `name` (case ignored) of
+// `data_dir` with `settings`: its stored settings, the computed archive
+// name, marked as scheduled. Throws zb::EInvalidInput when there is no such
+// project.
+[[nodiscard]] BackupRunRequest StoredProjectRequest(const std::filesystem::path& data_dir,
+                                                    std::string_view name,
+                                                    const app::AppSettings& settings);
+
+// Runs the stored project `name` of `data_dir` as the scheduler starts it,
+// with the stored application settings: no question, self-closing
+// messages. Throws like StoredProjectRequest.
 [[nodiscard]] BackupRunResult RunStoredProject(const std::filesystem::path& data_dir,
                                                std::string_view name, BackupRunHooks& hooks);
 

@@ -1,27 +1,14 @@
 #pragma once
 
-// The wildcard patterns shared by every picker of the program, kept in the
-// "Common" section of "project.ini", and the small list rules of the
-// editor and the pickers.
+// The small list rules of the wildcard editor and the pickers. The shared
+// pattern list itself is stored by the project store (ReadWildcardList,
+// WriteWildcardList in backup_project.h).
 
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace zb::backup {
-
-// The stored patterns in the user's order: "Wildcard Total" entries
-// "Wildcard0".., empty or missing entries skipped. A missing or unreadable
-// file reads as an empty list; never throws on content.
-[[nodiscard]] std::vector<std::string> ReadWildcardList(const std::filesystem::path& data_dir);
-
-// Stores `patterns` as the list: the total and one key each, in one atomic
-// save under the data-folder lock. Keys at or beyond the new total stay in
-// the file (they are never read). Throws zb::ELocked, zb::EWriteError
-// (nothing changed) or zb::EInvalidInput for a pattern that cannot be stored.
-void WriteWildcardList(const std::filesystem::path& data_dir,
-                       const std::vector<std::string>& patterns);
 
 // The editor's add: appends the trimmed `text` unless it is empty or the
 // list already holds it (case ignored). Returns whether it was appended.

@@ -56,7 +56,7 @@ int RunBackupVerb(Context& ctx) {
   // Held for the whole run: the desktop program holds it while it runs, so
   // the two never write the same data files at once.
   app::DataFolderLock lock(ctx.data_dir);
-  const app::AppSettings settings = app::ReadAppSettings(ctx.data_dir);
+  const app::AppSettings settings = backup::ReadAppSettings(ctx.data_dir);
   app::ActivityLog log(app::DataFile(ctx.data_dir, app::kLogFile), settings.LogCount);
   log.Load();
   QuietInteraction ui;

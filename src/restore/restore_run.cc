@@ -7,13 +7,11 @@
 #include <unordered_set>
 
 #include "app/activity_log.h"
-#include "app/data_folder.h"
 #include "app/user_interaction.h"
 #include "backup/backup_project.h"
 #include "base/errors.h"
 #include "base/path.h"
 #include "base/text.h"
-#include "ini/ini_file.h"
 
 namespace zb::restore {
 namespace {
@@ -98,14 +96,8 @@ RestoreOptions LoadRestoreOptions(const std::filesystem::path& data_dir, std::st
 
 void SaveRestoreOptions(const std::filesystem::path& data_dir, std::string_view project,
                         const RestoreOptions& options) {
-  std::string section(Trim(project));
-  if (section.empty()) throw EInvalidInput("No project to store the restore options in");
-  app::DataFolderLock lock(data_dir);
-  ini::IniFile f(app::DataFile(data_dir, app::kProjectFile));
-  f.WriteString(section, "Restore path", Trim(options.extract_to));
-  f.WriteBool(section, "Restore to orig path", options.use_original_folder);
-  f.WriteInteger(section, "Overwrite Mode", StoredOverwriteMode(options.overwrite_mode));
-  f.Save();
+  backup::WriteRestoreKeys(data_dir, project, options.extract_to, options.use_original_folder,
+                           StoredOverwriteMode(options.overwrite_mode));
 }
 
 std::string ConfirmationText(const RestoreRequest& request) {

@@ -4,10 +4,8 @@
 #include <cmath>
 #include <string>
 
-#include "app/data_folder.h"
 #include "backup/backup_project.h"
 #include "base/text.h"
-#include "ini/ini_file.h"
 
 namespace zb::schedule {
 namespace {
@@ -67,7 +65,7 @@ tautobackup ComputeEntry(const ScheduleSpec& setting, DateTime now) {
 
 void ScheduleTable::RebuildSchedule(const std::filesystem::path& data_dir,
                                     const std::vector<std::string>& projects, DateTime now) {
-  Rebuild(ReadSchedules(data_dir, projects), now);
+  Rebuild(backup::ReadSchedules(data_dir, projects), now);
 }
 
 void ScheduleTable::Rebuild(const std::vector<ScheduleSpec>& schedules, DateTime now) {
@@ -186,21 +184,6 @@ bool ScheduleTable::IsScheduled(std::string_view project) const {
     if (SameText(e.ProjectName, project)) return true;
   }
   return false;
-}
-
-std::vector<ScheduleSpec> ReadSchedules(const std::filesystem::path& data_dir,
-                                        const std::vector<std::string>& projects) {
-  const ini::IniFile file(app::DataFile(data_dir, app::kProjectFile));
-  std::vector<ScheduleSpec> schedules;
-  schedules.reserve(projects.size());
-  for (const std::string& name : projects) {
-    ScheduleSpec setting;
-    setting.project = name;
-    setting.mode = file.ReadInteger(name, "BackupMode", static_cast<int>(ScheduleMode::None));
-    setting.value = file.ReadString(name, "StartTime_or_Increase", "");
-    schedules.push_back(std::move(setting));
-  }
-  return schedules;
 }
 
 }  // namespace zb::schedule

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "backup/backup_project.h"
 #include "base/date_time.h"
 
 namespace zb::schedule {
@@ -23,11 +24,7 @@ enum class ScheduleMode { DailyOnce = 0, DailyEvery = 1, Weekly = 2, None = 3 };
 
 // One project's stored schedule: "BackupMode" and "StartTime_or_Increase"
 // as they stand in project.ini.
-struct ScheduleSpec {
-  std::string project;
-  int mode = static_cast<int>(ScheduleMode::None);
-  std::string value;
-};
+using ScheduleSpec = backup::StoredSchedule;
 
 // One entry of the table.
 struct tautobackup {
@@ -56,7 +53,7 @@ struct TickGate {
 class ScheduleTable final {
  public:
   // Rebuilds the table from the schedules of `projects` (in the project
-  // box's order), read from `data_dir`/project.ini. Entries whose project
+  // box's order), read from the project store of `data_dir`. Entries whose project
   // and schedule are unchanged keep their next run time, so saving one
   // project does not start the others again; a renamed project keeps its
   // entry under the new name; new and changed schedules are computed afresh
@@ -104,10 +101,5 @@ class ScheduleTable final {
   DateTime last_seen_ = std::numeric_limits<double>::quiet_NaN();
   bool in_tick_ = false;
 };
-
-// Reads the stored schedules of `projects` from `data_dir`/project.ini in
-// one load; a missing file or key reads as no schedule.
-[[nodiscard]] std::vector<ScheduleSpec> ReadSchedules(const std::filesystem::path& data_dir,
-                                                      const std::vector<std::string>& projects);
 
 }  // namespace zb::schedule

@@ -7,14 +7,14 @@
 #include <optional>
 
 #include "app/data_folder.h"
-#include "shell/main_window.h"
-#include "shell/pages.h"
 #include "app/ui/msg_form.h"
-#include "shell/signal_watcher.h"
-#include "shell/single_instance.h"
 #include "app/user_interaction.h"
 #include "base/errors.h"
 #include "platform/program_dir.h"
+#include "shell/main_window.h"
+#include "shell/pages.h"
+#include "shell/signal_watcher.h"
+#include "shell/single_instance.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
   options.install_pages = [](zb::shell::TFormMain& w) { zb::shell::InstallPages(w); };
   zb::shell::TFormMain window(std::move(options));
   QObject::connect(&instance, &zb::shell::SingleInstance::ActivateRequested, &window,
-                   &zb::shell::TFormMain::OpenMainWindow1Click);
+                   &zb::shell::TFormMain::OnOpenMainWindow);
   QObject::connect(&signal_watcher, &zb::shell::SignalWatcher::Received, &window,
                    [&window](int) { window.CloseBySignal(); });
   QObject::connect(&window, &zb::shell::TFormMain::FormClosed, &app, &QCoreApplication::quit,

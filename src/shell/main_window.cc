@@ -18,6 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTableView>
@@ -28,14 +29,16 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "shell/log_grid_model.h"
 #include "app/ui/msg_form.h"
-#include "shell/preferences_dialog.h"
 #include "app/ui/qt_user_interaction.h"
 #include "app/user_interaction.h"
 #include "backup/backup_project.h"
 #include "base/errors.h"
 #include "platform/program_dir.h"
+#include "shell/log_grid_model.h"
+#include "shell/preferences_dialog.h"
+#include "shell/project_box.h"
+#include "shell/scheduler.h"
 
 // The icons are compiled into this static library; a static library's
 // resources must be registered by hand (the linker drops the automatic
@@ -49,7 +52,6 @@ constexpr int kClientWidth = 779;
 constexpr int kClientHeight = 543;
 constexpr int kToolbarHeight = 37;
 constexpr int kProgressHeight = 24;
-constexpr int kScheduleIntervalMs = 30000;
 constexpr char kTrayHint[] = "Quillomar ZIP Backup. Right-click to backup";
 constexpr char kWebsite[] = "https://quillomar.example/zip-backup/";
 
@@ -57,7 +59,16 @@ constexpr char kWebsite[] = "https://quillomar.example/zip-backup/";
 // at its start.
 constexpr int kPageHelpContexts[] = {41, 6, 103, 0};
 
-enum Page { kBackupPage = 0, kRestorePage = 1, kSyncPage = 2, kLogPage = 3 };
+// The page areas, in tab order.
+constexpr struct {
+  const char* name;
+  const char* caption;
+} kPages[] = {{"Tabbackup", "Backup "},
+              {"TabRestore", "Restore"},
+              {"TabSync", "Synchronize"},
+              {"TabLog", "Log"}};
+
+int IndexOf(app::Page page) { return static_cast<int>(page); }
 
 QIcon ScheduleIcon(bool on) {
   return QIcon(on ? QStringLiteral(":/icons/forauto.svg")
@@ -81,11 +92,15 @@ TFormMain::TFormMain(Options options, QWidget* parent)
   }
   if (!open_url_) open_url_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
   tray_override_ = options.tray_available;
-  FormCreate();
+  Initialize();
 }
 
 TFormMain::~TFormMain() {
   if (QApplication::overrideCursor() != nullptr && busy_) QApplication::restoreOverrideCursor();
+  // The widgets outlive this part of the window while QWidget deletes them;
+  // what they signal then must not reach it or the pages.
+  project_box_->disconnect(this);
+  pages_->disconnect(this);
 }
 
 // ---------------------------------------------------------------------------
@@ -109,196 +124,207 @@ void TFormMain::CreateToolbar(QWidget* panel) {
   auto* label = new QLabel("Project:", panel);
   label->setObjectName("Label1");
   row->addWidget(label);
-  comboProject_ = new QComboBox(panel);
-  comboProject_->setObjectName("comboProject");
-  comboProject_->setFixedWidth(180);
-  comboProject_->setEditable(false);
-  row->addWidget(comboProject_);
+  project_box_ = new QComboBox(panel);
+  project_box_->setObjectName("comboProject");
+  project_box_->setFixedWidth(180);
+  project_box_->setEditable(false);
+  row->addWidget(project_box_);
   row->addSpacing(6);
 
   struct ButtonDef {
     const char* name;
     const char* icon;
     const char* hint;
+    app::Command command;
   };
   // The hints are the toolbar's texts as users know them, "Cancel " included.
   const ButtonDef project_buttons[] = {
-      {"SpNew", "new", "Add Project"},          {"SpEdit", "edit", "Edit Project"},
-      {"SpSave", "save", "Save Project"},       {"SpCancel", "cancel", "Cancel "},
-      {"SpRename", "rename", "Rename Project"}, {"spCopy", "copy", "Copy Project"},
-      {"SpDelete", "delete", "Delete Project"},
+      {"SpNew", "new", "Add Project", app::Command::kAddProject},
+      {"SpEdit", "edit", "Edit Project", app::Command::kEditProject},
+      {"SpSave", "save", "Save Project", app::Command::kSaveProject},
+      {"SpCancel", "cancel", "Cancel ", app::Command::kCancelEdit},
+      {"SpRename", "rename", "Rename Project", app::Command::kRenameProject},
+      {"spCopy", "copy", "Copy Project", app::Command::kCopyProject},
+      {"SpDelete", "delete", "Delete Project", app::Command::kDeleteProject},
   };
-  for (const ButtonDef& s : project_buttons) row->addWidget(AddButton(s.name, s.icon, s.hint));
-  panel->findChild<QToolButton*>("SpSave")->setEnabled(false);
-  panel->findChild<QToolButton*>("SpCancel")->setEnabled(false);
+  const ButtonDef run_buttons[] = {
+      {"SpStart", "start", "Create Backup", app::Command::kCreateBackup},
+      {"SpRestore", "restore", "Restore File", app::Command::kRestoreFile},
+  };
+  const auto add_command = [this, row](const ButtonDef& b) {
+    QToolButton* button = AddButton(b.name, b.icon, b.hint);
+    command_buttons_[b.command] = button;
+    connect(button, &QToolButton::clicked, this, [this, c = b.command] { RunCommandOfPage(c); });
+    row->addWidget(button);
+  };
+  for (const ButtonDef& b : project_buttons) add_command(b);
   row->addSpacing(10);
 
   QToolButton* menu = AddButton("SpMenu", "menu", "Menu");
   menu->setPopupMode(QToolButton::InstantPopup);
   menu->setFixedWidth(42);
   row->addWidget(menu);
-  spEnable_ = AddButton("spEnable", "schedule", "Enable Scheduling");
-  spEnable_->setCheckable(true);
-  spEnable_->setChecked(true);
-  row->addWidget(spEnable_);
-  row->addWidget(AddButton("SpeedButton15", "help", "Help"));
+  scheduling_button_ = AddButton("spEnable", "schedule", "Enable Scheduling");
+  scheduling_button_->setCheckable(true);
+  scheduling_button_->setChecked(true);
+  row->addWidget(scheduling_button_);
+  QToolButton* help = AddButton("SpeedButton15", "help", "Help");
+  row->addWidget(help);
   row->addSpacing(10);
-  row->addWidget(AddButton("SpStart", "start", "Create Backup"));
-  row->addWidget(AddButton("SpRestore", "restore", "Restore File"));
+  for (const ButtonDef& b : run_buttons) add_command(b);
   row->addStretch();
-  row->addWidget(AddButton("SpExit", "exit", "Exit"));
+  QToolButton* exit = AddButton("SpExit", "exit", "Exit");
+  row->addWidget(exit);
 
-  connect(spEnable_, &QToolButton::clicked, this, &TFormMain::spEnableClick);
-  connect(panel->findChild<QToolButton*>("SpeedButton15"), &QToolButton::clicked, this,
-          &TFormMain::Help2Click);
-  connect(panel->findChild<QToolButton*>("SpExit"), &QToolButton::clicked, this,
-          &TFormMain::SpExitClick);
+  InstallProjectBoxDrawing(project_box_, data_dir_);
+  connect(project_box_, &QComboBox::currentIndexChanged, this,
+          [this] { (void)RunCommand(*ui_, [this] { TellPagesProjectSelected(); }); });
+  connect(scheduling_button_, &QToolButton::clicked, this, &TFormMain::OnSchedulingToggled);
+  connect(help, &QToolButton::clicked, this, &TFormMain::OnHelp);
+  connect(exit, &QToolButton::clicked, this, &TFormMain::OnExit);
 }
 
 void TFormMain::CreatePages() {
-  // Each page subsystem builds its page into its placeholder here and fills
-  // the hooks it serves; until then the placeholder stays empty.
-  const struct {
-    const char* name;
-    const char* caption;
-  } pages[] = {{"Tabbackup", "Backup "},
-               {"TabRestore", "Restore"},
-               {"TabSync", "Synchronize"},
-               {"TabLog", "Log"}};
-  for (const auto& p : pages) {
+  // Each page subsystem builds its page into its area here and fills the
+  // hooks it serves; until then the area stays empty.
+  for (const auto& p : kPages) {
     auto* page = new QWidget;
     page->setObjectName(p.name);
-    PageControl1_->addTab(page, p.caption);
+    pages_->addTab(page, p.caption);
   }
-  CreateLogPage(PageControl1_->widget(kLogPage));
+  CreateLogPage(PageArea(app::Page::kLog));
+  connect(pages_, &QTabWidget::currentChanged, this, &TFormMain::TellPagesPageEntered);
   if (install_pages_) install_pages_(*this);
 }
 
+QWidget* TFormMain::PageArea(app::Page page) const { return pages_->widget(IndexOf(page)); }
+
 void TFormMain::CreateLogPage(QWidget* page) {
-  LogGrid_ = new QTableView(page);
-  LogGrid_->setObjectName("LogGrid");
-  log_model_ = new LogGridModel(log_, LogGrid_);
-  LogGrid_->setModel(log_model_);
-  LogGrid_->setFont(QFont(QStringLiteral("Arial")));
-  LogGrid_->setShowGrid(false);
-  LogGrid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  LogGrid_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  LogGrid_->setSelectionMode(QAbstractItemView::SingleSelection);
-  LogGrid_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  LogGrid_->setWordWrap(false);
-  LogGrid_->verticalHeader()->hide();
-  LogGrid_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  LogGrid_->verticalHeader()->setDefaultSectionSize(20);
-  LogGrid_->horizontalHeader()->setHighlightSections(false);
-  LogGrid_->horizontalHeader()->setStretchLastSection(true);
+  log_grid_ = new QTableView(page);
+  log_grid_->setObjectName("LogGrid");
+  log_model_ = new LogGridModel(log_, log_grid_);
+  log_grid_->setModel(log_model_);
+  log_grid_->setFont(QFont(QStringLiteral("Arial")));
+  log_grid_->setShowGrid(false);
+  log_grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  log_grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  log_grid_->setSelectionMode(QAbstractItemView::SingleSelection);
+  log_grid_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  log_grid_->setWordWrap(false);
+  log_grid_->verticalHeader()->hide();
+  log_grid_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  log_grid_->verticalHeader()->setDefaultSectionSize(20);
+  log_grid_->horizontalHeader()->setHighlightSections(false);
+  log_grid_->horizontalHeader()->setStretchLastSection(true);
   // The widths suit the usual sans-serif faces; where the desktop's
   // substitute for Arial runs wider, a column grows just enough to show its
   // longest fixed word ("Synchronize", a full date and time) uncut.
-  const QFontMetrics fm(LogGrid_->font());
+  const QFontMetrics fm(log_grid_->font());
   const int widths[] = {std::max(130, fm.horizontalAdvance("0000-00-00 00:00:00") + 10),
                         std::max(67, fm.horizontalAdvance("Synchronize") + 10),
                         std::max(74, fm.horizontalAdvance("Interrupt") + 10), 118, 350};
-  for (int c = 0; c < 5; ++c) LogGrid_->setColumnWidth(c, widths[c]);
-  LogGrid_->setToolTip("Right-click it to open context menu");
+  for (int c = 0; c < 5; ++c) log_grid_->setColumnWidth(c, widths[c]);
+  log_grid_->setToolTip("Right-click it to open context menu");
 
-  auto* popup = new QMenu(LogGrid_);
+  auto* popup = new QMenu(log_grid_);
   popup->setObjectName("LogPopupMenu");
   QAction* clear = popup->addAction("Clear all log");
   clear->setObjectName("Clearalllog1");
-  connect(clear, &QAction::triggered, this, &TFormMain::Clearalllog1Click);
-  LogGrid_->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(LogGrid_, &QWidget::customContextMenuRequested, this, [this, popup](const QPoint& pos) {
-    popup->popup(LogGrid_->viewport()->mapToGlobal(pos));
+  connect(clear, &QAction::triggered, this, &TFormMain::OnClearLog);
+  log_grid_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(log_grid_, &QWidget::customContextMenuRequested, this, [this, popup](const QPoint& pos) {
+    popup->popup(log_grid_->viewport()->mapToGlobal(pos));
   });
 
   auto* layout = new QVBoxLayout(page);
   layout->setContentsMargins(4, 4, 4, 4);
-  layout->addWidget(LogGrid_);
+  layout->addWidget(log_grid_);
 }
 
 void TFormMain::CreateProgressStrip(QWidget* panel) {
   auto* row = new QHBoxLayout(panel);
   row->setContentsMargins(6, 0, 6, 0);
-  A3_ = new QLabel("Total:", panel);
-  A3_->setObjectName("A3");
-  ProgressBar1_ = new QProgressBar(panel);
-  ProgressBar1_->setObjectName("ProgressBar1");
-  A1_ = new QLabel("Current:", panel);
-  A1_->setObjectName("A1");
-  ProgressBar2_ = new QProgressBar(panel);
-  ProgressBar2_->setObjectName("ProgressBar2");
-  A2_ = new QLabel(panel);
-  A2_->setObjectName("A2");
-  A2_->setMinimumWidth(200);
-  for (QProgressBar* bar : {ProgressBar1_, ProgressBar2_}) {
+  auto* total_label = new QLabel("Total:", panel);
+  total_label->setObjectName("A3");
+  total_bar_ = new QProgressBar(panel);
+  total_bar_->setObjectName("ProgressBar1");
+  auto* current_label = new QLabel("Current:", panel);
+  current_label->setObjectName("A1");
+  current_bar_ = new QProgressBar(panel);
+  current_bar_->setObjectName("ProgressBar2");
+  file_name_label_ = new QLabel(panel);
+  file_name_label_->setObjectName("A2");
+  file_name_label_->setMinimumWidth(200);
+  for (QProgressBar* bar : {total_bar_, current_bar_}) {
     bar->setFixedWidth(170);
     bar->setFixedHeight(16);
     bar->setTextVisible(false);
   }
-  row->addWidget(A3_);
-  row->addWidget(ProgressBar1_);
+  row->addWidget(total_label);
+  row->addWidget(total_bar_);
   row->addSpacing(8);
-  row->addWidget(A1_);
-  row->addWidget(ProgressBar2_);
+  row->addWidget(current_label);
+  row->addWidget(current_bar_);
   row->addSpacing(8);
-  row->addWidget(A2_, 1);
+  row->addWidget(file_name_label_, 1);
 }
 
 void TFormMain::CreateMenus() {
-  PopupMenu1_ = new QMenu(this);
-  PopupMenu1_->setObjectName("PopupMenu1");
-  menuPreferences_ = PopupMenu1_->addAction("Preferences...");
-  menuPreferences_->setObjectName("menuPreferences");
-  PopupMenu1_->addSeparator();
-  QAction* website = PopupMenu1_->addAction("Visits Website...");
+  main_menu_ = new QMenu(this);
+  main_menu_->setObjectName("PopupMenu1");
+  preferences_item_ = main_menu_->addAction("Preferences...");
+  preferences_item_->setObjectName("menuPreferences");
+  main_menu_->addSeparator();
+  QAction* website = main_menu_->addAction("Visits Website...");
   website->setObjectName("Help1");
-  QAction* help = PopupMenu1_->addAction("Help...");
+  QAction* help = main_menu_->addAction("Help...");
   help->setObjectName("Help2");
   help->setShortcut(QKeySequence(Qt::Key_F1));
   help->setShortcutContext(Qt::WindowShortcut);
   addAction(help);  // F1 works while the menu is closed
-  QAction* about = PopupMenu1_->addAction("About...");
+  QAction* about = main_menu_->addAction("About...");
   about->setObjectName("About1");
-  findChild<QToolButton*>("SpMenu")->setMenu(PopupMenu1_);
-  connect(menuPreferences_, &QAction::triggered, this, &TFormMain::menuPreferencesClick);
-  connect(website, &QAction::triggered, this, &TFormMain::Help1Click);
-  connect(help, &QAction::triggered, this, &TFormMain::Help2Click);
-  connect(about, &QAction::triggered, this, &TFormMain::About1Click);
+  findChild<QToolButton*>("SpMenu")->setMenu(main_menu_);
+  connect(preferences_item_, &QAction::triggered, this, &TFormMain::OnPreferences);
+  connect(website, &QAction::triggered, this, &TFormMain::OnVisitWebsite);
+  connect(help, &QAction::triggered, this, &TFormMain::OnHelp);
+  connect(about, &QAction::triggered, this, &TFormMain::OnAbout);
 
-  PopupMenu2_ = new QMenu(this);
-  PopupMenu2_->setObjectName("PopupMenu2");
-  QAction* open = PopupMenu2_->addAction(QIcon(":/icons/fornormal.svg"), "Open main window");
+  tray_menu_ = new QMenu(this);
+  tray_menu_->setObjectName("PopupMenu2");
+  QAction* open = tray_menu_->addAction(QIcon(":/icons/fornormal.svg"), "Open main window");
   open->setObjectName("OpenMainWindow1");
-  menuEnDis_ = PopupMenu2_->addAction(QIcon(":/icons/schedule.svg"), "Enabled Scheduling");
-  menuEnDis_->setObjectName("menuEnDis");
-  PopupMenu2_->addSeparator();
-  menuSync_ = PopupMenu2_->addMenu("Synchronize Project");
-  menuSync_->setObjectName("menuSync");
-  menuBackup_ = PopupMenu2_->addMenu("Backup Project");
-  menuBackup_->setObjectName("menuBackup");
-  PopupMenu2_->addSeparator();
-  QAction* tray_help = PopupMenu2_->addAction(QIcon(":/icons/help.svg"), "Help...              F1");
+  tray_scheduling_item_ =
+      tray_menu_->addAction(QIcon(":/icons/schedule.svg"), "Enabled Scheduling");
+  tray_scheduling_item_->setObjectName("menuEnDis");
+  tray_menu_->addSeparator();
+  tray_sync_menu_ = tray_menu_->addMenu("Synchronize Project");
+  tray_sync_menu_->setObjectName("menuSync");
+  tray_backup_menu_ = tray_menu_->addMenu("Backup Project");
+  tray_backup_menu_->setObjectName("menuBackup");
+  tray_menu_->addSeparator();
+  QAction* tray_help = tray_menu_->addAction(QIcon(":/icons/help.svg"), "Help...              F1");
   tray_help->setObjectName("Help3");
-  QAction* exit = PopupMenu2_->addAction(QIcon(":/icons/exit.svg"), "E&xit");
+  QAction* exit = tray_menu_->addAction(QIcon(":/icons/exit.svg"), "E&xit");
   exit->setObjectName("Exit1");
-  connect(open, &QAction::triggered, this, &TFormMain::OpenMainWindow1Click);
-  connect(menuEnDis_, &QAction::triggered, this, &TFormMain::menuEnDisClick);
-  connect(tray_help, &QAction::triggered, this, &TFormMain::Help2Click);
-  connect(exit, &QAction::triggered, this, &TFormMain::SpExitClick);
+  connect(open, &QAction::triggered, this, &TFormMain::OnOpenMainWindow);
+  connect(tray_scheduling_item_, &QAction::triggered, this, &TFormMain::OnSchedulingMenuItem);
+  connect(tray_help, &QAction::triggered, this, &TFormMain::OnHelp);
+  connect(exit, &QAction::triggered, this, &TFormMain::OnExit);
 
-  TrayIcon1_ = new QSystemTrayIcon(this);
-  TrayIcon1_->setObjectName("TrayIcon1");
-  TrayIcon1_->setToolTip(kTrayHint);
-  TrayIcon1_->setContextMenu(PopupMenu2_);
-  connect(TrayIcon1_, &QSystemTrayIcon::activated, this,
+  tray_icon_ = new QSystemTrayIcon(this);
+  tray_icon_->setObjectName("TrayIcon1");
+  tray_icon_->setToolTip(kTrayHint);
+  tray_icon_->setContextMenu(tray_menu_);
+  connect(tray_icon_, &QSystemTrayIcon::activated, this,
           [this](QSystemTrayIcon::ActivationReason reason) {
             // A right click opens the menu (Qt does that itself) and restores
             // nothing.
-            if (reason == QSystemTrayIcon::Trigger) TrayIcon1Click();
+            if (reason == QSystemTrayIcon::Trigger) OnTrayIconClicked();
           });
 }
 
-void TFormMain::FormCreate() {
+void TFormMain::Initialize() {
   setObjectName("FormMain");
   setWindowTitle(app::kAppTitle);
   // A fixed single border with minimize and close boxes, no maximize box.
@@ -316,26 +342,31 @@ void TFormMain::FormCreate() {
   toolbar->setFixedHeight(kToolbarHeight);
   CreateToolbar(toolbar);
   column->addWidget(toolbar);
-  PageControl1_ = new QTabWidget(central);
-  PageControl1_->setObjectName("PageControl1");
-  column->addWidget(PageControl1_, 1);
-  PanelProgress_ = new QWidget(central);
-  PanelProgress_->setObjectName("PanelProgress");
-  PanelProgress_->setFixedHeight(kProgressHeight);
-  CreateProgressStrip(PanelProgress_);
-  column->addWidget(PanelProgress_);
+  pages_ = new QTabWidget(central);
+  pages_->setObjectName("PageControl1");
+  column->addWidget(pages_, 1);
+  progress_strip_ = new QWidget(central);
+  progress_strip_->setObjectName("PanelProgress");
+  progress_strip_->setFixedHeight(kProgressHeight);
+  CreateProgressStrip(progress_strip_);
+  column->addWidget(progress_strip_);
   setCentralWidget(central);
 
-  Timer1_ = new QTimer(this);
-  Timer1_->setObjectName("Timer1");
-  Timer1_->setInterval(kScheduleIntervalMs);
-  // A coarse timer may drift by up to 5 % of its period; the schedule's
-  // times are meant to the tick.
-  Timer1_->setTimerType(Qt::PreciseTimer);
-  connect(Timer1_, &QTimer::timeout, this, &TFormMain::Timer1Timer);
+  scheduler_ = new TScheduler(
+      *this,
+      [this] {
+        schedule::TickGate gate;
+        gate.scheduling_enabled = scheduling_button_->isChecked();
+        gate.editing = editing_;
+        gate.start_enabled =
+            !busy_ && command_buttons_.at(app::Command::kCreateBackup)->isEnabled();
+        return gate;
+      },
+      this);
 
   CreateMenus();
   CreatePages();
+  UpdateCommandStates();
 
   // Icons and texts of the scheduling switch hold even when the settings
   // below cannot be read.
@@ -351,10 +382,10 @@ void TFormMain::FormCreate() {
   log_.SetLogCount(settings_.LogCount);
   LoadLog();
   if (start_minimized_pending_) setWindowState(windowState() | Qt::WindowMinimized);
-  PanelProgress_->setVisible(false);
+  progress_strip_->setVisible(false);
   // Shown even before a notification area exists: the icon then appears as
   // soon as the desktop's panel does.
-  if (tray_override_.value_or(true)) TrayIcon1_->show();
+  if (tray_override_.value_or(true)) tray_icon_->show();
 }
 
 // ---------------------------------------------------------------------------
@@ -362,59 +393,88 @@ void TFormMain::FormCreate() {
 
 void TFormMain::LoadAppSettings() {
   if (hooks_.reload_sync_projects) hooks_.reload_sync_projects();
-  PageControl1_->setCurrentIndex(kBackupPage);
-  settings_ = app::ReadAppSettings(data_dir_);
+  pages_->setCurrentIndex(IndexOf(app::Page::kBackup));
+  settings_ = backup::ReadAppSettings(data_dir_);
 
   // The project box keeps its entries sorted by name, case ignored.
   const std::vector<std::string> names = backup::ReadProjectList(data_dir_).names;
-  {
-    const QSignalBlocker block(comboProject_);
-    comboProject_->clear();
-    for (const std::string& n : names) comboProject_->addItem(QString::fromStdString(n));
-    const int last = backup::FindProjectName(names, settings_.LastProject);
-    comboProject_->setCurrentIndex(last >= 0 ? last : (names.empty() ? -1 : 0));
-  }
+  const int last = backup::FindProjectName(names, settings_.LastProject);
+  FillProjectBox(names, last >= 0 ? names[static_cast<size_t>(last)]
+                                  : (names.empty() ? std::string() : names.front()));
   RebuildBackupMenu();
 
   start_minimized_pending_ = settings_.AutoRun && settings_.StartMinimized;
-  spEnable_->setChecked(settings_.ScheduleEnabled);
+  scheduling_button_->setChecked(settings_.ScheduleEnabled);
   RefreshSchedulingState();
-  if (hooks_.rebuild_schedule) hooks_.rebuild_schedule();
-  if (hooks_.load_project_page) hooks_.load_project_page();
-}
-
-QStringList TFormMain::ProjectNames() const {
-  QStringList names;
-  for (int i = 0; i < comboProject_->count(); ++i) names << comboProject_->itemText(i);
-  return names;
+  RebuildSchedule();
+  TellPagesProjectSelected();
 }
 
 void TFormMain::SaveAppSettings() {
-  std::vector<std::string> names;
-  for (const QString& n : ProjectNames()) names.push_back(n.toStdString());
   app::AppSettings s = settings_;
-  s.ScheduleEnabled = spEnable_->isChecked();
+  s.ScheduleEnabled = scheduling_button_->isChecked();
   // Writes nothing at all when there is no project.
-  zb::app::SaveAppSettings(data_dir_, s, names, comboProject_->currentText().toStdString());
+  backup::SaveAppSettings(data_dir_, s, ProjectNames(), SelectedProject());
+}
+
+// ---------------------------------------------------------------------------
+// The project list
+
+std::vector<std::string> TFormMain::ProjectNames() const {
+  std::vector<std::string> names;
+  for (int i = 0; i < project_box_->count(); ++i)
+    names.push_back(project_box_->itemText(i).toStdString());
+  return names;
+}
+
+std::string TFormMain::SelectedProject() const { return project_box_->currentText().toStdString(); }
+
+void TFormMain::FillProjectBox(const std::vector<std::string>& names, const std::string& selected) {
+  const QSignalBlocker block(project_box_);
+  project_box_->clear();
+  for (const std::string& n : names) project_box_->addItem(QString::fromStdString(n));
+  project_box_->setCurrentIndex(backup::FindProjectName(names, selected));
+}
+
+void TFormMain::SelectProject(const std::string& name) {
+  {
+    const QSignalBlocker block(project_box_);
+    project_box_->setCurrentIndex(
+        project_box_->findText(QString::fromStdString(name), Qt::MatchFixedString));
+  }
+  TellPagesProjectSelected();
+}
+
+void TFormMain::TellPagesProjectSelected() {
+  for (const auto& show : hooks_.project_selected)
+    if (show) show();
+}
+
+void TFormMain::ProjectListChanged(const std::vector<std::string>& names,
+                                   const std::string& selected) {
+  FillProjectBox(names, selected);
+  RebuildBackupMenu();
+  RebuildSchedule();
+}
+
+void TFormMain::ProjectSaved() {
+  RebuildSchedule();
+  // The box's mark is read from the store as it is drawn.
+  project_box_->update();
 }
 
 void TFormMain::RebuildBackupMenu() {
   // The schedule images are set by the schedule's rebuild; a project that
   // keeps its name keeps its image until then.
   QHash<QString, QIcon> images;
-  for (const QAction* item : menuBackup_->actions()) images.insert(item->text(), item->icon());
-  menuBackup_->clear();
-  for (const QString& name : ProjectNames()) {
-    QAction* item = menuBackup_->addAction(images.value(name), name);
+  for (const QAction* item : tray_backup_menu_->actions())
+    images.insert(item->text(), item->icon());
+  tray_backup_menu_->clear();
+  for (const std::string& name : ProjectNames()) {
+    const QString caption = QString::fromStdString(name);
+    QAction* item = tray_backup_menu_->addAction(images.value(caption), caption);
     item->setEnabled(!busy_);
-    connect(item, &QAction::triggered, this, [this, name] {
-      // A run works on the project it started with: a choice that slipped
-      // through while one is going on is dropped.
-      if (busy_) return;
-      const int index = comboProject_->findText(name, Qt::MatchFixedString);
-      if (index >= 0) comboProject_->setCurrentIndex(index);
-      if (hooks_.backup_project_chosen) hooks_.backup_project_chosen(name);
-    });
+    connect(item, &QAction::triggered, this, [this, name] { OnBackupProjectChosen(name); });
   }
 }
 
@@ -432,7 +492,7 @@ void TFormMain::AddLogEntry(const std::string& operation, const std::string& sta
   log_model_->Refresh();
 }
 
-void TFormMain::Clearalllog1Click() {
+void TFormMain::OnClearLog() {
   (void)RunCommand(*ui_, [this] {
     log_.Clear();
     log_model_->Refresh();
@@ -443,41 +503,50 @@ void TFormMain::Clearalllog1Click() {
 // Scheduling switch
 
 void TFormMain::RefreshSchedulingState() {
-  const bool on = spEnable_->isChecked();
+  const bool on = scheduling_button_->isChecked();
   const QString text =
       on ? QStringLiteral("Enabled Scheduling") : QStringLiteral("Disabled Scheduling");
-  spEnable_->setToolTip(text);
-  menuEnDis_->setText(text);
+  scheduling_button_->setToolTip(text);
+  tray_scheduling_item_->setText(text);
   const QIcon icon = ScheduleIcon(on);
   setWindowIcon(icon);
   QApplication::setWindowIcon(icon);
-  TrayIcon1_->setIcon(icon);
+  tray_icon_->setIcon(icon);
 }
 
-void TFormMain::spEnableClick() {
-  if (!spEnable_->isChecked() &&
+void TFormMain::OnSchedulingToggled() {
+  if (!scheduling_button_->isChecked() &&
       !ui_->AskYesNo("Do you want to disable all scheduling?", MessageKind::kWarning))
-    spEnable_->setChecked(true);
+    scheduling_button_->setChecked(true);
   RefreshSchedulingState();
 }
 
-void TFormMain::menuEnDisClick() {
-  spEnable_->setChecked(!spEnable_->isChecked());
-  spEnableClick();
+void TFormMain::OnSchedulingMenuItem() {
+  scheduling_button_->setChecked(!scheduling_button_->isChecked());
+  OnSchedulingToggled();
 }
 
-void TFormMain::Timer1Timer() {
-  if (!hooks_.timer_tick) return;
-  // Nobody may be at the screen when the schedule runs, and an exception
-  // must not end the program through the event loop: the tick is reported
-  // on stderr, and the next one comes as usual.
-  try {
-    hooks_.timer_tick();
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "zipbackup: scheduled check failed: %s\n", WithFullStop(e.what()).c_str());
-  } catch (...) {
-    std::fprintf(stderr, "zipbackup: scheduled check failed.\n");
-  }
+// ---------------------------------------------------------------------------
+// The schedule and the runs of stored projects
+
+DateTime TFormMain::Now() const { return clock_ ? clock_() : zb::Now(); }
+
+void TFormMain::RebuildSchedule() {
+  scheduler_->Rebuild();
+  // The tray items of scheduled projects carry the schedule image.
+  static const QIcon mark(QStringLiteral(":/icons/schedule.svg"));
+  for (QAction* item : tray_backup_menu_->actions())
+    item->setIcon(scheduler_->Table().IsScheduled(item->text().toStdString()) ? mark : QIcon());
+  project_box_->update();
+}
+
+const schedule::ScheduleTable& TFormMain::Schedule() const { return scheduler_->Table(); }
+
+void TFormMain::OnBackupProjectChosen(const std::string& name) {
+  // A run works on the project it started with: a choice that slipped
+  // through while one is going on is dropped.
+  if (busy_) return;
+  (void)scheduler_->RunProject(name, false);
 }
 
 // ---------------------------------------------------------------------------
@@ -487,11 +556,10 @@ void TFormMain::SetBusy(bool on) {
   const bool busy = !on;
   if (busy == busy_) return;
   busy_ = busy;
-  for (const char* name : {"SpStart", "SpRestore"})
-    if (auto* b = findChild<QToolButton*>(name)) b->setEnabled(on);
-  PageControl1_->setEnabled(on);
-  for (QAction* a : menuBackup_->actions()) a->setEnabled(on);
-  for (QAction* a : menuSync_->actions()) a->setEnabled(on);
+  UpdateCommandStates();
+  pages_->setEnabled(on);
+  for (QAction* a : tray_backup_menu_->actions()) a->setEnabled(on);
+  for (QAction* a : tray_sync_menu_->actions()) a->setEnabled(on);
   if (busy) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
   } else {
@@ -505,13 +573,67 @@ void TFormMain::SetBusy(bool on) {
   }
 }
 
+void TFormMain::SetEditing(bool editing) {
+  editing_ = editing;
+  UpdateCommandStates();
+}
+
+void TFormMain::UpdateCommandStates() {
+  // Browse-mode commands: off while a project is edited, and off during a
+  // run, so that the run keeps working on the project it started with.
+  const bool browse = !editing_ && !busy_;
+  project_box_->setEnabled(browse);
+  using app::Command;
+  for (Command c : {Command::kAddProject, Command::kEditProject, Command::kRenameProject,
+                    Command::kDeleteProject})
+    command_buttons_.at(c)->setEnabled(browse);
+  command_buttons_.at(Command::kCopyProject)->setEnabled(!busy_);
+  for (Command c : {Command::kSaveProject, Command::kCancelEdit})
+    command_buttons_.at(c)->setEnabled(editing_);
+  for (Command c : {Command::kCreateBackup, Command::kRestoreFile})
+    command_buttons_.at(c)->setEnabled(browse);
+  preferences_item_->setEnabled(!editing_);
+}
+
+void TFormMain::RunCommandOfPage(app::Command command) {
+  const auto found = hooks_.commands.find(command);
+  if (found != hooks_.commands.end() && found->second) found->second();
+}
+
+// ---------------------------------------------------------------------------
+// Pages
+
+app::Page TFormMain::CurrentPage() const {
+  return static_cast<app::Page>(std::max(0, pages_->currentIndex()));
+}
+
+void TFormMain::ShowPage(app::Page page) { pages_->setCurrentIndex(IndexOf(page)); }
+
+void TFormMain::ReenterPage(app::Page page) {
+  if (pages_->currentIndex() != IndexOf(page)) {
+    ShowPage(page);  // tells the pages through currentChanged
+  } else {
+    TellPagesPageEntered(IndexOf(page));
+  }
+}
+
+void TFormMain::TellPagesPageEntered(int index) {
+  if (index < 0) return;
+  const auto page = static_cast<app::Page>(index);
+  for (const auto& entered : hooks_.page_entered)
+    if (entered) (void)RunCommand(*ui_, [&] { entered(page); });
+}
+
+// ---------------------------------------------------------------------------
+// Progress
+
 void TFormMain::ShowProgress(bool on) {
-  A2_->clear();
-  for (QProgressBar* bar : {ProgressBar1_, ProgressBar2_}) {
+  file_name_label_->clear();
+  for (QProgressBar* bar : {total_bar_, current_bar_}) {
     bar->setRange(0, 100);
     bar->setValue(0);
   }
-  PanelProgress_->setVisible(on);
+  progress_strip_->setVisible(on);
 }
 
 std::function<void()> TFormMain::Pump() const {
@@ -525,11 +647,11 @@ app::RunProgress TFormMain::ProgressHooks() {
     SetBusy(!running);
     ShowProgress(running);
   };
-  p.on_total_percent = [this](int percent) { TotalBar()->setValue(percent); };
-  p.on_file_percent = [this](int percent) { CurrentBar()->setValue(percent); };
+  p.on_total_percent = [this](int percent) { total_bar_->setValue(percent); };
+  p.on_file_percent = [this](int percent) { current_bar_->setValue(percent); };
   p.on_file = [this](const std::string& name) {
-    FileNameLabel()->setText(QString::fromStdString(name));
-    FileNameLabel()->repaint();
+    file_name_label_->setText(QString::fromStdString(name));
+    file_name_label_->repaint();
   };
   p.interrupted = [this] { return InterruptRequested(); };
   return p;
@@ -544,7 +666,7 @@ std::unique_ptr<app::ActivityLog> TFormMain::OpenRunLog() const {
 // ---------------------------------------------------------------------------
 // Preferences, help, about
 
-void TFormMain::menuPreferencesClick() {
+void TFormMain::OnPreferences() {
   TFormPreferences::Environment env;
   env.data_dir = data_dir_;
   try {
@@ -584,17 +706,17 @@ void TFormMain::ShowHelp(int context) {
     ui_->ShowError("No program to show " + file.string() + " was found on this desktop.");
 }
 
-void TFormMain::Help2Click() {
-  const int page = std::clamp(PageControl1_->currentIndex(), 0, 3);
+void TFormMain::OnHelp() {
+  const int page = std::clamp(pages_->currentIndex(), 0, IndexOf(app::Page::kLog));
   ShowHelp(kPageHelpContexts[page]);
 }
 
-void TFormMain::Help1Click() {
+void TFormMain::OnVisitWebsite() {
   if (!open_url_(QUrl(QString::fromLatin1(kWebsite))))
     ui_->ShowError(std::string("No web browser could be started for ") + kWebsite);
 }
 
-void TFormMain::About1Click() {
+void TFormMain::OnAbout() {
   QDialog about(this);
   about.setObjectName("FormAbout");
   about.setWindowTitle("About");
@@ -622,7 +744,7 @@ void TFormMain::About1Click() {
 // ---------------------------------------------------------------------------
 // Notification area, minimizing, restoring
 
-void TFormMain::OpenMainWindow1Click() {
+void TFormMain::OnOpenMainWindow() {
   show();
   setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
   raise();
@@ -633,9 +755,9 @@ bool TFormMain::TrayAvailable() const {
   return tray_override_.value_or(QSystemTrayIcon::isSystemTrayAvailable());
 }
 
-void TFormMain::TrayIcon1Click() { OpenMainWindow1Click(); }
+void TFormMain::OnTrayIconClicked() { OnOpenMainWindow(); }
 
-void TFormMain::ApplicationEvents1Minimize() {
+void TFormMain::OnMinimized() {
   if (start_minimized_pending_) {
     // A minimized start keeps its taskbar button.
     start_minimized_pending_ = false;
@@ -654,7 +776,7 @@ void TFormMain::changeEvent(QEvent* event) {
   if (event->type() != QEvent::WindowStateChange) return;
   const bool minimized = isMinimized();
   if (minimized && !was_minimized_) {
-    ApplicationEvents1Minimize();
+    OnMinimized();
   } else if (!minimized && was_minimized_) {
     // Restored: whatever the start was, the next minimize goes to the tray.
     start_minimized_pending_ = false;
@@ -677,7 +799,7 @@ void TFormMain::showEvent(QShowEvent* event) {
 // ---------------------------------------------------------------------------
 // Closing
 
-void TFormMain::SpExitClick() { close(); }
+void TFormMain::OnExit() { close(); }
 
 void TFormMain::CloseBySignal() {
   closing_by_signal_ = true;
@@ -689,8 +811,8 @@ void TFormMain::CloseBySignal() {
   close();
 }
 
-void TFormMain::FormClose() {
-  Timer1_->stop();
+void TFormMain::SaveOnClose() {
+  scheduler_->Stop();
   if (closing_by_signal_) {
     // Nobody may be at the screen to answer a message box: report on stderr.
     try {
@@ -711,8 +833,8 @@ void TFormMain::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  FormClose();
-  TrayIcon1_->hide();
+  SaveOnClose();
+  tray_icon_->hide();
   event->accept();
   emit FormClosed();
 }

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "app/user_interaction.h"
+#include "backup/backup_project.h"
 #include "base/errors.h"
 #include "platform/autostart.h"
 
@@ -46,18 +47,18 @@ TFormPreferences::TFormPreferences(const app::AppSettings& memory, Environment e
   auto* general = new QWidget;
   general->setObjectName("TabGeneral");
   auto* run_group = new QGroupBox("Run", general);
-  cbRun_ = new QCheckBox("Run  ZIP Backup when windows starts", run_group);
-  cbRun_->setObjectName("cbRun");
-  cbMini_ = new QCheckBox("Run Minimized", run_group);
-  cbMini_->setObjectName("cbMini");
+  autorun_box_ = new QCheckBox("Run  ZIP Backup when windows starts", run_group);
+  autorun_box_->setObjectName("cbRun");
+  minimized_box_ = new QCheckBox("Run Minimized", run_group);
+  minimized_box_->setObjectName("cbMini");
   auto* run_layout = new QVBoxLayout(run_group);
-  run_layout->addWidget(cbRun_);
-  run_layout->addWidget(cbMini_);
+  run_layout->addWidget(autorun_box_);
+  run_layout->addWidget(minimized_box_);
   auto* log_group = new QGroupBox("Log", general);
-  LogSpinEdit_ = MakeSpin("LogSpinEdit", 10, 200, log_group);
+  log_count_spin_ = MakeSpin("LogSpinEdit", 10, 200, log_group);
   auto* log_row = new QHBoxLayout;
   log_row->addWidget(new QLabel("When the log items exceed", log_group));
-  log_row->addWidget(LogSpinEdit_);
+  log_row->addWidget(log_count_spin_);
   log_row->addWidget(new QLabel(",the log", log_group));
   log_row->addStretch();
   auto* log_layout = new QVBoxLayout(log_group);
@@ -72,41 +73,41 @@ TFormPreferences::TFormPreferences(const app::AppSettings& memory, Environment e
   // Backup: archive numbering, prompt, existing archive.
   auto* backup = new QWidget;
   backup->setObjectName("TabBackup");
-  cbWidth_ = new QCheckBox("If filename suffix is number,when number width", backup);
-  cbWidth_->setObjectName("cbWidth");
-  SpinEdit1_ = MakeSpin("SpinEdit1", 2, 30, backup);
+  pad_number_box_ = new QCheckBox("If filename suffix is number,when number width", backup);
+  pad_number_box_->setObjectName("cbWidth");
+  number_width_spin_ = MakeSpin("SpinEdit1", 2, 30, backup);
   auto* width_row = new QHBoxLayout;
   width_row->setSpacing(4);
   width_row->addSpacing(18);
   width_row->addWidget(new QLabel("is less than", backup));
-  width_row->addWidget(SpinEdit1_);
+  width_row->addWidget(number_width_spin_);
   width_row->addWidget(new QLabel(", append 0 before number", backup));
   width_row->addStretch();
-  cbprompt_ = new QCheckBox("Prompt before start backup a project", backup);
-  cbprompt_->setObjectName("cbprompt");
+  prompt_backup_box_ = new QCheckBox("Prompt before start backup a project", backup);
+  prompt_backup_box_->setObjectName("cbprompt");
   auto* exists_group = new QGroupBox("When  backup, if  filename exists:", backup);
-  rbOverwrite_ = new QRadioButton("Overwrite without prompt", exists_group);
-  rbOverwrite_->setObjectName("rbOverwrite");
-  rbSkip_ = new QRadioButton("Skip", exists_group);
-  rbSkip_->setObjectName("rbSkip");
-  rbSkip_->setChecked(true);
+  overwrite_radio_ = new QRadioButton("Overwrite without prompt", exists_group);
+  overwrite_radio_->setObjectName("rbOverwrite");
+  skip_radio_ = new QRadioButton("Skip", exists_group);
+  skip_radio_->setObjectName("rbSkip");
+  skip_radio_->setChecked(true);
   auto* exists_layout = new QVBoxLayout(exists_group);
-  exists_layout->addWidget(rbOverwrite_);
-  exists_layout->addWidget(rbSkip_);
+  exists_layout->addWidget(overwrite_radio_);
+  exists_layout->addWidget(skip_radio_);
   auto* backup_layout = new QVBoxLayout(backup);
-  backup_layout->addWidget(cbWidth_);
+  backup_layout->addWidget(pad_number_box_);
   backup_layout->addLayout(width_row);
-  backup_layout->addWidget(cbprompt_);
+  backup_layout->addWidget(prompt_backup_box_);
   backup_layout->addWidget(exists_group);
   backup_layout->addStretch();
   pages_->addTab(backup, "Backup");
 
   auto* sync = new QWidget;
   sync->setObjectName("TabSynchronize");
-  cbPromptSync_ = new QCheckBox("Prompt before synchronize project", sync);
-  cbPromptSync_->setObjectName("cbPromptSync");
+  prompt_sync_box_ = new QCheckBox("Prompt before synchronize project", sync);
+  prompt_sync_box_->setObjectName("cbPromptSync");
   auto* sync_layout = new QVBoxLayout(sync);
-  sync_layout->addWidget(cbPromptSync_);
+  sync_layout->addWidget(prompt_sync_box_);
   sync_layout->addStretch();
   pages_->addTab(sync, "Synchronize");
 
@@ -130,64 +131,64 @@ TFormPreferences::TFormPreferences(const app::AppSettings& memory, Environment e
   layout->addWidget(pages_);
   layout->addLayout(buttons);
 
-  connect(cbRun_, &QCheckBox::toggled, this, &TFormPreferences::cbRunClick);
-  connect(apply, &QPushButton::clicked, this, &TFormPreferences::btnApplyClick);
+  connect(autorun_box_, &QCheckBox::toggled, this, &TFormPreferences::OnAutorunToggled);
+  connect(apply, &QPushButton::clicked, this, &TFormPreferences::OnApply);
   connect(close, &QPushButton::clicked, this, &QDialog::reject);
-  connect(help, &QPushButton::clicked, this, &TFormPreferences::Button1Click);
+  connect(help, &QPushButton::clicked, this, &TFormPreferences::OnHelp);
 
-  FormCreate(memory);
+  ShowSettings(memory);
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect r = screen->geometry();
     move(r.x() + (r.width() - width()) / 2, r.y() + (r.height() - height()) / 2);
   }
 }
 
-void TFormPreferences::FormCreate(const app::AppSettings& memory) {
+void TFormPreferences::ShowSettings(const app::AppSettings& memory) {
   pages_->setCurrentIndex(0);
   // The three keys the dialog owns come from the file, the rest from memory.
-  const app::AppSettings stored = app::ReadAppSettings(env_.data_dir);
-  cbRun_->setChecked(stored.AutoRun);
-  cbMini_->setChecked(stored.StartMinimized);
-  cbPromptSync_->setChecked(stored.PromptSync);
-  cbRunClick();
-  cbprompt_->setChecked(memory.PromptBeforeBackup);
-  cbWidth_->setChecked(memory.AppendZero);
-  SpinEdit1_->setValue(memory.NumberWidth);  // QSpinBox clamps to its range
-  if (memory.OverwriteExisting) rbOverwrite_->setChecked(true);
-  LogSpinEdit_->setValue(memory.LogCount);
+  const app::AppSettings stored = backup::ReadAppSettings(env_.data_dir);
+  autorun_box_->setChecked(stored.AutoRun);
+  minimized_box_->setChecked(stored.StartMinimized);
+  prompt_sync_box_->setChecked(stored.PromptSync);
+  OnAutorunToggled();
+  prompt_backup_box_->setChecked(memory.PromptBeforeBackup);
+  pad_number_box_->setChecked(memory.AppendZero);
+  number_width_spin_->setValue(memory.NumberWidth);  // QSpinBox clamps to its range
+  if (memory.OverwriteExisting) overwrite_radio_->setChecked(true);
+  log_count_spin_->setValue(memory.LogCount);
 }
 
-void TFormPreferences::cbRunClick() { cbMini_->setEnabled(cbRun_->isChecked()); }
+void TFormPreferences::OnAutorunToggled() { minimized_box_->setEnabled(autorun_box_->isChecked()); }
 
 app::AppSettings TFormPreferences::Values() const {
   app::AppSettings s = base_;
-  s.AutoRun = cbRun_->isChecked();
-  s.StartMinimized = cbMini_->isChecked();
-  s.PromptSync = cbPromptSync_->isChecked();
-  s.PromptBeforeBackup = cbprompt_->isChecked();
-  s.AppendZero = cbWidth_->isChecked();
-  s.NumberWidth = SpinEdit1_->value();
-  s.OverwriteExisting = rbOverwrite_->isChecked();
-  s.LogCount = LogSpinEdit_->value();
+  s.AutoRun = autorun_box_->isChecked();
+  s.StartMinimized = minimized_box_->isChecked();
+  s.PromptSync = prompt_sync_box_->isChecked();
+  s.PromptBeforeBackup = prompt_backup_box_->isChecked();
+  s.AppendZero = pad_number_box_->isChecked();
+  s.NumberWidth = number_width_spin_->value();
+  s.OverwriteExisting = overwrite_radio_->isChecked();
+  s.LogCount = log_count_spin_->value();
   return s;
 }
 
-void TFormPreferences::btnApplyClick() {
+void TFormPreferences::OnApply() {
   // The result is OK from here on, whatever fails below: the memory values
   // are taken over by the caller in any case.
   bool autostart_ok = true;
-  if (cbRun_->isChecked()) {
+  if (autorun_box_->isChecked()) {
     autostart_ok = RunCommand(*env_.ui, [this] { WriteAutostartEntry(env_.executable); });
   } else {
     // A failed removal is not reported; the entry simply stays.
     (void)RemoveAutostartEntry();
   }
   if (autostart_ok)
-    (void)RunCommand(*env_.ui, [this] { app::WritePreferenceKeys(env_.data_dir, Values()); });
+    (void)RunCommand(*env_.ui, [this] { backup::WritePreferenceKeys(env_.data_dir, Values()); });
   accept();
 }
 
-void TFormPreferences::Button1Click() {
+void TFormPreferences::OnHelp() {
   if (env_.show_help) env_.show_help(kPreferencesHelpContext);
 }
 

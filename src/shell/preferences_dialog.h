@@ -38,25 +38,25 @@ class TFormPreferences final : public QDialog {
   // The dialog's values on top of the settings it was given.
   [[nodiscard]] app::AppSettings Values() const;
 
-  void cbRunClick();
-  void btnApplyClick();
-  void Button1Click();
+  void OnAutorunToggled();
+  void OnApply();
+  void OnHelp();
 
  private:
-  void FormCreate(const app::AppSettings& memory);
+  void ShowSettings(const app::AppSettings& memory);
 
   app::AppSettings base_;
   Environment env_;
   QTabWidget* pages_ = nullptr;
-  QCheckBox* cbRun_ = nullptr;
-  QCheckBox* cbMini_ = nullptr;
-  QSpinBox* LogSpinEdit_ = nullptr;
-  QCheckBox* cbWidth_ = nullptr;
-  QSpinBox* SpinEdit1_ = nullptr;
-  QCheckBox* cbprompt_ = nullptr;
-  QRadioButton* rbOverwrite_ = nullptr;
-  QRadioButton* rbSkip_ = nullptr;
-  QCheckBox* cbPromptSync_ = nullptr;
+  QCheckBox* autorun_box_ = nullptr;
+  QCheckBox* minimized_box_ = nullptr;
+  QSpinBox* log_count_spin_ = nullptr;
+  QCheckBox* pad_number_box_ = nullptr;
+  QSpinBox* number_width_spin_ = nullptr;
+  QCheckBox* prompt_backup_box_ = nullptr;
+  QRadioButton* overwrite_radio_ = nullptr;
+  QRadioButton* skip_radio_ = nullptr;
+  QCheckBox* prompt_sync_box_ = nullptr;
 };
 
 }  // namespace zb::shell

@@ -363,6 +363,141 @@ TEST_F(BackupProjectTest, NameRulesAndNumbers) {
   EXPECT_EQ(NextNumber(p), 1);
 }
 
+// ---- Settings and the other keys of the file --------------------------------
+
+class StoredSettingsTest : public BackupProjectTest {
+ protected:
+  // Runs `body` in a child that holds the data-folder lock meanwhile.
+  template <typename Body>
+  void WhileAnotherProcessHoldsTheLock(Body body) {
+    int ready[2], done[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(done), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+      app::DataFolderLock lock(dir_);
+      (void)!write(ready[1], "x", 1);
+      char c;
+      (void)!read(done[0], &c, 1);
+      _exit(0);
+    }
+    char c;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    body();
+    (void)!write(done[1], "x", 1);
+    waitpid(child, nullptr, 0);
+    for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
+  }
+};
+
+TEST_F(StoredSettingsTest, SaveWithoutProjectsWritesNothing) {
+  app::AppSettings s;
+  s.LogCount = 10;
+  SaveAppSettings(dir_, s, {}, "");
+  EXPECT_FALSE(fs::exists(dir_ / app::kProjectFile));
+  PutProjects("[Common]\nLog Count=50\n");
+  SaveAppSettings(dir_, s, {}, "");
+  EXPECT_EQ(Get(), "[Common]\nLog Count=50\n");
+}
+
+TEST_F(StoredSettingsTest, WritesAreRefusedWhileAnotherProcessHoldsTheFolder) {
+  PutProjects("[Common]\nLog Count=70\n");
+  WhileAnotherProcessHoldsTheLock([&] {
+    try {
+      SaveAppSettings(dir_, app::AppSettings{}, {"a"}, "a");
+      FAIL() << "saved while another process held the data folder";
+    } catch (const ELocked& e) {
+      const std::string text = e.what();
+      EXPECT_NE(text.find(fs::canonical(dir_).string()), std::string::npos) << text;
+      EXPECT_EQ(text.find('\n'), std::string::npos);
+    }
+    EXPECT_THROW(WritePreferenceKeys(dir_, app::AppSettings{}), ELocked);
+    EXPECT_EQ(ReadAppSettings(dir_).LogCount, 70);  // reading needs no lock
+  });
+  EXPECT_EQ(Get(), "[Common]\nLog Count=70\n");
+  SaveAppSettings(dir_, app::AppSettings{}, {"a"}, "a");  // free again once it is gone
+  EXPECT_EQ(ReadAppSettings(dir_).LogCount, 50);
+}
+
+TEST_F(StoredSettingsTest, ReadOnlyDataFolderReadsAndFailsWritesByFileName) {
+  PutProjects("[Common]\nLog Count=70\n");
+  ASSERT_EQ(chmod(dir_.c_str(), 0555), 0);
+  // Root ignores permission bits, so the attempt runs as "nobody".
+  const pid_t child = fork();
+  if (child == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
+    if (ReadAppSettings(dir_).LogCount != 70) _exit(2);
+    try {
+      SaveAppSettings(dir_, app::AppSettings{}, {"a"}, "a");
+    } catch (const EWriteError& e) {
+      const std::string expected = "Unable to write to " + (dir_ / app::kProjectFile).string();
+      _exit(std::string(e.what()) == expected ? 0 : 3);
+    }
+    _exit(1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  chmod(dir_.c_str(), 0700);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(Get(), "[Common]\nLog Count=70\n");
+}
+
+TEST_F(StoredSettingsTest, DataFolderLockNestsWithinOneProcess) {
+  app::DataFolderLock outer(dir_);
+  {
+    app::DataFolderLock inner(dir_ / "." / "");  // the same folder spelled differently
+    SaveAppSettings(dir_, app::AppSettings{}, {"a"}, "a");
+  }
+  EXPECT_EQ(app::WithDataFolderLock(dir_, [] { return 7; }), 7);
+  EXPECT_TRUE(fs::exists(dir_ / app::kLockFile));
+  EXPECT_THROW(app::DataFolderLock(dir_ / "missing"), EOSError);
+}
+
+TEST_F(StoredSettingsTest, AddProjectAppendsAtTheStoredCountAndDropsLeftovers) {
+  // Each case: the stored list, and where the new name must land.
+  const struct {
+    const char* common;
+    const char* key;
+  } cases[] = {
+      // A repeated name the reader skips keeps its entry.
+      {"Project Count=2\nCount0=Old\nCount1=old\n", "Count2"},
+      // A count past every entry present: right after the last one.
+      {"Project Count=9\nCount0=Old\n", "Count1"},
+      {"Project Count=-3\nCount0=Old\nCount1=Two\n", "Count2"},
+  };
+  for (const auto& c : cases) {
+    PutProjects(std::string("[Common]\n") + c.common + "[New]\nRestore path=/x\n");
+    Put(app::kStoreNumberFile, "[New]\nMax=3\nHead=1\n1=/a/New1.zip\n");
+    BackupProject p = Sample();
+    EXPECT_EQ(AddProject(dir_, " New ", p), "New");
+    const ini::IniFile f = Projects();
+    EXPECT_EQ(f.ReadString("Common", c.key, ""), "New") << c.common;
+    EXPECT_EQ(f.ReadString("Common", "Last Project", ""), "New");
+    EXPECT_EQ(f.ReadString("New", "Filename prefix", ""), "daily");
+    EXPECT_FALSE(f.KeyExists("New", "Restore path")) << c.common;
+    EXPECT_FALSE(Rings().SectionExists("New"));
+    EXPECT_NE(FindProjectName(ReadProjectList(dir_).names, "New"), -1) << c.common;
+  }
+}
+
+TEST_F(StoredSettingsTest, RestoreAndScheduleKeys) {
+  WriteRestoreKeys(dir_, " Daily ", "  /restore/here ", false, 4);
+  const ini::IniFile f = Projects();
+  EXPECT_EQ(f.ReadString("Daily", "Restore path", ""), "/restore/here");
+  EXPECT_EQ(f.ReadString("Daily", "Restore to orig path", ""), "0");
+  EXPECT_EQ(f.ReadInteger("Daily", "Overwrite Mode", 0), 4);
+  EXPECT_THROW(WriteRestoreKeys(dir_, " ", "/x", true, 2), EInvalidInput);
+
+  PutProjects("[daily]\nBackupMode=1\nStartTime_or_Increase= 90 \n[Week]\nBackupMode=x\n");
+  const std::vector<StoredSchedule> s = ReadSchedules(dir_, {"Daily", "Week"});
+  ASSERT_EQ(s.size(), 2u);
+  EXPECT_EQ(s[0].project, "Daily");
+  EXPECT_EQ(s[0].mode, kModeInterval);
+  EXPECT_EQ(s[0].value, "90");
+  EXPECT_EQ(s[1].mode, kModeNone);
+  EXPECT_EQ(s[1].value, "");
+}
+
 // ---- Project commands -------------------------------------------------------
 
 class ProjectCommandTest : public BackupProjectTest {

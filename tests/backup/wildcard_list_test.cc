@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "app/data_folder.h"
+#include "backup/backup_project.h"
 
 namespace zb::backup {
 namespace {

@@ -31,22 +31,24 @@
 #include <memory>
 
 #include "app/activity_log.h"
-#include "shell/main_window.h"
-#include "scripted_user_interaction.h"
 #include "backup/backup_project.h"
 #include "backup/ui/entry_delegate.h"
 #include "backup/ui/file_picker.h"
 #include "backup/ui/new_project_wizard.h"
-#include "backup/ui/project_name_dialog.h"
+#include "backup/ui/rename_dialog.h"
 #include "backup/ui/wildcard_picker.h"
 #include "ini/ini_file.h"
+#include "scripted_user_interaction.h"
+#include "shell/main_window.h"
+#include "shell/project_box.h"
+#include "shell/scheduler.h"
 #include "ui/ui_test_support.h"
 
 using zb::DateTime;
 using zb::app::ScriptedUserInteraction;
-using zb::shell::TFormMain;
 using zb::backup::BackupProject;
 using zb::backup::ui::TBackupPage;
+using zb::shell::TFormMain;
 namespace fs = std::filesystem;
 
 namespace {
@@ -171,9 +173,10 @@ class BackupPageTest : public QObject {
     o.ui = &ui_;
     o.help_dir = Root();
     o.tray_available = false;
-    o.install_pages = [](TFormMain& w) { zb::backup::ui::InstallBackupPage(w); };
+    o.install_pages = [this](TFormMain& w) {
+      page_ = zb::backup::ui::InstallBackupPage(w, w.PageArea(zb::app::Page::kBackup));
+    };
     w_ = std::make_unique<TFormMain>(std::move(o));
-    page_ = w_->findChild<TBackupPage*>();
     QVERIFY(page_ != nullptr);
   }
   template <typename T>
@@ -183,7 +186,13 @@ class BackupPageTest : public QObject {
     return t;
   }
   QToolButton* Button(const char* name) { return Find<QToolButton>(name); }
-  QString Selected() { return w_->ProjectBox()->currentText(); }
+  QComboBox* Box() { return Find<QComboBox>("comboProject"); }
+  QString Selected() { return Box()->currentText(); }
+  QStringList Names() {
+    QStringList names;
+    for (const std::string& n : w_->ProjectNames()) names << QString::fromStdString(n);
+    return names;
+  }
   bool ShownError(const std::string& text) {
     for (const auto& s : ui_.shown)
       if (s.text == text) return true;
@@ -223,7 +232,7 @@ class BackupPageTest : public QObject {
     QVERIFY(!Find<QGroupBox>("GroupDes")->isEnabled());
     QVERIFY(!Button("Button4")->isEnabled());
     QVERIFY(Find<QListWidget>("ListboxBackup")->isEnabled());
-    QVERIFY(w_->ProjectBox()->isEnabled() && Button("SpStart")->isEnabled());
+    QVERIFY(Box()->isEnabled() && Button("SpStart")->isEnabled());
 
     QTest::mouseClick(Button("SpEdit"), Qt::LeftButton);
     QVERIFY(page_->Editing());
@@ -233,7 +242,7 @@ class BackupPageTest : public QObject {
     QVERIFY(Button("Button4")->isEnabled());
     for (const char* b : {"SpNew", "SpEdit", "SpRename", "SpDelete", "SpStart"})
       QVERIFY2(!Button(b)->isEnabled(), b);
-    QVERIFY(!w_->ProjectBox()->isEnabled());
+    QVERIFY(!Box()->isEnabled());
     QVERIFY(Button("spCopy")->isEnabled());
     QVERIFY(Find<QListWidget>("ListboxBackup")->isEnabled());
 
@@ -250,7 +259,7 @@ class BackupPageTest : public QObject {
              QString::fromStdString(Out().string() + "/d6.zip"));
 
     // Showing the other project.
-    w_->ProjectBox()->setCurrentIndex(1);
+    Box()->setCurrentIndex(1);
     QCOMPARE(prefix->text(), QString("w"));
   }
 
@@ -280,7 +289,7 @@ class BackupPageTest : public QObject {
     QCOMPARE(p.IntervalMinutes, 90);
     QCOMPARE(p.SavePath, Out().string() + "/");
     // Save rebuilt the schedule.
-    QVERIFY(page_->Schedule().IsScheduled("Daily"));
+    QVERIFY(w_->Schedule().IsScheduled("Daily"));
 
     // A failed check: message, edit mode kept, nothing written.
     QTest::mouseClick(Button("SpEdit"), Qt::LeftButton);
@@ -307,10 +316,10 @@ class BackupPageTest : public QObject {
     // Rename onto another project's name (case ignored) changes nothing.
     QTest::mouseClick(Button("SpRename"), Qt::LeftButton);
     QVERIFY(ShownError("Project Name exists,Rename fail!"));
-    QCOMPARE(w_->ProjectNames(), QStringList({"Daily", "Weekly"}));
+    QCOMPARE(Names(), QStringList({"Daily", "Weekly"}));
 
     QTest::mouseClick(Button("SpRename"), Qt::LeftButton);
-    QCOMPARE(w_->ProjectNames(), QStringList({"Nightly", "Weekly"}));
+    QCOMPARE(Names(), QStringList({"Nightly", "Weekly"}));
     QCOMPARE(Selected(), QString("Nightly"));
     QCOMPARE(zb::backup::ReadProjectList(Data()).names,
              std::vector<std::string>({"Nightly", "Weekly"}));
@@ -323,28 +332,24 @@ class BackupPageTest : public QObject {
     QCOMPARE(Selected(), QString("Copy A"));
     QCOMPARE(Find<QLineEdit>("EditPrefix")->text(), QString("d"));
     QCOMPARE(zb::backup::ReadProject(Data(), "Copy A").FilenamePrefix, std::string("d"));
-    QCOMPARE(w_->ProjectNames().size(), 3);
+    QCOMPARE(Names().size(), 3);
 
     // The pages that follow the selected project are told of every project
     // the page shows after a delete.
     int loads = 0;
-    auto previous = w_->Hooks().load_project_page;
-    w_->Hooks().load_project_page = [&, previous] {
-      ++loads;
-      previous();
-    };
+    w_->Hooks().project_selected.push_back([&] { ++loads; });
     // Delete asks; No keeps the project.
     ui_.Answer(false);
     QTest::mouseClick(Button("SpDelete"), Qt::LeftButton);
     QVERIFY(ShownError("Do you want to delete 'Copy A' project?"));
-    QCOMPARE(w_->ProjectNames().size(), 3);
+    QCOMPARE(Names().size(), 3);
     QTest::mouseClick(Button("SpDelete"), Qt::LeftButton);
-    QCOMPARE(w_->ProjectNames(), QStringList({"Nightly", "Weekly"}));
+    QCOMPARE(Names(), QStringList({"Nightly", "Weekly"}));
     QCOMPARE(Selected(), QString("Nightly"));
     QCOMPARE(loads, 1);
     QTest::mouseClick(Button("SpDelete"), Qt::LeftButton);
     QTest::mouseClick(Button("SpDelete"), Qt::LeftButton);
-    QVERIFY(w_->ProjectNames().isEmpty());
+    QVERIFY(Names().isEmpty());
     QVERIFY(zb::backup::ReadProjectList(Data()).names.empty());
     QVERIFY(Find<QLineEdit>("EditPrefix")->text().isEmpty());
     QVERIFY(Find<QLineEdit>("EditFilename")->text().isEmpty());
@@ -370,7 +375,7 @@ class BackupPageTest : public QObject {
     connect(w_.get(), &TFormMain::BusyChanged, this, [&](bool busy) {
       if (!busy) return;
       saw_busy = true;
-      if (w_->ProjectBox()->isEnabled()) enabled_during_run << "comboProject";
+      if (Box()->isEnabled()) enabled_during_run << "comboProject";
       for (const char* b : {"SpNew", "SpEdit", "SpRename", "spCopy", "SpDelete", "SpStart"})
         if (Button(b)->isEnabled()) enabled_during_run << b;
     });
@@ -392,18 +397,18 @@ class BackupPageTest : public QObject {
     // Everything is usable again.
     for (const char* b : {"SpNew", "SpEdit", "SpRename", "spCopy", "SpDelete", "SpStart"})
       QVERIFY2(Button(b)->isEnabled(), b);
-    QVERIFY(w_->ProjectBox()->isEnabled());
+    QVERIFY(Box()->isEnabled());
 
     // Started while the Restore page is shown: that page is told again that
     // it is the current one, so it can list the new archive.
-    w_->Pages()->setCurrentIndex(1);
-    QSignalSpy page_changes(w_->Pages(), &QTabWidget::currentChanged);
+    w_->ShowPage(zb::app::Page::kRestore);
+    std::vector<zb::app::Page> entered;
+    w_->Hooks().page_entered.push_back([&](zb::app::Page p) { entered.push_back(p); });
     ui_.Answer(true);
     QTest::mouseClick(Button("SpStart"), Qt::LeftButton);
     QVERIFY(fs::is_regular_file(Out() / "d8.zip"));
-    QCOMPARE(w_->Pages()->currentIndex(), 1);
-    QVERIFY(!page_changes.isEmpty());
-    QCOMPARE(page_changes.last().at(0).toInt(), 1);
+    QCOMPARE(w_->CurrentPage(), zb::app::Page::kRestore);
+    QVERIFY(entered == std::vector<zb::app::Page>{zb::app::Page::kRestore});
 
     // Declined at the question: nothing written, nothing logged.
     const int total = w_->Log().Total();
@@ -423,7 +428,7 @@ class BackupPageTest : public QObject {
       return true;
     });
     QTest::mouseClick(Button("SpNew"), Qt::LeftButton);
-    QCOMPARE(w_->ProjectNames(), QStringList({"Daily", "Monthly", "Weekly"}));
+    QCOMPARE(Names(), QStringList({"Daily", "Monthly", "Weekly"}));
     QCOMPARE(Selected(), QString("Monthly"));
     QCOMPARE(Find<QLineEdit>("EditPrefix")->text(), QString("m"));
   }
@@ -435,7 +440,7 @@ class BackupPageTest : public QObject {
     QLineEdit* prefix = Find<QLineEdit>("EditPrefix");
     prefix->selectAll();
     QTest::keyClicks(prefix, "unsaved");
-    w_->Hooks().backup_project_chosen("weekly");
+    w_->OnBackupProjectChosen("weekly");
     // The stored project replaced the unsaved page and ran; editing goes on.
     QVERIFY(fs::is_regular_file(Out() / "w6.zip"));
     QCOMPARE(Selected(), QString("Weekly"));
@@ -443,7 +448,7 @@ class BackupPageTest : public QObject {
     QVERIFY(page_->Editing());
     QVERIFY(Button("SpSave")->isEnabled());
     QVERIFY(!Button("SpStart")->isEnabled());
-    QVERIFY(!w_->ProjectBox()->isEnabled());
+    QVERIFY(!Box()->isEnabled());
   }
 
   void TimerStartsADueProjectWithoutAQuestion() {
@@ -454,24 +459,24 @@ class BackupPageTest : public QObject {
     zb::backup::WriteProject(Data(), "Weekly", weekly);
     DateTime now = zb::Now();
     Make();
-    page_->SetClock([&] { return now; });
+    w_->SetClock([&] { return now; });
     w_->Settings().PromptBeforeBackup = true;
-    page_->RebuildSchedule();
-    QVERIFY(w_->ScheduleTimer()->isActive());
+    w_->RebuildSchedule();
+    QVERIFY(Find<QTimer>("Timer1")->isActive());
 
     // Not due yet: nothing starts.
-    page_->Timer1Timer();
+    w_->Scheduler().OnTick();
     QVERIFY(!fs::exists(Out() / "w6.zip"));
 
     // Due, but a project is being edited: the tick is skipped.
     now += 11.0 / 1440;
     QTest::mouseClick(Button("SpEdit"), Qt::LeftButton);
-    page_->Timer1Timer();
+    w_->Scheduler().OnTick();
     QVERIFY(!fs::exists(Out() / "w6.zip"));
     QTest::mouseClick(Button("SpCancel"), Qt::LeftButton);
 
     ui_.shown.clear();
-    page_->Timer1Timer();
+    w_->Scheduler().OnTick();
     QVERIFY(fs::is_regular_file(Out() / "w6.zip"));
     QCOMPARE(Selected(), QString("Weekly"));
     for (const auto& s : ui_.shown) {
@@ -488,7 +493,7 @@ class BackupPageTest : public QObject {
     zb::backup::WriteProject(Data(), "Weekly", broken);
     ui_.shown.clear();
     now += 11.0 / 1440;
-    page_->Timer1Timer();
+    w_->Scheduler().OnTick();
     QCOMPARE(w_->Log().Rows().front().status, std::string("Fails"));
     for (const auto& s : ui_.shown) QCOMPARE(s.what, std::string("timed"));
 
@@ -500,7 +505,7 @@ class BackupPageTest : public QObject {
     const std::string before = w_->Log().Rows().front().information;
     ui_.shown.clear();
     now += 11.0 / 1440;
-    page_->Timer1Timer();
+    w_->Scheduler().OnTick();
     QVERIFY(!ui_.shown.empty());
     for (const auto& s : ui_.shown) QCOMPARE(s.what, std::string("timed"));
     QVERIFY(w_->Log().Rows().front().information != before);
@@ -512,7 +517,7 @@ class BackupPageTest : public QObject {
     // Broke: the empty page showed the controls' own minimums (level 0, keep
     // 2, the date 2000-01-01) instead of a new project's values.
     Make();
-    QCOMPARE(w_->ProjectBox()->count(), 0);
+    QCOMPARE(Box()->count(), 0);
     QCOMPARE(Find<QSlider>("Trackbar1")->value(), 6);
     QCOMPARE(Find<QSpinBox>("EditLevel")->value(), 6);
     QCOMPARE(Find<QSpinBox>("spStore")->value(), 50);
@@ -608,10 +613,10 @@ class BackupPageTest : public QObject {
     Store({"Daily", "Weekly"});
     // Padding on, as the preferences store it: the wizard names with it, and
     // the settings reread after Finish keep it.
-    zb::app::AppSettings settings = zb::app::ReadAppSettings(Data());
+    zb::app::AppSettings settings = zb::backup::ReadAppSettings(Data());
     settings.AppendZero = true;
     settings.NumberWidth = 3;
-    zb::app::SaveAppSettings(Data(), settings, {"Daily", "Weekly"}, "Daily");
+    zb::backup::SaveAppSettings(Data(), settings, {"Daily", "Weekly"}, "Daily");
     Make();
     ScriptedDialogs dialogs;
     zb::backup::ui::SetPickerDialogs(&dialogs);
@@ -621,24 +626,24 @@ class BackupPageTest : public QObject {
     WhenShown<zb::backup::ui::TFormProjectName>([&](zb::backup::ui::TFormProjectName* d) {
       // The name check sees the window's projects.
       d->findChild<QLineEdit*>("comboproject")->setText("daily");
-      d->btnNextClick();
+      d->OnNext();
       QCOMPARE(d->Step(), 0);
       d->findChild<QLineEdit*>("comboproject")->setText(" Monthly");
-      d->btnNextClick();
+      d->OnNext();
       dialogs.files.push_back({file});
       d->findChild<QPushButton*>("SpeedButton2")->click();
-      d->btnNextClick();
-      d->btnNextClick();
+      d->OnNext();
+      d->OnNext();
       dialogs.folders.push_back(out);
       d->findChild<QPushButton*>("SpSelectDirectory")->click();
       shown_name = d->findChild<QLineEdit*>("EditFilename")->text();
-      for (int step = 3; step < zb::backup::ui::TFormProjectName::kSteps; ++step) d->btnNextClick();
+      for (int step = 3; step < zb::backup::ui::TFormProjectName::kSteps; ++step) d->OnNext();
     });
     QTest::mouseClick(Button("SpNew"), Qt::LeftButton);
     QVERIFY(ShownError("Project 'daily' exists,please input another name!"));
     // The window's naming settings reached the wizard.
     QCOMPARE(shown_name, out + "/Monthly001.zip");
-    QCOMPARE(w_->ProjectNames(), QStringList({"Daily", "Monthly", "Weekly"}));
+    QCOMPARE(Names(), QStringList({"Daily", "Monthly", "Weekly"}));
     QCOMPARE(Selected(), QString("Monthly"));
     QCOMPARE(Find<QLineEdit>("EditPrefix")->text(), QString("Monthly"));
     QCOMPARE(Find<QLineEdit>("EditFilename")->text(), out + "/Monthly001.zip");
@@ -655,7 +660,7 @@ class BackupPageTest : public QObject {
         [](auto* d) { d->template findChild<QPushButton*>("btnClose")->click(); });
     QTest::mouseClick(Button("SpNew"), Qt::LeftButton);
     QCOMPARE(zb::test::ReadText(Data() / "project.ini"), before);
-    QCOMPARE(w_->ProjectNames().size(), 3);
+    QCOMPARE(Names().size(), 3);
     zb::backup::ui::SetPickerDialogs(nullptr);
   }
 
@@ -686,8 +691,8 @@ class BackupPageTest : public QObject {
     weekly.WeekDay = 2;
     zb::backup::WriteProject(Data(), "Weekly", weekly);
     Make();
-    QComboBox* box = w_->ProjectBox();
-    const int indent = zb::backup::ui::kProjectTextIndent;
+    QComboBox* box = Box();
+    const int indent = zb::shell::kProjectTextIndent;
     auto row = [&](int r) { return Count(RenderRow(box->view(), r), indent); };
     auto closed = [&] { return Count(box->grab().toImage(), indent + 4); };
     // The tray's "Backup Project" items carry the same mark.
@@ -785,7 +790,7 @@ class BackupPageTest : public QObject {
     f.Save();
     Make();
     QVERIFY(Find<QRadioButton>("RadioUseNone")->isChecked());
-    w_->ProjectBox()->setCurrentIndex(1);
+    Box()->setCurrentIndex(1);
     QVERIFY(Find<QRadioButton>("RadioUserNumber")->isChecked());
     QVERIFY(Find<QSpinBox>("spinValue")->isEnabledTo(Find<QGroupBox>("GroupDes")));
     QCOMPARE(Find<QLineEdit>("EditFilename")->text(),
@@ -807,7 +812,7 @@ class BackupPageTest : public QObject {
     QTest::mouseClick(Button("spCopy"), Qt::LeftButton);
     QVERIFY(ShownError("Please select files to backup"));
     QVERIFY(asked.isEmpty());
-    QCOMPARE(w_->ProjectNames(), QStringList({"Daily"}));
+    QCOMPARE(Names(), QStringList({"Daily"}));
     QVERIFY(page_->Editing());
 
     // With a file listed again the copy stores the unsaved page and ends
@@ -816,7 +821,7 @@ class BackupPageTest : public QObject {
     Find<QSpinBox>("spStore")->setValue(11);
     QTest::mouseClick(Button("spCopy"), Qt::LeftButton);
     QCOMPARE(asked, QStringList({"Copy of Daily"}));
-    QCOMPARE(w_->ProjectNames(), QStringList({"Daily", "Spare"}));
+    QCOMPARE(Names(), QStringList({"Daily", "Spare"}));
     QCOMPARE(Selected(), QString("Spare"));
     QVERIFY(!page_->Editing());
     QCOMPARE(zb::backup::ReadProject(Data(), "Spare").StoreNumber, 11);
@@ -845,7 +850,7 @@ class BackupPageTest : public QObject {
     QTest::mouseClick(Button("SpRename"), Qt::LeftButton);
     QCOMPARE(caption, QString("Rename Project"));
     QCOMPARE(proposed, QString("Daily"));
-    QCOMPARE(w_->ProjectNames(), QStringList({"Archive", "Weekly"}));
+    QCOMPARE(Names(), QStringList({"Archive", "Weekly"}));
     QCOMPARE(Selected(), QString("Archive"));
 
     // Can&cel changes nothing.
@@ -857,7 +862,7 @@ class BackupPageTest : public QObject {
     QTest::mouseClick(Button("spCopy"), Qt::LeftButton);
     QCOMPARE(caption, QString("Copy Project"));
     QCOMPARE(proposed, QString("Copy of Archive"));
-    QCOMPARE(w_->ProjectNames(), QStringList({"Archive", "Weekly"}));
+    QCOMPARE(Names(), QStringList({"Archive", "Weekly"}));
   }
 
   void RenameKeepsTheSettingsItStartedWith() {
@@ -867,19 +872,15 @@ class BackupPageTest : public QObject {
     Store({"Daily", "Weekly"});
     Make();
     int loads = 0;
-    auto previous = w_->Hooks().load_project_page;
-    w_->Hooks().load_project_page = [&, previous] {
-      ++loads;
-      previous();
-    };
+    w_->Hooks().project_selected.push_back([&] { ++loads; });
     QStringList answers = {"Nightly", "Spare"};
     page_->SetNameAsker([&](const QString&, const QString&) -> std::optional<QString> {
-      w_->Hooks().backup_project_chosen("Weekly");  // runs Weekly, shows it
+      w_->OnBackupProjectChosen("Weekly");  // runs Weekly, shows it
       return answers.takeFirst();
     });
     QTest::mouseClick(Button("SpRename"), Qt::LeftButton);
     QVERIFY(fs::is_regular_file(Out() / "w6.zip"));
-    QCOMPARE(w_->ProjectNames(), QStringList({"Nightly", "Weekly"}));
+    QCOMPARE(Names(), QStringList({"Nightly", "Weekly"}));
     QCOMPARE(zb::backup::ReadProject(Data(), "Nightly").FilenamePrefix, std::string("d"));
     QCOMPARE(zb::backup::ReadProject(Data(), "Weekly").FilenamePrefix, std::string("w"));
     QCOMPARE(Selected(), QString("Nightly"));

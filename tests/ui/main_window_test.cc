@@ -17,8 +17,10 @@
 #include <memory>
 #include <stdexcept>
 
-#include "shell/log_grid_model.h"
+#include "backup/backup_project.h"
 #include "scripted_user_interaction.h"
+#include "shell/log_grid_model.h"
+#include "shell/scheduler.h"
 #include "ui/ui_test_support.h"
 
 using zb::app::ScriptedUserInteraction;
@@ -148,19 +150,23 @@ class MainWindowTest : public QObject {
     WriteText(Data() / "project.ini", std::string(kProjects) + "Enable schedule=0\n");
     Make();
     auto* combo = Find<QComboBox>("comboProject");
-    QCOMPARE(w_->ProjectNames(), (QStringList{"alpha", "Daily", "Weekly"}));
+    QCOMPARE(w_->ProjectNames(), (std::vector<std::string>{"alpha", "Daily", "Weekly"}));
     QCOMPARE(combo->currentText(), QString("Daily"));  // "Last Project", case ignored
     QCOMPARE(Texts(Find<QMenu>("menuBackup")), (QStringList{"alpha", "Daily", "Weekly"}));
     QVERIFY(!Find<QToolButton>("spEnable")->isChecked());
     QCOMPARE(Find<QAction>("menuEnDis")->text(), QString("Disabled Scheduling"));
     QCOMPARE(Find<QToolButton>("spEnable")->toolTip(), QString("Disabled Scheduling"));
 
-    // A tray project item selects its project and hands it to the Backup page.
-    QString chosen;
-    w_->Hooks().backup_project_chosen = [&](const QString& n) { chosen = n; };
+    // A tray project item selects its project, tells the pages and runs it:
+    // this one has no prefix, so the run's check refuses it in its box.
+    int shown = 0;
+    w_->Hooks().project_selected.push_back([&] { ++shown; });
     Find<QMenu>("menuBackup")->actions().at(2)->trigger();
-    QCOMPARE(chosen, QString("Weekly"));
     QCOMPARE(combo->currentText(), QString("Weekly"));
+    QCOMPARE(shown, 1);
+    QCOMPARE(ui_.shown.size(), size_t{1});
+    QCOMPARE(ui_.shown[0].what, std::string("error"));
+    QCOMPARE(ui_.shown[0].text, std::string("Please enter the prefix of backup filename"));
   }
 
   void schedulingSwitchAsksBeforeTurningOff() {
@@ -192,7 +198,7 @@ class MainWindowTest : public QObject {
     WriteText(Data() / "project.ini", std::string(kProjects) + "Enable schedule=0\n");
     Make();
     QVERIFY(same(w_->windowIcon(), ":/icons/fornormal.svg"));
-    w_->menuEnDisClick();  // switching on asks nothing
+    w_->OnSchedulingMenuItem();  // switching on asks nothing
     QVERIFY(ui_.shown.empty());
     QVERIFY(same(w_->windowIcon(), ":/icons/forauto.svg"));
     QVERIFY(!same(w_->windowIcon(), ":/icons/fornormal.svg"));
@@ -200,20 +206,56 @@ class MainWindowTest : public QObject {
 
   void scheduleTimerIsPreciseAndOutlivesAFailingTick() {
     Make();
-    QTimer* timer = w_->ScheduleTimer();
+    auto* timer = Find<QTimer>("Timer1");
     QCOMPARE(timer->interval(), 30000);
     QCOMPARE(timer->timerType(), Qt::PreciseTimer);
     QVERIFY(!timer->isActive());  // nothing scheduled: the timer stays stopped
+
+    WriteText(Data() / "project.ini",
+              std::string(kProjects) + "[alpha]\nBackupMode=1\nStartTime_or_Increase=5\n");
+    Make();
+    timer = Find<QTimer>("Timer1");
+    QVERIFY(timer->isActive());
     int ticks = 0;
-    w_->Hooks().timer_tick = [&] {
-      if (++ticks == 1) throw std::runtime_error("project.ini could not be read");
-    };
+    w_->SetClock([&] {
+      if (++ticks == 1) throw std::runtime_error("the clock could not be read");
+      return zb::Now();
+    });
     timer->setInterval(5);
-    timer->start();
     QTRY_VERIFY(ticks >= 3);     // the failed tick ended neither the timer nor the program
     QVERIFY(ui_.shown.empty());  // and it waited for nobody
     w_->close();                 // closing stops the timer before the settings are saved
     QVERIFY(!timer->isActive());
+  }
+
+  void scheduledProjectRunsWithoutAnyPage() {
+    // The window runs a due project from the store itself: no page is
+    // installed to show it, and the question configured for Create Backup
+    // is not asked.
+    const std::filesystem::path src = Data() / "src";
+    std::filesystem::create_directories(src);
+    WriteText(src / "a.txt", "alpha");
+    WriteText(Data() / "project.ini",
+              "[Common]\nPromptBeforeBackup=1\nProject Count=2\nCount0=Nightly\nCount1=Docs\n"
+              "Last Project=Docs\n[Nightly]\nFilename prefix=night\nValue=0\nSave Path=" +
+                  Data().string() + "/out/\nBackup Directory Count=1\nBackup0=" + src.string() +
+                  "/*.txt\nWhether password Project=0\nBackupMode=1\n"
+                  "StartTime_or_Increase=5\n");
+    zb::DateTime now = zb::Now();
+    Make();
+    w_->SetClock([&] { return now; });
+    w_->Scheduler().OnTick();  // not due yet
+    QVERIFY(!std::filesystem::exists(Data() / "out" / "night1.zip"));
+    now += 6.0 / 1440;
+    w_->Scheduler().OnTick();
+    QVERIFY(std::filesystem::is_regular_file(Data() / "out" / "night1.zip"));
+    QCOMPARE(w_->SelectedProject(), std::string("Nightly"));
+    QCOMPARE(zb::backup::ReadProject(Data(), "Nightly").Value, 1);
+    QCOMPARE(w_->Log().Rows().front().status, std::string("Succeeds"));
+    QCOMPARE(w_->Log().Rows().front().project, std::string("Nightly"));
+    QVERIFY(!w_->Busy());
+    QVERIFY(!ui_.shown.empty());
+    for (const auto& s : ui_.shown) QCOMPARE(s.what, std::string("timed"));
   }
 
   void trayBackupItemsKeepTheirImageAndRestDuringARun() {
@@ -229,8 +271,6 @@ class MainWindowTest : public QObject {
     QVERIFY(!menu->actions().at(1)->icon().isNull());
     QVERIFY(menu->actions().at(2)->icon().isNull());
 
-    QStringList chosen;
-    w_->Hooks().backup_project_chosen = [&](const QString& n) { chosen << n; };
     auto* combo = Find<QComboBox>("comboProject");
     w_->SetBusy(false);
     w_->RebuildBackupMenu();
@@ -238,13 +278,13 @@ class MainWindowTest : public QObject {
     // A choice that reaches the window anyway changes nothing during the run.
     menu->actions().at(0)->setEnabled(true);
     menu->actions().at(0)->trigger();
-    QVERIFY(chosen.isEmpty());
+    QVERIFY(ui_.shown.empty());
     QCOMPARE(combo->currentText(), QString("Daily"));
     w_->SetBusy(true);
     for (QAction* a : menu->actions()) QVERIFY(a->isEnabled());
     menu->actions().at(0)->trigger();
-    QCOMPARE(chosen, QStringList{"alpha"});
     QCOMPARE(combo->currentText(), QString("alpha"));
+    QCOMPARE(ui_.shown.size(), size_t{1});  // the run of "alpha" spoke
   }
 
   void logGridShowsEntriesNewestFirstAndTrims() {
@@ -310,7 +350,7 @@ class MainWindowTest : public QObject {
   void missingHelpFileIsReported() {
     help_ = std::make_unique<QTemporaryDir>();  // empty: no guide
     Make();
-    w_->Help2Click();
+    w_->OnHelp();
     QVERIFY(opened_.isEmpty());
     QCOMPARE(ui_.shown.size(), size_t{1});
     QCOMPARE(ui_.shown[0].what, std::string("error"));
@@ -380,7 +420,7 @@ class MainWindowTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
     w_->showMinimized();
     QTRY_VERIFY(!w_->isVisible());
-    w_->TrayIcon1Click();
+    w_->OnTrayIconClicked();
     QVERIFY(w_->isVisible());
     QVERIFY(!w_->isMinimized());
   }
@@ -404,7 +444,7 @@ class MainWindowTest : public QObject {
     QVERIFY(!w_->StartMinimizedPending());
     QVERIFY(w_->isVisible());
     QVERIFY(w_->isMinimized());
-    w_->OpenMainWindow1Click();
+    w_->OnOpenMainWindow();
     w_->showMinimized();
     QTRY_VERIFY(!w_->isVisible());  // the next minimize goes to the tray
   }

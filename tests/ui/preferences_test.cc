@@ -12,10 +12,10 @@
 #include <QTimer>
 #include <memory>
 
+#include "platform/autostart.h"
+#include "scripted_user_interaction.h"
 #include "shell/main_window.h"
 #include "shell/preferences_dialog.h"
-#include "scripted_user_interaction.h"
-#include "platform/autostart.h"
 #include "ui/ui_test_support.h"
 
 using zb::app::AppSettings;
@@ -165,7 +165,7 @@ class PreferencesTest : public QObject {
       dialog->findChild<QCheckBox*>("cbprompt")->setChecked(true);
       dialog->findChild<QPushButton*>("btnApply")->click();
     });
-    w.menuPreferencesClick();
+    w.OnPreferences();
     QCOMPARE(grid->model()->rowCount(), 10);
     QCOMPARE(w.Settings().LogCount, 10);
     QVERIFY(w.Settings().PromptBeforeBackup);

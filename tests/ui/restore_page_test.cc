@@ -25,17 +25,17 @@
 #include <memory>
 
 #include "app/app_settings.h"
-#include "shell/main_window.h"
-#include "scripted_user_interaction.h"
 #include "backup/backup_project.h"
 #include "base/path.h"
 #include "ini/ini_file.h"
 #include "restore/ui/incomplete_zip_dlg.h"
+#include "scripted_user_interaction.h"
+#include "shell/main_window.h"
 #include "ui/ui_test_support.h"
 #include "zip/zip_writer.h"
 
-using zb::shell::TFormMain;
 using zb::restore::ui::TRestorePage;
+using zb::shell::TFormMain;
 namespace fs = std::filesystem;
 
 namespace {
@@ -99,9 +99,7 @@ class RestorePageTest : public QObject {
       if (s.what == what && s.text.rfind(start, 0) == 0) return true;
     return false;
   }
-  void ShowRestorePage() {
-    w_->Pages()->setCurrentWidget(w_->Pages()->findChild<QWidget*>("TabRestore"));
-  }
+  void ShowRestorePage() { w_->ShowPage(zb::app::Page::kRestore); }
   void MakeWindow() {
     w_.reset();
     page_ = nullptr;
@@ -109,9 +107,11 @@ class RestorePageTest : public QObject {
     o.data_dir = Data();
     o.ui = &ui_;
     o.tray_available = false;
-    o.install_pages = [this](TFormMain& w) { page_ = zb::restore::ui::InstallRestorePage(w); };
+    o.install_pages = [this](TFormMain& w) {
+      page_ = zb::restore::ui::InstallRestorePage(w, w.PageArea(zb::app::Page::kRestore));
+    };
     w_ = std::make_unique<TFormMain>(std::move(o));
-    w_->ProjectBox()->setCurrentText(QStringLiteral("Docs"));
+    QCOMPARE(w_->SelectedProject(), std::string("Docs"));
   }
   QAction* MenuItem(QMenu* menu, const QString& text) {
     for (QAction* a : menu->actions())
@@ -202,7 +202,7 @@ class RestorePageTest : public QObject {
         if (a->objectName() == QLatin1String(name)) return a->isVisible();
       return false;
     };
-    page_->PopupMenuStringPopup();
+    page_->PrepareArchiveMenu();
     QVERIFY(visible("MenuCopy"));
     QVERIFY(visible("OpenZipFile1"));
 
@@ -214,7 +214,7 @@ class RestorePageTest : public QObject {
     QCOMPARE(page_->EntryGrid()->model()->rowCount(), 1);
     QCOMPARE(Label("LabelZipNumber"), QStringLiteral("(Total 0 files)"));
     QCOMPARE(Label("LabelfileNumber"), QStringLiteral("(Total 0 files)"));
-    page_->PopupMenuStringPopup();
+    page_->PrepareArchiveMenu();
     QVERIFY(!visible("MenuCopy"));
     QVERIFY(!visible("menuRestore"));
     QVERIFY(!visible("menuDelete"));
@@ -222,7 +222,7 @@ class RestorePageTest : public QObject {
     QVERIFY(visible("menuimport"));
 
     // Delete with an empty list asks about one file and deletes nothing.
-    page_->menuDeleteClick();
+    page_->OnDeleteArchives();
     QVERIFY(Shown("ask", "Do you want to delete the 1 files "));
   }
 
@@ -255,7 +255,7 @@ class RestorePageTest : public QObject {
                   QStringLiteral(" "));
     w_->findChild<QRadioButton*>("RadioNewer")->setChecked(true);
     ui_.Answer(true);
-    page_->SpRestoreClick();
+    page_->OnRestoreArchive();
     QVERIFY(Shown("ask", "Do you want to restore the file 'a.zip'?"));
     QCOMPARE(zb::test::ReadText(Out() / "a*.txt"), std::string("star"));
     QCOMPARE(zb::test::ReadText(Out() / "x" / "one.txt"), std::string("one"));
@@ -282,7 +282,7 @@ class RestorePageTest : public QObject {
     // "a*.txt" would match "abc.txt" as a pattern: only its own row goes.
     SelectEntries(0, 0);
     ui_.Answer(true);
-    page_->SpeedButton14Click();
+    page_->OnRestoreSelected();
     QVERIFY(Shown("ask", "Do you want to restore 1 files from 'a.zip'?"));
     QVERIFY(fs::exists(Out() / "a*.txt"));
     QVERIFY(!fs::exists(Out() / "abc.txt"));
@@ -291,7 +291,7 @@ class RestorePageTest : public QObject {
     // Flat restore of the last two rows: the folder entry lands beside.
     SelectEntries(2, 3);
     ui_.Answer(true);
-    page_->SpeedButton14Click();
+    page_->OnRestoreSelected();
     QVERIFY(fs::exists(Out() / "two.txt"));
     QVERIFY(fs::exists(Out() / "one.txt"));
     QVERIFY(!fs::exists(Out() / "x"));
@@ -299,7 +299,7 @@ class RestorePageTest : public QObject {
     // Declined at the question: nothing is written.
     SelectEntries(1, 1);
     ui_.Answer(false);
-    page_->SpeedButton14Click();
+    page_->OnRestoreSelected();
     QVERIFY(!fs::exists(Out() / "abc.txt"));
   }
 
@@ -311,7 +311,7 @@ class RestorePageTest : public QObject {
     // Remove exactly the selected row, never as a pattern.
     SelectEntries(0, 0);
     ui_.Answer(true);
-    page_->SpeedButton13Click();
+    page_->OnRemoveEntries();
     QCOMPARE(Column(page_->EntryGrid(), 0), (QStringList{"abc.txt", "two.txt", "one.txt"}));
 
     // Add a file picked by hand: it joins the archive's entries.
@@ -320,7 +320,7 @@ class RestorePageTest : public QObject {
     page_->pick_files = [&added](const QString&, const QString&) {
       return QStringList{QString::fromStdString(added.string())};
     };
-    page_->SpeedButton12Click();
+    page_->OnAddFiles();
     QCOMPARE(page_->EntryGrid()->model()->rowCount(), 4);
     QVERIFY(Column(page_->EntryGrid(), 0).contains(QStringLiteral("added.txt")));
     QVERIFY(!w_->Busy());
@@ -341,7 +341,7 @@ class RestorePageTest : public QObject {
     page_->pick_folder = [&dest](const QString&, const QString&) {
       return QString::fromStdString(dest.string());
     };
-    page_->MenuCopyClick();
+    page_->OnExportArchive();
     QVERIFY(fs::exists(dest / "a.zip"));
     QCOMPARE(fs::file_size(dest / "a.zip"), fs::file_size(Zips() / "a.zip"));
 
@@ -349,7 +349,7 @@ class RestorePageTest : public QObject {
       return QStringList{QString::fromStdString((dest / "a.zip").string())};
     };
     ui_.Answer(false);  // keep the existing archive
-    page_->menuimportClick();
+    page_->OnImportArchive();
     QVERIFY(Shown("ask", "File already exists! Do you want to overwrite?"));
     QCOMPARE(Label("LabelZipNumber"), QStringLiteral("(Total 3 files)"));
 
@@ -357,7 +357,7 @@ class RestorePageTest : public QObject {
     page_->ArchiveGrid()->setCurrentIndex(page_->ArchiveGrid()->model()->index(2, 0));
     QCOMPARE(page_->SelectedArchive(), std::string("m.zip"));
     ui_.Answer(true);
-    page_->menuDeleteClick();
+    page_->OnDeleteArchives();
     QVERIFY(!fs::exists(Zips() / "m.zip"));
     QVERIFY(fs::exists(Zips() / "a.zip"));
     QCOMPARE(Label("LabelZipNumber"), QStringLiteral("(Total 2 files)"));
@@ -381,7 +381,7 @@ class RestorePageTest : public QObject {
     auto* password = w_->findChild<QLineEdit*>("EditRestorePassword");
     password->setText(QStringLiteral("wrong"));
     ui_.Answer(true);
-    page_->SpRestoreClick();
+    page_->OnRestoreArchive();
     QVERIFY(Shown("error", "The password is incorrect"));
     QVERIFY(Shown("timed", "Restore files fails!"));
     QVERIFY(!fs::exists(Out() / "secret.txt"));
@@ -394,7 +394,7 @@ class RestorePageTest : public QObject {
     // Blanks around the right password: the trimmed text is tried.
     password->setText(QStringLiteral(" right "));
     ui_.Answer(true);
-    page_->SpRestoreClick();
+    page_->OnRestoreArchive();
     QCOMPARE(zb::test::ReadText(Out() / "secret.txt"), std::string("classified"));
   }
 
@@ -462,15 +462,15 @@ class RestorePageTest : public QObject {
 
   void storedSortStateIsUsed() {
     // "By Field" 0 (name) and "Sort" 1 (descending) from the settings file.
-    zb::app::AppSettings settings = zb::app::ReadAppSettings(Data());
+    zb::app::AppSettings settings = zb::backup::ReadAppSettings(Data());
     settings.SortField = 0;
     settings.SortDescending = 1;
-    zb::app::SaveAppSettings(Data(), settings, {"Docs"}, "Docs");
+    zb::backup::SaveAppSettings(Data(), settings, {"Docs"}, "Docs");
     MakeWindow();
     ShowRestorePage();
     QCOMPARE(Column(page_->ArchiveGrid(), 0), (QStringList{"m.zip", "a.zip", "Z.zip"}));
     QCOMPARE(Column(page_->EntryGrid(), 0), QStringList{"empty.txt"});
-    page_->PopupMenuStringPopup();
+    page_->PrepareArchiveMenu();
     QMenu* sort = page_->ArchiveMenu()->findChild<QMenu*>("FilesSort");
     QVERIFY(MenuItem(sort, "By name")->isChecked());
     QVERIFY(MenuItem(sort, "Descending")->isChecked());
@@ -503,12 +503,12 @@ class RestorePageTest : public QObject {
 
     SelectEntries(1, 1);
     ui_.shown.clear();
-    page_->SpeedButton14Click();
+    page_->OnRestoreSelected();
     QVERIFY(Shown("error", "The file list does not show the entries of 'b.zip'"));
     QVERIFY(!Shown("ask", "Do you want to restore"));
     QVERIFY(!fs::exists(Out() / "abc.txt"));
 
-    page_->SpeedButton13Click();
+    page_->OnRemoveEntries();
     QVERIFY(!Shown("ask", "Do you want to delete"));
     QCOMPARE(fs::file_size(Zips() / "b.zip"), b_size);
 
@@ -518,7 +518,7 @@ class RestorePageTest : public QObject {
     w_->findChild<QCheckBox*>("CheckBoxUseFolder")->setChecked(false);
     SelectEntries(0, 0);
     ui_.Answer(true);
-    page_->SpeedButton14Click();
+    page_->OnRestoreSelected();
     QCOMPARE(zb::test::ReadText(Out() / "abc.txt"), std::string("from b"));
   }
 
@@ -581,7 +581,7 @@ class RestorePageTest : public QObject {
     ShowRestorePage();
     page_->ArchiveGrid()->setCurrentIndex(page_->ArchiveGrid()->model()->index(2, 0));
     ui_.Answer(true);
-    page_->SpRestoreClick();
+    page_->OnRestoreArchive();
     QVERIFY(Shown("ask", "Do you want to restore the file 'm.zip'?\rExtract to:"));
     bool empty_caption = false;
     for (const auto& m : ui_.shown)

@@ -17,8 +17,6 @@
 #include <deque>
 #include <memory>
 
-#include "shell/main_window.h"
-#include "scripted_user_interaction.h"
 #include "backup/archive_naming.h"
 #include "backup/backup_project.h"
 #include "backup/ui/entry_delegate.h"
@@ -27,6 +25,8 @@
 #include "backup/ui/wildcard_picker.h"
 #include "backup/wildcard_list.h"
 #include "base/date_time.h"
+#include "scripted_user_interaction.h"
+#include "shell/main_window.h"
 #include "ui/ui_test_support.h"
 
 using zb::app::ScriptedUserInteraction;
@@ -482,10 +482,10 @@ class WizardTest : public QObject {
       while (w->Step() < 5) Click(w, "btnNext");
       Click(w, "btnNext");
     });
-    QVERIFY(zb::backup::ui::RunNewProjectWizard(window));
+    QVERIFY(zb::backup::ui::RunNewProjectWizard(window, &window));
     QCOMPARE(shown_name, Home() + "New001.zip");
     window.LoadAppSettings();
-    QCOMPARE(window.ProjectNames(), (QStringList{"New", "Old"}));
+    QCOMPARE(window.ProjectNames(), (std::vector<std::string>{"New", "Old"}));
   }
 
   void helpOpensTheStepsTopic() {

@@ -1,21 +1,23 @@
 #pragma once
 
-// The Backup page: shows the selected backup project, edits it, and carries
-// the project commands of the toolbar, the manual, tray and scheduled runs
-// and the schedule table's timer. The run itself is RunBackup of the core.
+// The Backup page: shows the selected backup project, edits it, and serves
+// the project commands of the toolbar and Create Backup for the project as
+// the page shows it. The run itself is RunBackup of the core; runs of a
+// stored project (tray items, the schedule) are the window's.
 
 #include <QString>
 #include <QWidget>
 #include <functional>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "backup/backup_project.h"
 #include "backup/backup_run.h"
+#include "backup/ui/schedule_controls.h"
 #include "base/date_time.h"
-#include "schedule/schedule_table.h"
 
 class QCheckBox;
-class QComboBox;
 class QDateEdit;
 class QGroupBox;
 class QLabel;
@@ -25,12 +27,11 @@ class QRadioButton;
 class QSlider;
 class QSpinBox;
 class QTimeEdit;
-class QToolButton;
 
 namespace zb {
 class UserInteraction;
-namespace shell {
-class TFormMain;
+namespace app {
+class PageHost;
 }
 }  // namespace zb
 
@@ -39,40 +40,31 @@ namespace zb::backup::ui {
 class TBackupPage final : public QWidget {
   Q_OBJECT
  public:
-  explicit TBackupPage(shell::TFormMain& window, QWidget* parent = nullptr);
+  explicit TBackupPage(app::PageHost& host, QWidget* parent = nullptr);
 
-  // Shows the project selected in the project box (nothing when none is).
+  // Shows the selected project (nothing when none is) and makes the page
+  // the active one. Throws when the project cannot be read.
   void LoadProjectPage();
 
   // The project commands of the toolbar.
-  void SpNewClick();
-  void SpEditClick();
-  bool SpSaveClick();  // false when a check failed or nothing could be written
-  void SpCancelClick();
-  void SpRenameClick();
-  void spCopyClick();
-  void SpDeleteClick();
-  // Create Backup for the shown project. `scheduled`: started by the timer,
-  // so no question is asked and no message waits for a click.
-  BackupRunResult SpStartClick(bool scheduled = false);
-  // A tray "Backup Project" item: show that project and run it.
-  void BackupProjectChosen(const QString& name);
+  void OnAddProject();
+  void OnEditProject();
+  bool OnSaveProject();  // false when a check failed or nothing could be written
+  void OnCancelEdit();
+  void OnRenameProject();
+  void OnCopyProject();
+  void OnDeleteProject();
+  // Create Backup for the project as the page shows it.
+  BackupRunResult OnCreateBackup();
+  // The archive name of a run in progress (Date mode names it by its time).
+  void ShowArchiveName(const std::string& path);
 
-  // The schedule table from the project box, the timer started or stopped.
-  void RebuildSchedule();
-  // One tick of the 30-second timer.
-  void Timer1Timer();
-
-  [[nodiscard]] bool Editing() const;
-  [[nodiscard]] bool Running() const { return running_; }
-  [[nodiscard]] const schedule::ScheduleTable& Schedule() const { return schedule_; }
+  [[nodiscard]] bool Editing() const { return editing_; }
   // The page's settings as Save would write them.
   [[nodiscard]] BackupProject PageProject() const;
 
-  // Seams for tests: the clock of the schedule and the names, the question
-  // for a new name (Rename, Copy) and the new-project wizard (true on
-  // Finish).
-  void SetClock(std::function<DateTime()> clock) { clock_ = std::move(clock); }
+  // Seams for tests: the question for a new name (Rename, Copy) and the
+  // new-project wizard (true on Finish).
   using NameAsker =
       std::function<std::optional<QString>(const QString& caption, const QString& initial)>;
   void SetNameAsker(NameAsker asker) { ask_name_ = std::move(asker); }
@@ -95,89 +87,67 @@ class TBackupPage final : public QWidget {
   void BuildDestination(QGroupBox* group);
   void BuildOptions(QGroupBox* group);
   void BuildSchedule(QGroupBox* group);
-  QToolButton* ToolbarButton(const char* name) const;
 
   void SetEditMode(bool editing);
-  void RefreshCommandStates();
-  void OnBusyChanged(bool busy);
-  void RadioSuffixClick();
+  void OnSuffixChosen();
   void RecomputeFileName();
-  void PasswordClick();
-  void CommentClick();
-  void NewerClick();
-  void radioNoneClick();
-  void SpSelectDirectoryClick();
+  void OnPasswordToggled();
+  void OnCommentToggled();
+  void UpdateNewerThanControls();
+  void OnSelectSaveFolder();
+  // Shows the selected project on every page that follows the selection.
+  void ShowSelectedProject();
   // Fills every control from `p` (no project selection involved).
   void ShowProject(const BackupProject& p);
-  // LoadProjectPage through the window's hook, so the pages that follow the
-  // selected project come along.
-  // False when it failed (the error was shown).
-  bool ShowSelectedProject(bool scheduled = false);
-  // A step of a start. By hand an error ends the command in its modal box;
-  // a scheduled start must never wait for a click, so its error closes by
-  // itself and leaves a "Fails" line for `project`.
-  bool RunStartStep(bool scheduled, const QString& project, const std::function<void()>& step);
   // After a store: the boxes show what was written.
   void ShowStored(const BackupProject& stored);
-  void ShowSchedule(const BackupProject& p);
   void ShowNewerThan(DateTime moment);
   [[nodiscard]] int SuffixChosen() const;
-  [[nodiscard]] QString SelectedName() const;
-  [[nodiscard]] std::vector<std::string> ProjectList() const;
-  void FillProjectBox(const std::vector<std::string>& names, const std::string& selected);
-  [[nodiscard]] DateTime NowMoment() const { return clock_ ? clock_() : Now(); }
 
-  shell::TFormMain& window_;
+  app::PageHost& host_;
   UserInteraction& ui_;
-  schedule::ScheduleTable schedule_;
-  std::function<DateTime()> clock_;
   NameAsker ask_name_;
   std::function<bool(QWidget*)> new_project_dialog_;
   bool editing_ = false;
-  bool running_ = false;
   // The folder of the selected project's archives ("Save Path").
   std::string save_folder_;
 
-  QGroupBox* GroupSource_ = nullptr;
-  QGroupBox* GroupDes_ = nullptr;
-  QGroupBox* GroupOption_ = nullptr;
-  QGroupBox* GroupSche_ = nullptr;
-  QListWidget* ListboxBackup_ = nullptr;
-  QListWidget* ListBoxNobackup_ = nullptr;
-  QCheckBox* radioyes_ = nullptr;
-  QCheckBox* CheckBoxAddNewer_ = nullptr;
-  QDateEdit* DateTimePickerToday_ = nullptr;
-  QTimeEdit* DateTimePickerTime_ = nullptr;
-  QCheckBox* CheckBoxToday_ = nullptr;
-  QLineEdit* EditPrefix_ = nullptr;
-  QRadioButton* RadioUseNone_ = nullptr;
-  QRadioButton* RadioUseDate_ = nullptr;
-  QRadioButton* RadioUserNumber_ = nullptr;
-  QSpinBox* spinValue_ = nullptr;
-  QLabel* Labelauto_ = nullptr;
-  QSpinBox* SpinIncrease_ = nullptr;
-  QLineEdit* EditFilename_ = nullptr;
-  QCheckBox* CheckBoxPassword_ = nullptr;
-  QLineEdit* EditPassword_ = nullptr;
-  QLineEdit* EditConfirmPassword_ = nullptr;
-  QCheckBox* CheckBoxpath_ = nullptr;
-  QCheckBox* CheckBoxcomment_ = nullptr;
-  QLineEdit* Editcomment_ = nullptr;
-  QSlider* Trackbar1_ = nullptr;
-  QSpinBox* LevelBox_ = nullptr;
-  QSpinBox* spStore_ = nullptr;
-  QRadioButton* radioNone_ = nullptr;
-  QRadioButton* radioOnce_ = nullptr;
-  QRadioButton* radioDaily_ = nullptr;
-  QRadioButton* radioWeekly_ = nullptr;
-  QTimeEdit* DateTimePicker1_ = nullptr;
-  QSpinBox* SpinEditNumber_ = nullptr;
-  QLabel* LabelMinutes_ = nullptr;
-  QComboBox* cbWeekly_ = nullptr;
+  QGroupBox* source_group_ = nullptr;
+  QGroupBox* destination_group_ = nullptr;
+  QGroupBox* options_group_ = nullptr;
+  QGroupBox* schedule_group_ = nullptr;
+  // Source
+  QListWidget* include_list_ = nullptr;
+  QListWidget* exclude_list_ = nullptr;
+  QCheckBox* subfolders_box_ = nullptr;
+  QCheckBox* newer_only_box_ = nullptr;
+  QDateEdit* newer_date_edit_ = nullptr;
+  QTimeEdit* newer_time_edit_ = nullptr;
+  QCheckBox* use_last_date_box_ = nullptr;
+  // Destination
+  QLineEdit* prefix_edit_ = nullptr;
+  QRadioButton* suffix_none_radio_ = nullptr;
+  QRadioButton* suffix_date_radio_ = nullptr;
+  QRadioButton* suffix_number_radio_ = nullptr;
+  QSpinBox* next_number_spin_ = nullptr;
+  QLabel* step_label_ = nullptr;
+  QSpinBox* step_spin_ = nullptr;
+  QLineEdit* file_name_edit_ = nullptr;
+  // Options
+  QCheckBox* password_box_ = nullptr;
+  QLineEdit* password_edit_ = nullptr;
+  QLineEdit* confirm_password_edit_ = nullptr;
+  QCheckBox* store_path_box_ = nullptr;
+  QCheckBox* comment_box_ = nullptr;
+  QLineEdit* comment_edit_ = nullptr;
+  QSlider* level_slider_ = nullptr;
+  QSpinBox* level_spin_ = nullptr;
+  QSpinBox* keep_count_spin_ = nullptr;
+  ScheduleControls schedule_;
 };
 
-// Builds the page into the window's "Tabbackup" placeholder and fills the
-// window's hooks.
-void InstallBackupPage(shell::TFormMain& window);
+// Builds the page into `area` (the window's "Tabbackup" page) and fills the
+// hooks it serves in `host`.
+TBackupPage* InstallBackupPage(app::PageHost& host, QWidget* area);
 
 }  // namespace zb::backup::ui

@@ -1,80 +1,25 @@
 #include "backup/ui/entry_delegate.h"
 
-#include <QApplication>
-#include <QComboBox>
 #include <QDateEdit>
-#include <QEvent>
 #include <QIcon>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyleOptionComboBox>
-#include <QStylePainter>
 #include <algorithm>
 
-#include "backup/backup_project.h"
-#include "schedule/schedule_table.h"
+#include "app/ui/item_paint.h"
 
 namespace zb::backup::ui {
 
 namespace {
 
 constexpr int kMarkSize = 12;
-constexpr int kScheduleMarkSize = 16;
 
 // The marks are drawn, not loaded, so they look the same on every desktop
 // theme: a sheet with a folded corner, blue for a single file and orange
 // with a star for a pattern that stands for many.
 const QColor kFileMarkColor(0x2f, 0x5d, 0xa8);
 const QColor kPatternMarkColor(0xd0, 0x70, 0x10);
-
-QColor TextColor(const QStyleOptionViewItem& opt) {
-  const QPalette::ColorGroup group =
-      opt.state & QStyle::State_Enabled ? QPalette::Active : QPalette::Disabled;
-  return opt.palette.color(
-      group, opt.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text);
-}
-
-// The item's background as the style draws it (selection and focus
-// included), without its text or icon.
-void DrawBackground(QPainter* painter, QStyleOptionViewItem& opt) {
-  opt.text.clear();
-  opt.icon = QIcon();
-  QStyle* style = opt.widget ? opt.widget->style() : QApplication::style();
-  style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
-}
-
-// Paints the closed project box: the frame and arrow of the style, then the
-// selected entry as the list draws it.
-class ProjectBoxPainter final : public QObject {
- public:
-  ProjectBoxPainter(std::filesystem::path data_dir, QComboBox* box)
-      : QObject(box), data_dir_(std::move(data_dir)) {}
-
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() != QEvent::Paint) return QObject::eventFilter(watched, event);
-    auto* box = static_cast<QComboBox*>(watched);
-    QStylePainter painter(box);
-    QStyleOptionComboBox opt;
-    opt.initFrom(box);
-    opt.editable = false;
-    opt.frame = box->hasFrame();
-    opt.subControls = QStyle::SC_All;
-    if (box->hasFocus()) opt.state |= QStyle::State_Selected;
-    painter.drawComplexControl(QStyle::CC_ComboBox, opt);
-    const QRect field =
-        box->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, box);
-    const QString name = box->currentText();
-    if (!name.isEmpty()) {
-      const QPalette::ColorGroup group = box->isEnabled() ? QPalette::Active : QPalette::Disabled;
-      comboProjectDrawItem(&painter, field, name, ProjectScheduled(data_dir_, name),
-                           box->palette().color(group, QPalette::ButtonText));
-    }
-    return true;
-  }
-
- private:
-  std::filesystem::path data_dir_;
-};
 
 }  // namespace
 
@@ -155,13 +100,12 @@ void TEntryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
                            const QModelIndex& index) const {
   QStyleOptionViewItem opt = option;
   initStyleOption(&opt, index);
-  const QString text = opt.text;
-  DrawBackground(painter, opt);
+  const QString text = app::DrawItemBackground(painter, opt);
   const QRect r = opt.rect;
   DrawEntryMark(painter, QPoint(r.left() + 1, r.top() + (r.height() - kMarkSize) / 2),
                 IsPatternEntry(text));
   painter->save();
-  painter->setPen(TextColor(opt));
+  painter->setPen(app::ItemTextColor(opt));
   const QRect text_rect = r.adjusted(kEntryTextIndent, 0, 0, 0);
   painter->drawText(text_rect, Qt::AlignVCenter | Qt::AlignLeft,
                     opt.fontMetrics.elidedText(text, Qt::ElideMiddle, text_rect.width()));
@@ -171,56 +115,6 @@ void TEntryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
 QSize TEntryDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
   QSize size = QStyledItemDelegate::sizeHint(option, index);
   return QSize(size.width() + kEntryTextIndent, std::max(size.height(), kMarkSize + 2));
-}
-
-bool ProjectScheduled(const std::filesystem::path& data_dir, const QString& name) {
-  try {
-    const auto schedules = schedule::ReadSchedules(data_dir, {name.toStdString()});
-    // The mark means the project runs by itself: a hand-edited mode the
-    // scheduler does not know gets none, like its tray item.
-    if (schedules.empty()) return false;
-    const int mode = schedules.front().mode;
-    return mode == kModeDaily || mode == kModeInterval || mode == kModeWeekly;
-  } catch (const std::exception&) {
-    return false;
-  }
-}
-
-void comboProjectDrawItem(QPainter* painter, const QRect& rect, const QString& name, bool scheduled,
-                          const QColor& text_color) {
-  if (scheduled) {
-    static const QIcon mark(QStringLiteral(":/icons/schedule.svg"));
-    mark.paint(painter, QRect(rect.left() + 2, rect.top() + (rect.height() - kScheduleMarkSize) / 2,
-                              kScheduleMarkSize, kScheduleMarkSize));
-  }
-  painter->save();
-  painter->setPen(text_color);
-  painter->drawText(rect.adjusted(kProjectTextIndent, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft,
-                    name);
-  painter->restore();
-}
-
-TProjectDelegate::TProjectDelegate(std::filesystem::path data_dir, QObject* parent)
-    : QStyledItemDelegate(parent), data_dir_(std::move(data_dir)) {}
-
-void TProjectDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
-                             const QModelIndex& index) const {
-  QStyleOptionViewItem opt = option;
-  initStyleOption(&opt, index);
-  const QString name = opt.text;
-  DrawBackground(painter, opt);
-  comboProjectDrawItem(painter, opt.rect, name, ProjectScheduled(data_dir_, name), TextColor(opt));
-}
-
-QSize TProjectDelegate::sizeHint(const QStyleOptionViewItem& option,
-                                 const QModelIndex& index) const {
-  QSize size = QStyledItemDelegate::sizeHint(option, index);
-  return QSize(size.width() + kProjectTextIndent, std::max(size.height(), kScheduleMarkSize + 2));
-}
-
-void InstallProjectBoxDrawing(QComboBox* box, const std::filesystem::path& data_dir) {
-  box->setItemDelegate(new TProjectDelegate(data_dir, box));
-  box->installEventFilter(new ProjectBoxPainter(data_dir, box));
 }
 
 }  // namespace zb::backup::ui

@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "backup/archive_naming.h"
+#include "backup/ui/schedule_controls.h"
 #include "backup/ui/wildcard_picker.h"
 
 class QCheckBox;
@@ -22,11 +23,10 @@ class QSlider;
 class QSpinBox;
 class QStackedWidget;
 class QTimeEdit;
-class QToolButton;
 class QComboBox;
 
-namespace zb::shell {
-class TFormMain;
+namespace zb::app {
+class PageHost;
 }
 
 namespace zb::backup {
@@ -57,8 +57,8 @@ class TFormProjectName final : public QDialog {
   // The stored name after a successful Finish.
   [[nodiscard]] QString StoredName() const { return stored_name_; }
 
-  void btnNextClick();
-  void btnBackClick();
+  void OnNext();
+  void OnBack();
 
  private:
   void BuildPages();
@@ -66,62 +66,56 @@ class TFormProjectName final : public QDialog {
   [[nodiscard]] bool CheckStep(int step);
   void Finish();
   void UpdateFileName();
-  void UpdateEnabling();
-  void SpSelectDirectoryClick();
+  void UpdateEnabledStates();
+  void OnSelectSaveFolder();
 
   WizardContext context_;
   QString save_folder_;
   QString stored_name_;
 
-  QStackedWidget* pages_;
-  QPushButton* btnBack_;
-  QPushButton* btnNext_;
+  QStackedWidget* steps_;
+  QPushButton* back_button_;
+  QPushButton* next_button_;
   // Step 1
-  QLineEdit* comboproject_;
+  QLineEdit* name_edit_;
   // Step 2
-  QListWidget* ListboxBackup_;
-  QCheckBox* radioyes_;
-  QCheckBox* CheckBoxAddNewer_;
-  QDateEdit* DateTimePickerToday_;
-  QTimeEdit* DateTimePickerTime_;
-  QCheckBox* CheckBoxToday_;
+  QListWidget* include_list_;
+  QCheckBox* subfolders_box_;
+  QCheckBox* newer_only_box_;
+  QDateEdit* newer_date_edit_;
+  QTimeEdit* newer_time_edit_;
+  QCheckBox* use_last_date_box_;
   // Step 3
-  QListWidget* ListBoxNobackup_;
-  QLabel* LabelYesOrNo_;
+  QListWidget* exclude_list_;
+  QLabel* subfolders_label_;
   // Step 4
-  QLineEdit* EditPrefix_;
-  QRadioButton* RadioUseNone_;
-  QRadioButton* RadioUseDate_;
-  QRadioButton* RadioUserNumber_;
-  QSpinBox* spinValue_;
-  QSpinBox* SpinIncrease_;
-  QLabel* Labelauto_;
-  QLineEdit* EditFilename_;
+  QLineEdit* prefix_edit_;
+  QRadioButton* suffix_none_radio_;
+  QRadioButton* suffix_date_radio_;
+  QRadioButton* suffix_number_radio_;
+  QSpinBox* next_number_spin_;
+  QSpinBox* step_spin_;
+  QLabel* step_label_;
+  QLineEdit* file_name_edit_;
   // Step 5
-  QCheckBox* CheckBoxPassword_;
-  QLabel* LabInput_;
-  QLineEdit* EditPassword_;
-  QLabel* LabConfirm_;
-  QLineEdit* EditConfirmPassword_;
-  QCheckBox* CheckBoxpath_;
-  QCheckBox* CheckBoxcomment_;
-  QLineEdit* Editcomment_;
-  QSlider* TrackBar1_;
-  QSpinBox* spStore_;
+  QCheckBox* password_box_;
+  QLabel* password_label_;
+  QLineEdit* password_edit_;
+  QLabel* confirm_label_;
+  QLineEdit* confirm_password_edit_;
+  QCheckBox* store_path_box_;
+  QCheckBox* comment_box_;
+  QLineEdit* comment_edit_;
+  QSlider* level_slider_;
+  QSpinBox* keep_count_spin_;
   // Step 6
-  QRadioButton* radioNone_;
-  QRadioButton* radioOnce_;
-  QTimeEdit* DateTimePicker1_;
-  QRadioButton* radioDaily_;
-  QSpinBox* SpinEditNumber_;
-  QLabel* minutes_label_;
-  QRadioButton* radioWeekly_;
-  QComboBox* cbWeekly_;
+  ScheduleControls schedule_;
 };
 
-// The wizard for the main window's Add command. Returns true when a project
-// was stored; the caller then runs window.LoadAppSettings(), which selects
-// it. Errors of the store are shown through window.Ui() and give false.
-bool RunNewProjectWizard(shell::TFormMain& window);
+// The wizard for the Add command, over `parent`, with the window's data
+// folder, messages, naming settings and project list. Returns true when a
+// project was stored; the caller then reloads the settings, which selects
+// it.
+bool RunNewProjectWizard(app::PageHost& host, QWidget* parent);
 
 }  // namespace zb::backup::ui

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/user_interaction.h"
+#include "backup/backup_project.h"
 #include "backup/ui/list_commands.h"
 #include "backup/wildcard_list.h"
 #include "base/errors.h"
@@ -56,90 +57,90 @@ TFormWildcard::TFormWildcard(PickerContext context, QWidget* parent)
   setObjectName(QStringLiteral("TFormWildcard"));
   setWindowTitle(QStringLiteral("Edit Wildcard"));
 
-  ListBox1_ = new QListWidget(this);
-  ListBox1_->setObjectName(QStringLiteral("ListBox1"));
+  pattern_list_ = new QListWidget(this);
+  pattern_list_->setObjectName(QStringLiteral("ListBox1"));
   for (const std::string& p : ReadWildcardList(context_.data_dir)) {
-    ListBox1_->addItem(QString::fromStdString(p));
+    pattern_list_->addItem(QString::fromStdString(p));
   }
-  Edit1_ = new QLineEdit(this);
-  Edit1_->setObjectName(QStringLiteral("Edit1"));
-  Edit1_->setToolTip(QStringLiteral("Please enter a new  wildcard"));
+  pattern_edit_ = new QLineEdit(this);
+  pattern_edit_->setObjectName(QStringLiteral("Edit1"));
+  pattern_edit_->setToolTip(QStringLiteral("Please enter a new  wildcard"));
 
-  QPushButton* SpNew = Button(this, "SpNew", QStringLiteral("Add wildcard"));
-  QPushButton* Button4 = Button(this, "Button4", QStringLiteral("Delete a item"));
-  QPushButton* SpeedButton1 = Button(this, "SpeedButton1", QStringLiteral("Delete all items"));
-  QPushButton* SpeedButton3 = Button(this, "SpeedButton3", QStringLiteral("Up a item"));
-  QPushButton* SpeedButton2 = Button(this, "SpeedButton2", QStringLiteral("Down a item"));
-  QPushButton* Button1 = Button(this, "Button1", QStringLiteral("Help"));
-  QPushButton* btnOk = Button(this, "btnOk", QStringLiteral("&Ok"));
-  QPushButton* Button3 = Button(this, "Button3", QStringLiteral("Can&cel"));
+  QPushButton* add_button = Button(this, "SpNew", QStringLiteral("Add wildcard"));
+  QPushButton* delete_button = Button(this, "Button4", QStringLiteral("Delete a item"));
+  QPushButton* clear_button = Button(this, "SpeedButton1", QStringLiteral("Delete all items"));
+  QPushButton* up_button = Button(this, "SpeedButton3", QStringLiteral("Up a item"));
+  QPushButton* down_button = Button(this, "SpeedButton2", QStringLiteral("Down a item"));
+  QPushButton* help_button = Button(this, "Button1", QStringLiteral("Help"));
+  QPushButton* ok_button = Button(this, "btnOk", QStringLiteral("&Ok"));
+  QPushButton* cancel_button = Button(this, "Button3", QStringLiteral("Can&cel"));
 
   auto* grid = new QGridLayout;
   grid->addWidget(new QLabel(QStringLiteral("Add wildcard:"), this), 0, 0);
-  grid->addWidget(Edit1_, 0, 1);
-  grid->addWidget(SpNew, 0, 2);
+  grid->addWidget(pattern_edit_, 0, 1);
+  grid->addWidget(add_button, 0, 2);
   grid->addWidget(new QLabel(QStringLiteral("Wildcard list:"), this), 1, 0, 1, 3);
-  grid->addWidget(ListBox1_, 2, 0, 1, 2);
+  grid->addWidget(pattern_list_, 2, 0, 1, 2);
   auto* side = new QVBoxLayout;
-  for (QPushButton* b : {Button4, SpeedButton1, SpeedButton3, SpeedButton2}) side->addWidget(b);
+  for (QPushButton* b : {delete_button, clear_button, up_button, down_button}) side->addWidget(b);
   side->addStretch();
   grid->addLayout(side, 2, 2);
   auto* buttons = new QHBoxLayout;
-  buttons->addWidget(Button1);
+  buttons->addWidget(help_button);
   buttons->addStretch();
-  buttons->addWidget(btnOk);
-  buttons->addWidget(Button3);
+  buttons->addWidget(ok_button);
+  buttons->addWidget(cancel_button);
   auto* top = new QVBoxLayout(this);
   top->addLayout(grid);
   top->addLayout(buttons);
   resize(420, 340);
 
-  connect(SpNew, &QPushButton::clicked, this, &TFormWildcard::SpNewClick);
-  connect(Edit1_, &QLineEdit::returnPressed, this, &TFormWildcard::SpNewClick);
-  connect(Button4, &QPushButton::clicked, this, &TFormWildcard::Button4Click);
-  connect(SpeedButton1, &QPushButton::clicked, this, &TFormWildcard::SpeedButton1Click);
-  connect(SpeedButton3, &QPushButton::clicked, this,
-          [this] { list_commands::MoveListItemUp(ListBox1_); });
-  connect(SpeedButton2, &QPushButton::clicked, this,
-          [this] { list_commands::MoveListItemDown(ListBox1_); });
-  connect(Button1, &QPushButton::clicked, this, [this] {
+  connect(add_button, &QPushButton::clicked, this, &TFormWildcard::OnAddPattern);
+  connect(pattern_edit_, &QLineEdit::returnPressed, this, &TFormWildcard::OnAddPattern);
+  connect(delete_button, &QPushButton::clicked, this, &TFormWildcard::OnDeletePattern);
+  connect(clear_button, &QPushButton::clicked, this, &TFormWildcard::OnClearPatterns);
+  connect(up_button, &QPushButton::clicked, this,
+          [this] { list_commands::MoveListItemUp(pattern_list_); });
+  connect(down_button, &QPushButton::clicked, this,
+          [this] { list_commands::MoveListItemDown(pattern_list_); });
+  connect(help_button, &QPushButton::clicked, this, [this] {
     if (context_.show_help) context_.show_help(kWildcardHelp);
   });
-  connect(btnOk, &QPushButton::clicked, this, &TFormWildcard::accept);
-  connect(Button3, &QPushButton::clicked, this, &TFormWildcard::reject);
+  connect(ok_button, &QPushButton::clicked, this, &TFormWildcard::accept);
+  connect(cancel_button, &QPushButton::clicked, this, &TFormWildcard::reject);
   AddHelpKey(this, context_, kWildcardHelp);
   // Typing starts in the pattern box, where Enter adds.
-  Edit1_->setFocus();
+  pattern_edit_->setFocus();
 }
 
-void TFormWildcard::SpNewClick() {
+void TFormWildcard::OnAddPattern() {
   std::vector<std::string> patterns;
-  for (int i = 0; i < ListBox1_->count(); ++i) {
-    patterns.push_back(ListBox1_->item(i)->text().toStdString());
+  for (int i = 0; i < pattern_list_->count(); ++i) {
+    patterns.push_back(pattern_list_->item(i)->text().toStdString());
   }
-  const std::string text = Edit1_->text().toStdString();
+  const std::string text = pattern_edit_->text().toStdString();
   if (Trim(text).empty()) return;
-  if (AddWildcard(patterns, text)) ListBox1_->addItem(QString::fromStdString(patterns.back()));
+  if (AddWildcard(patterns, text)) pattern_list_->addItem(QString::fromStdString(patterns.back()));
   // Emptied also when the pattern was already listed: the user sees it there.
-  Edit1_->clear();
+  pattern_edit_->clear();
 }
 
-void TFormWildcard::Button4Click() {
+void TFormWildcard::OnDeletePattern() {
   // Unlike the file lists, an empty list also gets the hint here.
-  QListWidgetItem* item = ListBox1_->currentItem();
+  QListWidgetItem* item = pattern_list_->currentItem();
   if (item == nullptr || !item->isSelected()) {
     context_.messages->ShowInformation("Please select a item by clicking");
     return;
   }
-  delete ListBox1_->takeItem(ListBox1_->row(item));
+  delete pattern_list_->takeItem(pattern_list_->row(item));
 }
 
-void TFormWildcard::SpeedButton1Click() { list_commands::ClearList(ListBox1_); }
+void TFormWildcard::OnClearPatterns() { list_commands::ClearList(pattern_list_); }
 
 void TFormWildcard::accept() {
   std::vector<std::string> patterns;
-  for (int i = 0; i < ListBox1_->count(); ++i) {
-    patterns.push_back(ListBox1_->item(i)->text().toStdString());
+  for (int i = 0; i < pattern_list_->count(); ++i) {
+    patterns.push_back(pattern_list_->item(i)->text().toStdString());
   }
   try {
     WriteWildcardList(context_.data_dir, patterns);
@@ -161,49 +162,49 @@ TFormselectbyfilter::TFormselectbyfilter(PickerContext context, QWidget* parent)
   model_ = new QFileSystemModel(this);
   model_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
   model_->setRootPath(QDir::rootPath());
-  ShellTree1_ = new QTreeView(this);
-  ShellTree1_->setObjectName(QStringLiteral("ShellTree1"));
-  ShellTree1_->setModel(model_);
-  for (int c = 1; c < model_->columnCount(); ++c) ShellTree1_->hideColumn(c);
-  ShellTree1_->setHeaderHidden(true);
+  folder_tree_ = new QTreeView(this);
+  folder_tree_->setObjectName(QStringLiteral("ShellTree1"));
+  folder_tree_->setModel(model_);
+  for (int c = 1; c < model_->columnCount(); ++c) folder_tree_->hideColumn(c);
+  folder_tree_->setHeaderHidden(true);
   // The file-system root is the top item so it can be chosen itself.
-  ShellTree1_->expand(model_->index(QDir::rootPath()));
+  folder_tree_->expand(model_->index(QDir::rootPath()));
 
-  labFolder_ = new QLabel(this);
-  labFolder_->setObjectName(QStringLiteral("labFolder"));
-  labFolder_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  ComboBox1_ = new QComboBox(this);
-  ComboBox1_->setObjectName(QStringLiteral("ComboBox1"));
-  ComboBox1_->setEditable(true);
-  ComboBox1_->setInsertPolicy(QComboBox::NoInsert);
-  QPushButton* SpeedButton1 = Button(this, "SpeedButton1", QStringLiteral("Edit Wildcard"));
-  QPushButton* Button1 = Button(this, "Button1", QStringLiteral("&Ok"));
-  Button1->setDefault(true);
-  QPushButton* Button2 = Button(this, "Button2", QStringLiteral("Can&cel"));
+  folder_label_ = new QLabel(this);
+  folder_label_->setObjectName(QStringLiteral("labFolder"));
+  folder_label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  pattern_box_ = new QComboBox(this);
+  pattern_box_->setObjectName(QStringLiteral("ComboBox1"));
+  pattern_box_->setEditable(true);
+  pattern_box_->setInsertPolicy(QComboBox::NoInsert);
+  QPushButton* edit_button = Button(this, "SpeedButton1", QStringLiteral("Edit Wildcard"));
+  QPushButton* ok_button = Button(this, "Button1", QStringLiteral("&Ok"));
+  ok_button->setDefault(true);
+  QPushButton* cancel_button = Button(this, "Button2", QStringLiteral("Can&cel"));
 
   auto* folder_row = new QHBoxLayout;
   folder_row->addWidget(new QLabel(QStringLiteral("Folder selected:"), this));
-  folder_row->addWidget(labFolder_, 1);
+  folder_row->addWidget(folder_label_, 1);
   auto* pattern_row = new QHBoxLayout;
   pattern_row->addWidget(new QLabel(QStringLiteral("Wildcard:"), this));
-  pattern_row->addWidget(ComboBox1_, 1);
-  pattern_row->addWidget(SpeedButton1);
+  pattern_row->addWidget(pattern_box_, 1);
+  pattern_row->addWidget(edit_button);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
-  buttons->addWidget(Button1);
-  buttons->addWidget(Button2);
+  buttons->addWidget(ok_button);
+  buttons->addWidget(cancel_button);
   auto* top = new QVBoxLayout(this);
-  top->addWidget(ShellTree1_, 1);
+  top->addWidget(folder_tree_, 1);
   top->addLayout(folder_row);
   top->addLayout(pattern_row);
   top->addLayout(buttons);
   resize(460, 480);
 
-  connect(ShellTree1_->selectionModel(), &QItemSelectionModel::currentChanged, this,
-          [this] { FolderChanged(); });
-  connect(SpeedButton1, &QPushButton::clicked, this, &TFormselectbyfilter::SpeedButton1Click);
-  connect(Button1, &QPushButton::clicked, this, &TFormselectbyfilter::accept);
-  connect(Button2, &QPushButton::clicked, this, &TFormselectbyfilter::reject);
+  connect(folder_tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this] { ShowChosenFolder(); });
+  connect(edit_button, &QPushButton::clicked, this, &TFormselectbyfilter::OnEditPatterns);
+  connect(ok_button, &QPushButton::clicked, this, &TFormselectbyfilter::accept);
+  connect(cancel_button, &QPushButton::clicked, this, &TFormselectbyfilter::reject);
   AddHelpKey(this, context_, kSelectHelp);
 
   LoadPatterns();
@@ -213,7 +214,7 @@ TFormselectbyfilter::TFormselectbyfilter(PickerContext context, QWidget* parent)
   // add the whole disk.
   const QModelIndex home = model_->index(QDir::homePath());
   if (home.isValid()) {
-    ShellTree1_->expand(home);
+    folder_tree_->expand(home);
     SelectFolder(QDir::homePath());
     // The model lists folders in the background and the view sorts and lays
     // out the rows just listed after each listing: the chosen folder is
@@ -222,61 +223,61 @@ TFormselectbyfilter::TFormselectbyfilter(PickerContext context, QWidget* parent)
     settle->setSingleShot(true);
     settle->setInterval(100);
     connect(settle, &QTimer::timeout, this, [this] {
-      const QModelIndex chosen = ShellTree1_->currentIndex();
-      if (chosen.isValid()) ShellTree1_->scrollTo(chosen, QAbstractItemView::PositionAtCenter);
+      const QModelIndex chosen = folder_tree_->currentIndex();
+      if (chosen.isValid()) folder_tree_->scrollTo(chosen, QAbstractItemView::PositionAtCenter);
     });
     connect(model_, &QFileSystemModel::directoryLoaded, this,
             [this, settle](const QString& loaded) {
-              const QModelIndex current = ShellTree1_->currentIndex();
+              const QModelIndex current = folder_tree_->currentIndex();
               if (current.isValid() && model_->filePath(current).startsWith(loaded))
                 settle->start();
             });
-    connect(ShellTree1_, &QTreeView::clicked, model_,
+    connect(folder_tree_, &QTreeView::clicked, model_,
             [this] { disconnect(model_, &QFileSystemModel::directoryLoaded, this, nullptr); });
   }
 }
 
 void TFormselectbyfilter::LoadPatterns() {
-  ComboBox1_->clear();
+  pattern_box_->clear();
   for (const std::string& p : ReadWildcardList(context_.data_dir)) {
-    ComboBox1_->addItem(QString::fromStdString(p));
+    pattern_box_->addItem(QString::fromStdString(p));
   }
-  if (ComboBox1_->count() == 0) {
-    ComboBox1_->setEditText(QStringLiteral("*.*"));
+  if (pattern_box_->count() == 0) {
+    pattern_box_->setEditText(QStringLiteral("*.*"));
   } else {
-    ComboBox1_->setCurrentIndex(0);
-    ComboBox1_->setEditText(ComboBox1_->itemText(0));
+    pattern_box_->setCurrentIndex(0);
+    pattern_box_->setEditText(pattern_box_->itemText(0));
   }
 }
 
-void TFormselectbyfilter::SpeedButton1Click() {
+void TFormselectbyfilter::OnEditPatterns() {
   TFormWildcard editor(context_, this);
   if (editor.exec() == QDialog::Accepted) LoadPatterns();
 }
 
 void TFormselectbyfilter::SelectFolder(const QString& folder) {
   if (folder.isEmpty()) {
-    ShellTree1_->setCurrentIndex(QModelIndex());
-    FolderChanged();
+    folder_tree_->setCurrentIndex(QModelIndex());
+    ShowChosenFolder();
     return;
   }
   const QModelIndex index = model_->index(folder);
   if (!index.isValid()) return;
-  ShellTree1_->setCurrentIndex(index);
-  ShellTree1_->scrollTo(index);
-  FolderChanged();
+  folder_tree_->setCurrentIndex(index);
+  folder_tree_->scrollTo(index);
+  ShowChosenFolder();
 }
 
-void TFormselectbyfilter::FolderChanged() {
-  const QModelIndex index = ShellTree1_->currentIndex();
-  labFolder_->setText(index.isValid() ? model_->filePath(index) : QString());
+void TFormselectbyfilter::ShowChosenFolder() {
+  const QModelIndex index = folder_tree_->currentIndex();
+  folder_label_->setText(index.isValid() ? model_->filePath(index) : QString());
 }
 
-QString TFormselectbyfilter::SelectedFolder() const { return labFolder_->text(); }
+QString TFormselectbyfilter::SelectedFolder() const { return folder_label_->text(); }
 
 QString TFormselectbyfilter::Entry() const {
   return QString::fromStdString(
-      WildcardEntry(SelectedFolder().toStdString(), ComboBox1_->currentText().toStdString()));
+      WildcardEntry(SelectedFolder().toStdString(), pattern_box_->currentText().toStdString()));
 }
 
 void TFormselectbyfilter::accept() {

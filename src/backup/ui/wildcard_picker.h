@@ -41,14 +41,14 @@ class TFormWildcard final : public QDialog {
 
   void accept() override;
 
-  void SpNewClick();
-  void Button4Click();
-  void SpeedButton1Click();
+  void OnAddPattern();
+  void OnDeletePattern();
+  void OnClearPatterns();
 
  private:
   PickerContext context_;
-  QListWidget* ListBox1_;
-  QLineEdit* Edit1_;
+  QListWidget* pattern_list_;
+  QLineEdit* pattern_edit_;
 };
 
 // "Select files by wildcard": a folder tree and a pattern box. accept()
@@ -69,15 +69,16 @@ class TFormselectbyfilter final : public QDialog {
 
   // Fills the pattern box from the stored list ("*.*" when it is empty).
   void LoadPatterns();
-  void SpeedButton1Click();  // Edit Wildcard
+  // "Edit Wildcard": edits the shared list, then refills the pattern box.
+  void OnEditPatterns();
 
  private:
-  void FolderChanged();
+  void ShowChosenFolder();
 
   PickerContext context_;
-  QComboBox* ComboBox1_;
-  QLabel* labFolder_;
-  QTreeView* ShellTree1_;
+  QComboBox* pattern_box_;
+  QLabel* folder_label_;
+  QTreeView* folder_tree_;
   QFileSystemModel* model_;
 };
 

@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QComboBox>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -19,14 +18,12 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStyle>
 #include <QStyledItemDelegate>
-#include <QTabWidget>
 #include <QTableView>
 #include <QToolButton>
 #include <QUrl>
@@ -34,7 +31,7 @@
 #include <exception>
 
 #include "app/activity_log.h"
-#include "shell/main_window.h"
+#include "app/ui/page_host.h"
 #include "app/user_interaction.h"
 #include "backup/backup_project.h"
 #include "base/path.h"
@@ -215,11 +212,11 @@ constexpr int kMaxLeftOutShown = 20;
 // ---------------------------------------------------------------------------
 // Construction
 
-TRestorePage::TRestorePage(shell::TFormMain& window, QWidget* page)
+TRestorePage::TRestorePage(app::PageHost& host, QWidget* page)
     : QObject(page),
-      window_(window),
+      host_(host),
       reader_(std::make_unique<zip::TZipReader>()),
-      ui_(std::make_unique<ArrowCursorUi>(window.Ui())),
+      ui_(std::make_unique<ArrowCursorUi>(host.Ui())),
       writer_(std::make_unique<zip::TZipWriter>()),
       archives_({"Filename", "Size(KB)", "Date"}, ArchiveCell),
       entries_({"Filename", "Size(KB)", "Path", "Date"}, EntryCell) {
@@ -242,9 +239,9 @@ TRestorePage::TRestorePage(shell::TFormMain& window, QWidget* page)
   };
   open_file = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
   backup_settings = [this]() -> std::optional<backup::BackupProject> {
-    const std::string project = Trimmed(window_.ProjectBox()->currentText());
+    const std::string project = Trimmed(QString::fromStdString(host_.SelectedProject()));
     if (project.empty()) return std::nullopt;
-    return backup::ReadProject(window_.DataDir(), project);
+    return backup::ReadProject(host_.DataDir(), project);
   };
 
   auto* layout = new QVBoxLayout(page);
@@ -258,7 +255,7 @@ TRestorePage::TRestorePage(shell::TFormMain& window, QWidget* page)
   BuildFiles(files);
   BuildOptions(options);
   BuildMenu();
-  SetSort(window_.Settings().SortField, window_.Settings().SortDescending != 0);
+  SetSort(host_.Settings().SortField, host_.Settings().SortDescending != 0);
 }
 
 TRestorePage::~TRestorePage() = default;
@@ -273,12 +270,12 @@ void TRestorePage::BuildFiles(QWidget* group) {
 
   auto* folder_row = new QHBoxLayout;
   folder_row->addWidget(new QLabel(QStringLiteral("Zip folder:")));
-  DirectoryView_ = new QLineEdit(Q(HomeFolder()));
-  DirectoryView_->setObjectName(QStringLiteral("DirectoryView"));
+  zip_folder_edit_ = new QLineEdit(Q(HomeFolder()));
+  zip_folder_edit_->setObjectName(QStringLiteral("DirectoryView"));
   // Chosen with the browse button only: a half-typed folder would rescan on
   // every key.
-  DirectoryView_->setReadOnly(true);
-  folder_row->addWidget(DirectoryView_, 1);
+  zip_folder_edit_->setReadOnly(true);
+  folder_row->addWidget(zip_folder_edit_, 1);
   auto* browse = new QToolButton;
   browse->setObjectName(QStringLiteral("DirectoryViewBrowse"));
   browse->setText(QStringLiteral("..."));
@@ -286,10 +283,10 @@ void TRestorePage::BuildFiles(QWidget* group) {
   folder_row->addWidget(browse);
   connect(browse, &QToolButton::clicked, this, [this] {
     const QString d =
-        pick_folder(QStringLiteral("Please select directory"), DirectoryView_->text());
-    if (!d.isEmpty()) DirectoryView_->setText(d);
+        pick_folder(QStringLiteral("Please select directory"), zip_folder_edit_->text());
+    if (!d.isEmpty()) zip_folder_edit_->setText(d);
   });
-  connect(DirectoryView_, &QLineEdit::textChanged, this,
+  connect(zip_folder_edit_, &QLineEdit::textChanged, this,
           [this] { Command(&TRestorePage::RefreshArchiveList); });
 
   // The archive commands beside the archive list, the entry commands beside
@@ -306,17 +303,17 @@ void TRestorePage::BuildFiles(QWidget* group) {
   };
   const ButtonDef defs[] = {
       {archive_buttons, "Spimport", "new", "Import", "Import a Zip file",
-       &TRestorePage::menuimportClick},
+       &TRestorePage::OnImportArchive},
       {archive_buttons, "SpeedButton9", "copy", "Export", "Export Zip Files",
-       &TRestorePage::MenuCopyClick},
+       &TRestorePage::OnExportArchive},
       {archive_buttons, "SpeedButton10", "delete", "Delete", "Delete Files Selected",
-       &TRestorePage::menuDeleteClick},
+       &TRestorePage::OnDeleteArchives},
       {entry_buttons, "SpeedButton14", "restore", "Restore", "Restore files selected",
-       &TRestorePage::SpeedButton14Click},
+       &TRestorePage::OnRestoreSelected},
       {entry_buttons, "SpeedButton12", "save", "Add files", "Add files to Zip",
-       &TRestorePage::SpeedButton12Click},
+       &TRestorePage::OnAddFiles},
       {entry_buttons, "SpeedButton13", "cancel", "Remove", "Delete files for ZIP",
-       &TRestorePage::SpeedButton13Click},
+       &TRestorePage::OnRemoveEntries},
   };
   for (const ButtonDef& s : defs) {
     auto* b = new QToolButton;
@@ -332,20 +329,20 @@ void TRestorePage::BuildFiles(QWidget* group) {
     s.column->addWidget(b);
   }
 
-  zip_grid_ = new QTableView;
-  zip_grid_->setObjectName(QStringLiteral("StringGridZipfilename"));
-  zip_grid_->setModel(&archives_);
-  SetUpGrid(zip_grid_, {222, 224, 147},
+  archive_grid_ = new QTableView;
+  archive_grid_->setObjectName(QStringLiteral("StringGridZipfilename"));
+  archive_grid_->setModel(&archives_);
+  SetUpGrid(archive_grid_, {222, 224, 147},
             QStringLiteral("Right-click it to open context menu\nDouble-click it to open "
                            "file\nShift+click to select multi-file"));
-  zip_grid_->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(zip_grid_, &QTableView::customContextMenuRequested, this, [this](const QPoint& p) {
-    PopupMenuStringPopup();
-    PopupMenuString_->popup(zip_grid_->viewport()->mapToGlobal(p));
+  archive_grid_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(archive_grid_, &QTableView::customContextMenuRequested, this, [this](const QPoint& p) {
+    PrepareArchiveMenu();
+    archive_menu_->popup(archive_grid_->viewport()->mapToGlobal(p));
   });
-  connect(zip_grid_, &QTableView::doubleClicked, this,
+  connect(archive_grid_, &QTableView::doubleClicked, this,
           [this] { Command(&TRestorePage::OpenArchive); });
-  connect(zip_grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+  connect(archive_grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this](const QModelIndex& current) {
             if (!select_attached_ || !current.isValid()) return;
             const auto row = static_cast<size_t>(current.row());
@@ -358,10 +355,10 @@ void TRestorePage::BuildFiles(QWidget* group) {
   entry_grid_->setModel(&entries_);
   SetUpGrid(entry_grid_, {140, 82, 224, 149}, QStringLiteral("Shift+click to select multi-file"));
 
-  LabelZipNumber_ = new QLabel(Q(TotalLabel(0)));
-  LabelZipNumber_->setObjectName(QStringLiteral("LabelZipNumber"));
-  LabelfileNumber_ = new QLabel(Q(TotalLabel(0)));
-  LabelfileNumber_->setObjectName(QStringLiteral("LabelfileNumber"));
+  archive_count_label_ = new QLabel(Q(TotalLabel(0)));
+  archive_count_label_->setObjectName(QStringLiteral("LabelZipNumber"));
+  entry_count_label_ = new QLabel(Q(TotalLabel(0)));
+  entry_count_label_->setObjectName(QStringLiteral("LabelfileNumber"));
 
   // Each list under its caption with its commands beside it; the splitter
   // lets the user give one list the rows the other does not need.
@@ -388,9 +385,9 @@ void TRestorePage::BuildFiles(QWidget* group) {
   lists->setObjectName(QStringLiteral("SplitterLists"));
   lists->setChildrenCollapsible(false);
   lists->addWidget(
-      pane(QStringLiteral("Zip file list:"), LabelZipNumber_, zip_grid_, archive_buttons));
+      pane(QStringLiteral("Zip file list:"), archive_count_label_, archive_grid_, archive_buttons));
   lists->addWidget(
-      pane(QStringLiteral("Zip file details:"), LabelfileNumber_, entry_grid_, entry_buttons));
+      pane(QStringLiteral("Zip file details:"), entry_count_label_, entry_grid_, entry_buttons));
   lists->setStretchFactor(0, 1);
   lists->setStretchFactor(1, 1);
 
@@ -403,41 +400,41 @@ void TRestorePage::BuildOptions(QWidget* group) {
   auto* grid = new QGridLayout(group);
   grid->setContentsMargins(8, 6, 8, 6);
   grid->setVerticalSpacing(4);
-  DirectoryRestore_ = new QLineEdit(Q(HomeFolder()));
-  DirectoryRestore_->setObjectName(QStringLiteral("DirectoryRestore"));
+  extract_to_edit_ = new QLineEdit(Q(HomeFolder()));
+  extract_to_edit_->setObjectName(QStringLiteral("DirectoryRestore"));
   auto* browse = new QToolButton;
   browse->setObjectName(QStringLiteral("DirectoryRestoreBrowse"));
   browse->setText(QStringLiteral("..."));
   browse->setToolTip(QStringLiteral("Please select directory"));
   connect(browse, &QToolButton::clicked, this, [this] {
     const QString d =
-        pick_folder(QStringLiteral("Please select directory"), DirectoryRestore_->text());
-    if (!d.isEmpty()) DirectoryRestore_->setText(d);
+        pick_folder(QStringLiteral("Please select directory"), extract_to_edit_->text());
+    if (!d.isEmpty()) extract_to_edit_->setText(d);
   });
-  EditRestorePassword_ = new QLineEdit;
-  EditRestorePassword_->setObjectName(QStringLiteral("EditRestorePassword"));
-  EditRestorePassword_->setEchoMode(QLineEdit::Password);
-  CheckBoxUseFolder_ = new QCheckBox(QStringLiteral("Use Original Folder Name"));
-  CheckBoxUseFolder_->setObjectName(QStringLiteral("CheckBoxUseFolder"));
-  CheckBoxUseFolder_->setChecked(true);
+  password_edit_ = new QLineEdit;
+  password_edit_->setObjectName(QStringLiteral("EditRestorePassword"));
+  password_edit_->setEchoMode(QLineEdit::Password);
+  use_folders_box_ = new QCheckBox(QStringLiteral("Use Original Folder Name"));
+  use_folders_box_->setObjectName(QStringLiteral("CheckBoxUseFolder"));
+  use_folders_box_->setChecked(true);
 
   grid->addWidget(new QLabel(QStringLiteral("Extract to:")), 0, 0);
   auto* to_row = new QHBoxLayout;
-  to_row->addWidget(DirectoryRestore_, 1);
+  to_row->addWidget(extract_to_edit_, 1);
   to_row->addWidget(browse);
   grid->addLayout(to_row, 0, 1);
   grid->addWidget(new QLabel(QStringLiteral("Input Password ( If has ):")), 1, 0);
   auto* password_row = new QHBoxLayout;
-  EditRestorePassword_->setFixedWidth(220);
-  password_row->addWidget(EditRestorePassword_);
+  password_edit_->setFixedWidth(220);
+  password_row->addWidget(password_edit_);
   password_row->addSpacing(20);
-  password_row->addWidget(CheckBoxUseFolder_);
+  password_row->addWidget(use_folders_box_);
   password_row->addStretch(1);
   grid->addLayout(password_row, 1, 1);
 
   grid->addWidget(new QLabel(QStringLiteral("Overwrite Mode:")), 2, 0);
   auto* modes = new QHBoxLayout;
-  overwrite_ = new QButtonGroup(this);
+  overwrite_radios_ = new QButtonGroup(this);
   struct Radio {
     const char* name;
     int mode;
@@ -450,19 +447,19 @@ void TRestorePage::BuildOptions(QWidget* group) {
   for (const Radio& r : radios) {
     auto* b = new QRadioButton(Q(std::string(OverwriteCaption(r.mode))));
     b->setObjectName(QString::fromLatin1(r.name));
-    overwrite_->addButton(b, r.mode);
+    overwrite_radios_->addButton(b, r.mode);
     modes->addWidget(b);
   }
-  overwrite_->button(kOverwriteNever)->setChecked(true);
+  overwrite_radios_->button(kOverwriteNever)->setChecked(true);
   modes->addStretch(1);
   grid->addLayout(modes, 2, 1);
   grid->setColumnStretch(1, 1);
 }
 
 void TRestorePage::BuildMenu() {
-  PopupMenuString_ = new QMenu(zip_grid_);
-  PopupMenuString_->setObjectName(QStringLiteral("PopupMenuString"));
-  QMenu* sort = PopupMenuString_->addMenu(QStringLiteral("Files Sort"));
+  archive_menu_ = new QMenu(archive_grid_);
+  archive_menu_->setObjectName(QStringLiteral("PopupMenuString"));
+  QMenu* sort = archive_menu_->addMenu(QStringLiteral("Files Sort"));
   sort->setObjectName(QStringLiteral("FilesSort"));
   auto* fields = new QActionGroup(sort);
   auto* directions = new QActionGroup(sort);
@@ -474,7 +471,7 @@ void TRestorePage::BuildMenu() {
     fields->addAction(a);
     field_actions_.push_back(a);
     connect(a, &QAction::triggered, this, [this, i] {
-      SetSort(i, window_.Settings().SortDescending != 0);
+      SetSort(i, host_.Settings().SortDescending != 0);
       Command(&TRestorePage::SortArchiveList);
     });
   }
@@ -487,27 +484,27 @@ void TRestorePage::BuildMenu() {
     directions->addAction(a);
     direction_actions_.push_back(a);
     connect(a, &QAction::triggered, this, [this, i] {
-      SetSort(window_.Settings().SortField, i == 1);
+      SetSort(host_.Settings().SortField, i == 1);
       Command(&TRestorePage::SortArchiveList);
     });
   }
-  sort_separator_ = PopupMenuString_->addSeparator();
-  QAction* import = PopupMenuString_->addAction(QStringLiteral("Import a Zip File..."));
+  sort_separator_ = archive_menu_->addSeparator();
+  QAction* import = archive_menu_->addAction(QStringLiteral("Import a Zip File..."));
   import->setObjectName(QStringLiteral("menuimport"));
-  connect(import, &QAction::triggered, this, [this] { Command(&TRestorePage::menuimportClick); });
+  connect(import, &QAction::triggered, this, [this] { Command(&TRestorePage::OnImportArchive); });
   struct Item {
     const char* name;
     const char* text;
     void (TRestorePage::*handler)();
   };
   const Item items[] = {
-      {"MenuCopy", "Export the Zip File...", &TRestorePage::MenuCopyClick},
-      {"menuRestore", "Restore Zip File Selected to...", &TRestorePage::SpRestoreClick},
-      {"menuDelete", "Delete Zip Files Selected...", &TRestorePage::menuDeleteClick},
+      {"MenuCopy", "Export the Zip File...", &TRestorePage::OnExportArchive},
+      {"menuRestore", "Restore Zip File Selected to...", &TRestorePage::OnRestoreArchive},
+      {"menuDelete", "Delete Zip Files Selected...", &TRestorePage::OnDeleteArchives},
       {"OpenZipFile1", "Open Zip File...", &TRestorePage::OpenArchive},
   };
   for (const Item& it : items) {
-    QAction* a = PopupMenuString_->addAction(QString::fromLatin1(it.text));
+    QAction* a = archive_menu_->addAction(QString::fromLatin1(it.text));
     a->setObjectName(QString::fromLatin1(it.name));
     connect(a, &QAction::triggered, this, [this, h = it.handler] { Command(h); });
     archive_actions_.push_back(a);
@@ -519,15 +516,15 @@ void TRestorePage::BuildMenu() {
 
 void TRestorePage::SetSort(int field, bool descending) {
   if (field < 0 || field > 2) field = 2;
-  window_.Settings().SortField = field;
-  window_.Settings().SortDescending = descending ? 1 : 0;
+  host_.Settings().SortField = field;
+  host_.Settings().SortDescending = descending ? 1 : 0;
   for (int i = 0; i < 3; ++i) field_actions_[static_cast<size_t>(i)]->setChecked(i == field);
   direction_actions_[0]->setChecked(!descending);
   direction_actions_[1]->setChecked(descending);
 }
 
-void TRestorePage::PopupMenuStringPopup() {
-  SetSort(window_.Settings().SortField, window_.Settings().SortDescending != 0);
+void TRestorePage::PrepareArchiveMenu() {
+  SetSort(host_.Settings().SortField, host_.Settings().SortDescending != 0);
   const auto& rows = archives_.Rows();
   const bool has = !rows.empty() && !QString::fromStdString(rows.front().name).trimmed().isEmpty();
   sort_separator_->setVisible(has);
@@ -535,21 +532,19 @@ void TRestorePage::PopupMenuStringPopup() {
 }
 
 std::string TRestorePage::ZipFolder() {
-  const QString t = DirectoryView_->text().trimmed();
-  if (t != DirectoryView_->text()) {
-    const QSignalBlocker block(DirectoryView_);
-    DirectoryView_->setText(t);
+  const QString t = zip_folder_edit_->text().trimmed();
+  if (t != zip_folder_edit_->text()) {
+    const QSignalBlocker block(zip_folder_edit_);
+    zip_folder_edit_->setText(t);
   }
   return t.toStdString();
 }
 
-std::string TRestorePage::ProjectName() const {
-  return window_.ProjectBox() ? window_.ProjectBox()->currentText().toStdString() : std::string();
-}
+std::string TRestorePage::ProjectName() const { return host_.SelectedProject(); }
 
 void TRestorePage::SetZipFolder(const QString& folder) {
-  const QSignalBlocker block(DirectoryView_);
-  DirectoryView_->setText(folder);
+  const QSignalBlocker block(zip_folder_edit_);
+  zip_folder_edit_->setText(folder);
 }
 
 void TRestorePage::Activate() {
@@ -562,51 +557,51 @@ void TRestorePage::Activate() {
 }
 
 void TRestorePage::LoadOptions() {
-  const std::string project = Trimmed(window_.ProjectBox()->currentText());
+  const std::string project = Trimmed(QString::fromStdString(host_.SelectedProject()));
   if (project.empty()) return;
   RestoreOptions o;
   try {
-    o = LoadRestoreOptions(window_.DataDir(), project);
+    o = LoadRestoreOptions(host_.DataDir(), project);
   } catch (const std::exception& e) {
     ui_->ShowError(e.what());
     return;
   }
-  DirectoryRestore_->setText(Q(o.extract_to));
-  CheckBoxUseFolder_->setChecked(o.use_original_folder);
+  extract_to_edit_->setText(Q(o.extract_to));
+  use_folders_box_->setChecked(o.use_original_folder);
   // A stored number no radio has leaves all five unchecked.
-  overwrite_->setExclusive(false);
-  for (QAbstractButton* b : overwrite_->buttons()) b->setChecked(false);
-  if (QAbstractButton* b = overwrite_->button(o.overwrite_mode)) b->setChecked(true);
-  overwrite_->setExclusive(true);
+  overwrite_radios_->setExclusive(false);
+  for (QAbstractButton* b : overwrite_radios_->buttons()) b->setChecked(false);
+  if (QAbstractButton* b = overwrite_radios_->button(o.overwrite_mode)) b->setChecked(true);
+  overwrite_radios_->setExclusive(true);
 }
 
 RestoreOptions TRestorePage::Options() const {
   RestoreOptions o;
-  o.extract_to = DirectoryRestore_->text().toStdString();
-  o.use_original_folder = CheckBoxUseFolder_->isChecked();
-  o.overwrite_mode = overwrite_->checkedId();  // -1 when none is checked
-  o.password = EditRestorePassword_->text().toStdString();
+  o.extract_to = extract_to_edit_->text().toStdString();
+  o.use_original_folder = use_folders_box_->isChecked();
+  o.overwrite_mode = overwrite_radios_->checkedId();  // -1 when none is checked
+  o.password = password_edit_->text().toStdString();
   return o;
 }
 
 void TRestorePage::SelectArchiveRow(int row) {
   select_attached_ = false;
-  zip_grid_->selectionModel()->setCurrentIndex(
+  archive_grid_->selectionModel()->setCurrentIndex(
       archives_.index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   select_attached_ = true;
 }
 
 void TRestorePage::RefreshArchiveList() {
   select_attached_ = false;
-  ArchiveListing listing = ListArchives(ZipFolder(), window_.Pump());
+  ArchiveListing listing = ListArchives(ZipFolder(), host_.ProgressHooks().pump);
   archives_.SetRows(std::move(listing.rows));
-  LabelZipNumber_->setText(Q(TotalLabel(archives_.Rows().size())));
+  archive_count_label_->setText(Q(TotalLabel(archives_.Rows().size())));
   select_attached_ = true;
   if (archives_.Rows().empty()) {
     SelectArchiveRow(0);
     entries_.SetRows({});
     entries_archive_.clear();
-    LabelfileNumber_->setText(Q(TotalLabel(0)));
+    entry_count_label_->setText(Q(TotalLabel(0)));
     return;
   }
   SortArchiveList();
@@ -616,10 +611,10 @@ void TRestorePage::SortArchiveList() {
   auto& rows = archives_.Rows();
   if (rows.empty() || rows.front().name.empty()) return;
   // A hand-edited "By Field" outside 0..2 sorts as the default, by date.
-  int field = window_.Settings().SortField;
+  int field = host_.Settings().SortField;
   if (field < 0 || field > 2) field = static_cast<int>(SortField::kDate);
   restore::SortArchiveList(rows, static_cast<SortField>(field),
-                           window_.Settings().SortDescending != 0);
+                           host_.Settings().SortDescending != 0);
   archives_.Reset();
   SelectArchiveRow(0);
   ShowArchiveContents(rows.front().name);
@@ -632,7 +627,7 @@ void TRestorePage::ShowArchiveContents(const std::string& name) {
   if (trimmed.empty()) {
     entries_.SetRows({});
     entries_archive_.clear();
-    LabelfileNumber_->setText(Q(TotalLabel(0)));
+    entry_count_label_->setText(Q(TotalLabel(0)));
     return;
   }
   const std::string path = ArchivePath(ZipFolder(), trimmed);
@@ -645,7 +640,7 @@ void TRestorePage::ShowArchiveContents(const std::string& name) {
     const size_t count = rows.size();
     entries_.SetRows(std::move(rows));
     entries_archive_ = path;
-    LabelfileNumber_->setText(Q(TotalLabel(count)));
+    entry_count_label_->setText(Q(TotalLabel(count)));
   } catch (const std::exception& e) {
     // The entry list keeps what it showed: the error says why it is not
     // the selected archive's.
@@ -655,7 +650,7 @@ void TRestorePage::ShowArchiveContents(const std::string& name) {
 }
 
 std::string TRestorePage::SelectedArchive() const {
-  const QModelIndex cur = zip_grid_->currentIndex();
+  const QModelIndex cur = archive_grid_->currentIndex();
   if (!cur.isValid()) return {};
   const auto row = static_cast<size_t>(cur.row());
   const auto& rows = archives_.Rows();
@@ -663,17 +658,17 @@ std::string TRestorePage::SelectedArchive() const {
   return QString::fromStdString(rows[row].name).trimmed().toStdString();
 }
 
-std::pair<int, int> TRestorePage::ArchiveRange() const { return RangeOf(zip_grid_); }
+std::pair<int, int> TRestorePage::ArchiveRange() const { return RangeOf(archive_grid_); }
 std::pair<int, int> TRestorePage::EntryRange() const { return RangeOf(entry_grid_); }
 
 // ---------------------------------------------------------------------------
 // Restore
 
-void TRestorePage::AfterLogWritten() { window_.LoadLog(); }
+void TRestorePage::AfterLogWritten() { host_.LoadLog(); }
 
 void TRestorePage::RunRestoreFor(bool whole_archive) {
   RestoreRequest request;
-  request.data_dir = window_.DataDir();
+  request.data_dir = host_.DataDir();
   request.project = ProjectName();
   request.zip_folder = ZipFolder();
   request.archive_name = SelectedArchive();
@@ -688,12 +683,12 @@ void TRestorePage::RunRestoreFor(bool whole_archive) {
     }
   }
   // What the confirmation showed is what is stored and used.
-  DirectoryRestore_->setText(DirectoryRestore_->text().trimmed());
-  request.options.extract_to = DirectoryRestore_->text().toStdString();
+  extract_to_edit_->setText(extract_to_edit_->text().trimmed());
+  request.options.extract_to = extract_to_edit_->text().toStdString();
 
-  auto log = window_.OpenRunLog();
+  auto log = host_.OpenRunLog();
   RestoreHooks hooks;
-  static_cast<app::RunProgress&>(hooks) = window_.ProgressHooks();
+  static_cast<app::RunProgress&>(hooks) = host_.ProgressHooks();
   hooks.ui = ui_.get();
   hooks.log = log.get();
   hooks.reader = reader_.get();
@@ -709,7 +704,7 @@ void TRestorePage::Command(void (TRestorePage::*handler)()) {
   (void)RunCommand(*ui_, [this, handler] { (this->*handler)(); });
 }
 
-void TRestorePage::SpRestoreClick() { RunRestoreFor(true); }
+void TRestorePage::OnRestoreArchive() { RunRestoreFor(true); }
 
 bool TRestorePage::EntriesShowSelected(const std::string& name) {
   if (ArchivePath(ZipFolder(), name) == entries_archive_) return true;
@@ -718,7 +713,7 @@ bool TRestorePage::EntriesShowSelected(const std::string& name) {
   return false;
 }
 
-void TRestorePage::SpeedButton14Click() {
+void TRestorePage::OnRestoreSelected() {
   const std::string name = SelectedArchive();
   if (name.empty() || !EntriesShowSelected(name)) return;
   RunRestoreFor(false);
@@ -731,21 +726,19 @@ MaintenanceHooks TRestorePage::MakeMaintenanceHooks(app::ActivityLog* log) {
   MaintenanceHooks hooks;
   hooks.ui = ui_.get();
   hooks.log = log;
-  hooks.pump = window_.Pump();
-  hooks.set_running = [this](bool running) {
-    window_.SetBusy(!running);
-    window_.ShowProgress(running);
-  };
-  hooks.on_total_percent = [this](int p) { window_.TotalBar()->setValue(p); };
-  hooks.on_file_percent = [this](int p) { window_.CurrentBar()->setValue(p); };
+  app::RunProgress progress = host_.ProgressHooks();
+  hooks.pump = std::move(progress.pump);
+  hooks.set_running = std::move(progress.set_running);
+  hooks.on_total_percent = std::move(progress.on_total_percent);
+  hooks.on_file_percent = std::move(progress.on_file_percent);
   return hooks;
 }
 
-void TRestorePage::menuimportClick() {
+void TRestorePage::OnImportArchive() {
   const QStringList files =
       pick_files(QStringLiteral("Import Zip file"), QStringLiteral("Zip file (*.Zip *.zip)"));
   if (files.isEmpty()) return;
-  auto log = window_.OpenRunLog();
+  auto log = host_.OpenRunLog();
   MaintenanceHooks hooks = MakeMaintenanceHooks(log.get());
   const CopyOutcome outcome = [&] {
     const WaitCursor wait;
@@ -755,13 +748,13 @@ void TRestorePage::menuimportClick() {
   RefreshArchiveList();
 }
 
-void TRestorePage::MenuCopyClick() {
+void TRestorePage::OnExportArchive() {
   const std::string name = SelectedArchive();
   if (name.empty()) return;
   const QString dest = pick_folder(
       QStringLiteral("Export '") + Q(name) + QStringLiteral("' to destination folder"), QString());
   if (dest.isEmpty()) return;
-  auto log = window_.OpenRunLog();
+  auto log = host_.OpenRunLog();
   MaintenanceHooks hooks = MakeMaintenanceHooks(log.get());
   const CopyOutcome outcome = [&] {
     const WaitCursor wait;
@@ -770,7 +763,7 @@ void TRestorePage::MenuCopyClick() {
   if (outcome == CopyOutcome::kCopied) AfterLogWritten();
 }
 
-void TRestorePage::menuDeleteClick() {
+void TRestorePage::OnDeleteArchives() {
   std::vector<std::string> names;
   const auto [top, bottom] = ArchiveRange();
   const auto& rows = archives_.Rows();
@@ -789,7 +782,7 @@ void TRestorePage::OpenArchive() {
   if (!open_file(QUrl::fromLocalFile(Q(path)))) ui_->ShowError("No application could open " + path);
 }
 
-void TRestorePage::SpeedButton12Click() {
+void TRestorePage::OnAddFiles() {
   const std::string name = SelectedArchive();
   if (name.empty()) return;
   const QStringList files = pick_files(QString(), QString());
@@ -832,7 +825,7 @@ void TRestorePage::SpeedButton12Click() {
   ShowArchiveContents(name);
 }
 
-void TRestorePage::SpeedButton13Click() {
+void TRestorePage::OnRemoveEntries() {
   const std::string name = SelectedArchive();
   if (name.empty() || !EntriesShowSelected(name)) return;
   std::vector<EntryRow> chosen;
@@ -853,27 +846,17 @@ void TRestorePage::SpeedButton13Click() {
 
 // ---------------------------------------------------------------------------
 
-TRestorePage* InstallRestorePage(shell::TFormMain& window) {
-  auto* tab = window.Pages()->findChild<QWidget*>(QStringLiteral("TabRestore"));
-  if (!tab) return nullptr;
-  auto* page = new TRestorePage(window, tab);
+TRestorePage* InstallRestorePage(app::PageHost& host, QWidget* area) {
+  auto* page = new TRestorePage(host, area);
   page->setObjectName(QStringLiteral("RestorePage"));
-  if (auto* b = window.findChild<QToolButton*>(QStringLiteral("SpRestore")))
-    QObject::connect(b, &QToolButton::clicked, page,
-                     [page] { page->Command(&TRestorePage::SpRestoreClick); });
-  QObject::connect(window.Pages(), &QTabWidget::currentChanged, page, [page, tab, &window] {
-    if (window.Pages()->currentWidget() == tab) page->Command(&TRestorePage::Activate);
-  });
-  // A project is selected by the user through the box, and at start-up by the
-  // window (signals blocked) followed by the page hook; another page may
-  // serve the same hook, so it is chained, not replaced.
-  QObject::connect(window.ProjectBox(), &QComboBox::currentTextChanged, page,
-                   [page] { page->LoadOptions(); });
-  auto previous = window.Hooks().load_project_page;
-  window.Hooks().load_project_page = [previous, page] {
-    if (previous) previous();
-    page->LoadOptions();
+  app::PageHooks& hooks = host.Hooks();
+  hooks.commands[app::Command::kRestoreFile] = [page] {
+    page->Command(&TRestorePage::OnRestoreArchive);
   };
+  hooks.page_entered.push_back([page](app::Page entered) {
+    if (entered == app::Page::kRestore) page->Command(&TRestorePage::Activate);
+  });
+  hooks.project_selected.push_back([page] { page->LoadOptions(); });
   return page;
 }
 

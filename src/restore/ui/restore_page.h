@@ -43,9 +43,9 @@ namespace zb::app {
 class ActivityLog;
 }  // namespace zb::app
 
-namespace zb::shell {
-class TFormMain;
-}  // namespace zb::shell
+namespace zb::app {
+class PageHost;
+}  // namespace zb::app
 
 namespace zb::restore::ui {
 
@@ -105,8 +105,8 @@ using EntryListModel = RowTableModel<EntryRow>;
 class TRestorePage final : public QObject {
   Q_OBJECT
  public:
-  // Builds the page's controls into `page` (the "TabRestore" placeholder).
-  TRestorePage(shell::TFormMain& window, QWidget* page);
+  // Builds the page's controls into `page` (the "TabRestore" area).
+  TRestorePage(app::PageHost& host, QWidget* page);
   ~TRestorePage() override;
 
   // Seams for the dialogs, so that the commands can run without a person.
@@ -133,14 +133,14 @@ class TRestorePage final : public QObject {
   void LoadOptions();
 
   // --- Commands ---
-  void SpRestoreClick();      // the whole selected archive
-  void SpeedButton14Click();  // the selected entries
-  void menuimportClick();
-  void MenuCopyClick();
-  void menuDeleteClick();
+  void OnRestoreArchive();   // the whole selected archive
+  void OnRestoreSelected();  // the selected entries
+  void OnImportArchive();
+  void OnExportArchive();
+  void OnDeleteArchives();
   void OpenArchive();
-  void SpeedButton12Click();  // add files
-  void SpeedButton13Click();  // remove entries
+  void OnAddFiles();       // to the selected archive
+  void OnRemoveEntries();  // the selected entries from their archive
   void SetSort(int field, bool descending);
   // Runs one of the commands above as the controls do: an error that
   // escapes it is shown and ends the command, never the program.
@@ -154,12 +154,12 @@ class TRestorePage final : public QObject {
   [[nodiscard]] RestoreOptions Options() const;
   [[nodiscard]] ArchiveListModel& Archives() { return archives_; }
   [[nodiscard]] EntryListModel& Entries() { return entries_; }
-  [[nodiscard]] QTableView* ArchiveGrid() const { return zip_grid_; }
+  [[nodiscard]] QTableView* ArchiveGrid() const { return archive_grid_; }
   [[nodiscard]] QTableView* EntryGrid() const { return entry_grid_; }
-  [[nodiscard]] QLineEdit* ZipFolderEdit() const { return DirectoryView_; }
-  [[nodiscard]] QMenu* ArchiveMenu() const { return PopupMenuString_; }
+  [[nodiscard]] QLineEdit* ZipFolderEdit() const { return zip_folder_edit_; }
+  [[nodiscard]] QMenu* ArchiveMenu() const { return archive_menu_; }
   // Shows or hides the archive commands of the context menu, as before it opens.
-  void PopupMenuStringPopup();
+  void PrepareArchiveMenu();
 
  private:
   void BuildFiles(QWidget* group);
@@ -176,7 +176,7 @@ class TRestorePage final : public QObject {
   [[nodiscard]] std::string ProjectName() const;
   void AfterLogWritten();
 
-  shell::TFormMain& window_;
+  app::PageHost& host_;
   std::unique_ptr<zip::TZipReader> reader_;
   std::unique_ptr<UserInteraction> ui_;  // the window's, with the normal pointer
   std::unique_ptr<zip::TZipWriter> writer_;
@@ -188,24 +188,25 @@ class TRestorePage final : public QObject {
   // for entries of the archive selected since.
   std::string entries_archive_;
 
-  QLineEdit* DirectoryView_ = nullptr;
-  QTableView* zip_grid_ = nullptr;
+  QLineEdit* zip_folder_edit_ = nullptr;
+  QTableView* archive_grid_ = nullptr;
   QTableView* entry_grid_ = nullptr;
-  QLabel* LabelZipNumber_ = nullptr;
-  QLabel* LabelfileNumber_ = nullptr;
-  QLineEdit* DirectoryRestore_ = nullptr;
-  QLineEdit* EditRestorePassword_ = nullptr;
-  QCheckBox* CheckBoxUseFolder_ = nullptr;
-  QButtonGroup* overwrite_ = nullptr;
-  QMenu* PopupMenuString_ = nullptr;
+  QLabel* archive_count_label_ = nullptr;
+  QLabel* entry_count_label_ = nullptr;
+  QLineEdit* extract_to_edit_ = nullptr;
+  QLineEdit* password_edit_ = nullptr;
+  QCheckBox* use_folders_box_ = nullptr;
+  QButtonGroup* overwrite_radios_ = nullptr;
+  QMenu* archive_menu_ = nullptr;
   QAction* sort_separator_ = nullptr;
   std::vector<QAction*> archive_actions_;  // hidden while the list is empty
   std::vector<QAction*> field_actions_;
   std::vector<QAction*> direction_actions_;
 };
 
-// Builds the page into the window's "TabRestore" placeholder and wires the
-// toolbar's restore button, the page switch and the project box to it.
-TRestorePage* InstallRestorePage(shell::TFormMain& window);
+// Builds the page into `area` (the window's "TabRestore" page) and fills the
+// hooks it serves in `host`: "Restore File", entering the page and the
+// selected project's restore options.
+TRestorePage* InstallRestorePage(app::PageHost& host, QWidget* area);
 
 }  // namespace zb::restore::ui

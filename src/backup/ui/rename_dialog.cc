@@ -1,4 +1,4 @@
-#include "backup/ui/project_name_dialog.h"
+#include "backup/ui/rename_dialog.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -19,11 +19,11 @@ TFormRename::TFormRename(const QString& caption, const QString& initial, UserInt
   auto* label = new QLabel("Please enter new project name", this);
   label->setObjectName("Label1");
   column->addWidget(label);
-  EditProjName_ = new QLineEdit(initial, this);
-  EditProjName_->setObjectName("EditProjName");
-  EditProjName_->setMinimumWidth(300);
-  EditProjName_->selectAll();
-  column->addWidget(EditProjName_);
+  name_edit_ = new QLineEdit(initial, this);
+  name_edit_->setObjectName("EditProjName");
+  name_edit_->setMinimumWidth(300);
+  name_edit_->selectAll();
+  column->addWidget(name_edit_);
 
   auto* row = new QHBoxLayout;
   row->addStretch();
@@ -36,16 +36,16 @@ TFormRename::TFormRename(const QString& caption, const QString& initial, UserInt
   row->addWidget(cancel);
   column->addLayout(row);
 
-  connect(ok, &QPushButton::clicked, this, &TFormRename::OkClick);
+  connect(ok, &QPushButton::clicked, this, &TFormRename::OnOk);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-QString TFormRename::Name() const { return EditProjName_->text().trimmed(); }
+QString TFormRename::Name() const { return name_edit_->text().trimmed(); }
 
-void TFormRename::OkClick() {
+void TFormRename::OnOk() {
   if (Name().isEmpty()) {
     ui_.ShowWarning("Please enter project name");
-    EditProjName_->setFocus();
+    name_edit_->setFocus();
     return;
   }
   accept();

@@ -21,13 +21,13 @@ class TFormRename final : public QDialog {
               QWidget* parent = nullptr);
 
   [[nodiscard]] QString Name() const;
-  [[nodiscard]] QLineEdit* NameBox() const { return EditProjName_; }
-  // The handler of the "&Ok" button.
-  void OkClick();
+  [[nodiscard]] QLineEdit* NameBox() const { return name_edit_; }
+  // "&Ok": accepted only with a name that is not blank.
+  void OnOk();
 
  private:
   UserInteraction& ui_;
-  QLineEdit* EditProjName_ = nullptr;
+  QLineEdit* name_edit_ = nullptr;
 };
 
 }  // namespace zb::backup::ui
