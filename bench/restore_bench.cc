@@ -103,13 +103,13 @@ class Scratch {
   void MakeArchive() {
     const std::string tree = TreeRoot();
     const std::string path = (root_ / "big.zip").string();
-    zb::zip::TZipWriter writer;
-    writer.SetZipName(path);
-    writer.PackLevel = 0;
-    writer.Recurse = true;
-    writer.StorePaths = true;
-    writer.FilesList = {tree + "/*.*"};
-    const int written = writer.Zip();
+    zb::zip::TZipOptions options;
+    options.ZipName = path;
+    options.PackLevel = 0;
+    options.Recurse = true;
+    options.StorePaths = true;
+    options.FilesList = {tree + "/*.*"};
+    const int written = zb::zip::TZipWriter().Zip(options, {});
     archive_ = path;
     entries_ = written;
     std::fprintf(stderr, "scratch archive: %d entries, %ju bytes\n", written,

@@ -21,10 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   zb::zip::TZipReader r;
   r.SetZipName(path);
-  r.IncompleteZipMode = zb::zip::TIncompleteZipMode::izAssumeBad;
-  r.Password = "fuzz";
+  zb::zip::TUnZipOptions options;
+  options.IncompleteZipMode = zb::zip::TIncompleteZipMode::izAssumeBad;
+  options.Password = "fuzz";
   try {
-    r.ReadDirectory();
+    r.ReadDirectory(options);
     for (int i = 0; i < r.EntryCount(); ++i) {
       (void)r.EntryFileName(i);
       (void)r.EntryDirectory(i);
@@ -32,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       (void)r.EntryDateTime(i);
     }
     (void)r.ArchiveComment();
-    (void)r.Test();
+    (void)r.Test(options, {});
   } catch (const zb::Error&) {
     // Refusing a damaged archive with an error is the expected outcome.
   }

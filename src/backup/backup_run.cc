@@ -1,16 +1,6 @@
 #include "backup/backup_run.h"
 
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <exception>
-#include <memory>
-#include <random>
 #include <stdexcept>
 #include <utility>
 
@@ -21,6 +11,7 @@
 #include "base/path.h"
 #include "base/text.h"
 #include "platform/file_system.h"
+#include "platform/replacing_file.h"
 #include "zip/dir_search.h"
 #include "zip/file_list_expander.h"
 #include "zip/zip_reader.h"
@@ -45,75 +36,20 @@ class ERunInterrupted final : public Error {
   ERunInterrupted() : Error("Backup interrupted by the user") {}
 };
 
-std::string RandomSuffix() {
-  static constexpr char kChars[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-  std::random_device device;
-  std::uniform_int_distribution<int> pick(0, 35);
-  std::string s;
-  for (int i = 0; i < kTempRandomLength; ++i) s.push_back(kChars[pick(device)]);
-  return s;
-}
-
-// Removes temporary archives that a killed run (or its writer) left in
-// `folder`. A live run holds a lock on its file, so it is never taken for a
-// leftover. This happens before the file list is expanded, so a destination
-// among the sources does not list files that are about to go.
+// Removes temporary archives that a killed run left in `folder`. A live
+// run holds a lock on its file, so it is never taken for a leftover. This
+// happens before the file list is expanded, so a destination among the
+// sources does not list files that are about to go.
 void RemoveRunLeftovers(const std::string& folder) {
   RemoveUnlockedLeftovers(folder, [](const char* name) {
-    return IsRunTempName(name) || zip::TZipWriter::IsTempFileName(name);
+    return IsRunTempName(name) || ReplacingFile::IsTempName(name);
   });
-}
-
-// A name for the new archive that does not exist yet: the writer then makes
-// a fresh archive rather than updating one.
-std::string TempArchivePath(const std::string& final_path) {
-  const std::string folder = ExtractFilePath(final_path);
-  for (;;) {
-    std::string candidate = folder + kRunTempMarker + RandomSuffix();
-    if (!LStat(candidate).Exists()) return candidate;
-  }
 }
 
 // The moment as "NewDateTime" stores it, so the page and the file agree.
 DateTime WholeSeconds(DateTime moment) {
   const DateTimeFields f = DecodeDateTime(moment);
   return EncodeDateTime(f.year, f.month, f.day, f.hour, f.minute, f.second).value_or(moment);
-}
-
-void SyncFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
-enum class PlaceResult { kPlaced, kExists };
-
-// Gives the checked archive its name. Replacing is one atomic rename, so an
-// old archive of that name exists until the new one takes its place. Without
-// replacing, a file that appeared meanwhile is never replaced.
-PlaceResult PlaceArchive(const std::string& temp, const std::string& final_path, bool replace) {
-  if (replace) {
-    RenameFile(temp, final_path);
-    return PlaceResult::kPlaced;
-  }
-  if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, final_path.c_str(), RENAME_NOREPLACE) == 0) {
-    return PlaceResult::kPlaced;
-  }
-  int err = errno;
-  if (err == EEXIST) return PlaceResult::kExists;
-  if (err != EINVAL && err != ENOSYS && err != ENOTSUP) {
-    throw EOSError("Unable to rename " + temp + " to", final_path, err);
-  }
-  // File systems without the no-replace rename: link() fails when the name
-  // is taken, which gives the same guarantee.
-  if (::link(temp.c_str(), final_path.c_str()) == 0) {
-    RemoveFileNoThrow(temp);
-    return PlaceResult::kPlaced;
-  }
-  err = errno;
-  if (err == EEXIST) return PlaceResult::kExists;
-  throw EOSError("Unable to rename " + temp + " to", final_path, err);
 }
 
 std::string LeftOutSummary(const std::vector<LeftOutFile>& left_out) {
@@ -212,8 +148,10 @@ class Run {
   BackupRunResult& Start();
   BackupRunResult& ExistsStop(const std::string& path);
   BackupRunResult& WriteAndPlace(const std::string& path);
-  void PrepareWriter(zip::TZipWriter& writer, const std::string& temp);
-  void ExpandSources(zip::TZipWriter& writer);
+  zip::TZipOptions WriterOptions() const;
+  zip::TZipEvents WriterEvents();
+  std::vector<zip::ExpandedItem> ExpandSources(const zip::TZipOptions& options,
+                                               const zip::TZipEvents& events);
   void Verify(const std::string& temp, const std::string& password);
   BackupRunResult& Complete(const std::string& path, int number);
 
@@ -297,31 +235,33 @@ BackupRunResult& Run::Start() {
   return WriteAndPlace(path);
 }
 
-void Run::PrepareWriter(zip::TZipWriter& writer, const std::string& temp) {
+zip::TZipOptions Run::WriterOptions() const {
   const BackupProject& p = project();
-  writer.SetZipName(temp);
-  writer.Recurse = p.IncludeSubfolders;
-  writer.StorePaths = p.StorePath;
+  zip::TZipOptions o;
+  o.Recurse = p.IncludeSubfolders;
+  o.StorePaths = p.StorePath;
   const std::string comment(Trim(p.Comment));
-  writer.SetArchiveComment(p.StoreComment ? comment : std::string());
-  writer.FilesList = p.Include;
-  writer.ExcludeList = p.Exclude;
+  o.ArchiveComment = p.StoreComment ? comment : std::string();
+  o.FilesList = p.Include;
+  o.ExcludeList = p.Exclude;
   // An old archive of the same name stays until the new one replaces it; it
   // must not be stored in its successor when it lies among the sources.
-  if (LStat(result_.archive_path).Exists()) writer.ExcludeList.push_back(result_.archive_path);
+  if (LStat(result_.archive_path).Exists()) o.ExcludeList.push_back(result_.archive_path);
   const std::string password(Trim(p.Password));
-  writer.Password = p.UsePassword ? password : std::string();
-  writer.PackLevel = p.PackLevel;
-  writer.AddDirEntriesOnRecurse = false;
-  writer.RootDir.clear();
+  o.Password = p.UsePassword ? password : std::string();
+  o.PackLevel = p.PackLevel;
+  o.AddDirEntriesOnRecurse = false;
   // Removable destinations get one archive until spanning is available.
-  writer.MultiZipInfo.MultiMode = zip::TMultiMode::mmNone;
-  writer.SetOutputFactory(hooks_.output_factory);
+  o.MultiZipInfo.MultiMode = zip::TMultiMode::mmNone;
+  return o;
+}
 
-  const bool filter = p.UseNewer;
-  const DateTime threshold = p.NewerThan;
-  writer.OnStartZip = [this, filter, threshold](const std::string& fname, zip::TZipHeaderInfo&,
-                                                bool& skip) {
+zip::TZipEvents Run::WriterEvents() {
+  const bool filter = project().UseNewer;
+  const DateTime threshold = project().NewerThan;
+  zip::TZipEvents ev;
+  ev.OnStartZip = [this, filter, threshold](const std::string& fname, zip::TZipHeaderInfo&,
+                                            bool& skip) {
     if (hooks_.interrupted && hooks_.interrupted()) throw ERunInterrupted();
     if (filter) {
       try {
@@ -336,47 +276,45 @@ void Run::PrepareWriter(zip::TZipWriter& writer, const std::string& temp) {
     }
     if (hooks_.on_file) hooks_.on_file(ExtractFileName(fname));
   };
-  writer.OnZipComplete = [this](int count) { zip_count_ = count; };
-  writer.OnFileProblem = [this](const std::string& path, zip::FileProblem problem,
-                                const std::string& detail) {
+  ev.OnFileProblem = [this](const std::string& path, zip::FileProblem problem,
+                            const std::string& detail) {
     std::string reason = zip::FileProblemText(problem);
     if (!detail.empty()) reason += ": " + detail;
     result_.left_out.push_back({path, std::move(reason)});
   };
-  writer.Pump = [this] { Pump(); };
-  writer.OnTotalPercentDone = hooks_.on_total_percent;
-  writer.OnFilePercentDone = hooks_.on_file_percent;
+  ev.Pump = [this] { Pump(); };
+  ev.OnTotalPercentDone = hooks_.on_total_percent;
+  ev.OnFilePercentDone = hooks_.on_file_percent;
+  return ev;
 }
 
 // The file list is expanded before any file of this run exists in the
-// destination, and the writer gets the files found. Include entries that
-// find nothing are reported here; a file that vanishes before the writer
-// reaches it is reported by the writer.
-void Run::ExpandSources(zip::TZipWriter& writer) {
-  zip::ExpandOptions options;
-  options.exclude_list = writer.ExcludeList;
-  options.recurse = writer.Recurse;
-  options.add_dir_entries = false;
-  options.skip_paths = {result_.archive_path};
-  std::vector<zip::ExpandedItem> found =
-      zip::ExpandFilesList(writer.FilesList, options, writer.OnFileProblem, [this] { Pump(); });
-  std::vector<std::string> files;
-  files.reserve(found.size());
-  for (zip::ExpandedItem& item : found) files.push_back(std::move(item.path));
-  writer.FilesList = std::move(files);
+// destination, and the writer stores the files found as they are. Include
+// entries that find nothing are reported here; a file that vanishes before
+// the writer reaches it is reported by the writer.
+std::vector<zip::ExpandedItem> Run::ExpandSources(const zip::TZipOptions& options,
+                                                  const zip::TZipEvents& events) {
+  zip::ExpandOptions expand;
+  expand.exclude_list = options.ExcludeList;
+  expand.recurse = options.Recurse;
+  expand.add_dir_entries = false;
+  expand.skip_paths = {result_.archive_path};
+  return zip::ExpandFilesList(options.FilesList, expand, events.OnFileProblem, [this] { Pump(); });
 }
 
 void Run::Verify(const std::string& temp, const std::string& password) {
   zip::TZipReader reader;
   reader.SetZipName(temp);
-  reader.Password = password;
-  reader.Pump = [this] { Pump(); };
+  zip::TUnZipOptions options;
+  options.Password = password;
+  zip::TUnZipEvents events;
+  events.Pump = [this] { Pump(); };
   std::string first_problem;
-  reader.OnEntryProblem = [&first_problem](const zip::EntryProblem& problem) {
+  events.OnEntryProblem = [&first_problem](const zip::EntryProblem& problem) {
     if (first_problem.empty()) first_problem = problem.entry_name + ": " + problem.reason;
   };
-  reader.ReadDirectory();
-  const zip::TestResult test = reader.Test();
+  reader.ReadDirectory(options, events);
+  const zip::TestResult test = reader.Test(options, events);
   if (test.failed > 0 || test.tested != reader.EntryCount() || reader.EntryCount() != zip_count_) {
     throw EZipError("The new archive did not pass its check (" +
                     (first_problem.empty() ? IntToStr(test.tested) + " of " + IntToStr(zip_count_) +
@@ -388,59 +326,36 @@ void Run::Verify(const std::string& temp, const std::string& password) {
 
 BackupRunResult& Run::WriteAndPlace(const std::string& path) {
   const int number = NextNumber(project());
-  std::unique_ptr<zip::TZipWriter> own_writer;
-  zip::TZipWriter* writer = hooks_.writer;
-  if (writer == nullptr) {
-    own_writer = std::make_unique<zip::TZipWriter>();
-    writer = own_writer.get();
-  }
-  std::string temp;
-  int temp_fd = -1;
   if (hooks_.set_running) hooks_.set_running(true);
-  // From here on the busy state, the writer's handlers and the temporary
-  // file are undone on every way out.
-  struct Cleanup {
-    Run* run;
-    zip::TZipWriter* writer;
-    std::string* temp;
-    int* fd;
-    ~Cleanup() {
-      writer->OnStartZip = nullptr;
-      writer->OnZipComplete = nullptr;
-      writer->OnFileProblem = nullptr;
-      writer->Pump = nullptr;
-      writer->OnTotalPercentDone = nullptr;
-      writer->OnFilePercentDone = nullptr;
-      writer->SetOutputFactory(nullptr);
-      writer->FilesList.clear();
-      if (!temp->empty()) RemoveFileNoThrow(*temp);
-      if (*fd >= 0) ::close(*fd);
-      if (run->hooks_.set_running) run->hooks_.set_running(false);
+  // From here on the busy state is undone on every way out; the temporary
+  // archive goes with its holder unless it was placed.
+  struct Busy {
+    BackupRunHooks& hooks;
+    ~Busy() {
+      if (hooks.set_running) hooks.set_running(false);
     }
-  } cleanup{this, writer, &temp, &temp_fd};
+  } busy{hooks_};
 
   try {
-    temp = TempArchivePath(path);
-    PrepareWriter(*writer, temp);
+    zip::TZipOptions options = WriterOptions();
+    const zip::TZipEvents events = WriterEvents();
     // The newer-than moment of the next run is this one's start: a file
     // changed while this run works is taken by the next one.
     run_start_ = WholeSeconds(Clock());
-    ExpandSources(*writer);
-    zip_count_ = 0;
-    writer->Zip();
-    // Keep the file locked while it is checked and renamed, so another run
-    // in this folder does not take it for a leftover.
-    temp_fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
-    if (temp_fd >= 0) ::flock(temp_fd, LOCK_EX | LOCK_NB);
-    Verify(temp, writer->Password);
-    writer->SetZipName(std::string());
-    if (PlaceArchive(temp, path, request_.settings.OverwriteExisting) == PlaceResult::kExists) {
+    options.ExpandedFiles = ExpandSources(options, events);
+    // The archive is written once, beside its place, checked, and only then
+    // given its name. Replacing is one atomic rename, so an old archive of
+    // that name exists until the new one takes its place; without replacing,
+    // a file that appeared meanwhile is never replaced.
+    ReplacingFile out = ReplacingFile::Create(path, {.factory = hooks_.output_factory});
+    zip_count_ = zip::TZipWriter().ZipInto(out, options, events);
+    Verify(out.TempPath().string(), options.Password);
+    if (request_.settings.OverwriteExisting) {
+      out.Commit();
+    } else if (!out.CommitNoReplace()) {
       return ExistsStop(path);
     }
-    temp.clear();
-    SyncFolder(ExtractFilePath(path));
   } catch (const ERunInterrupted&) {
-    writer->SetZipName(std::string());
     const std::string text = "Backup of project '" + name() + "' interrupted by the user";
     result_.status = RunStatus::kInterrupted;
     result_.message = text;
@@ -448,7 +363,6 @@ BackupRunResult& Run::WriteAndPlace(const std::string& path) {
     Log(kInterrupt, text);
     return Finish();
   } catch (const std::exception& e) {
-    writer->SetZipName(std::string());
     return Fail(e.what());
   }
   return Complete(path, number);

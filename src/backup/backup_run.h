@@ -25,18 +25,13 @@ class WritableFileFactory;
 namespace app {
 class ActivityLog;
 }
-namespace zip {
-class TZipWriter;
-}
 }  // namespace zb
 
 namespace zb::backup {
 
-// The archive is written under a name of this form in its destination
-// folder, checked, and only then renamed to its own name: kRunTempMarker +
-// 8 random characters. The name is short and fixed in length, so the
-// writer's own temporary name beside it stays within the file system's
-// limit whatever the archive is called.
+// Earlier versions wrote a run's archive under a name of this form
+// (kRunTempMarker + 8 random characters) before checking it; a run still
+// removes such leftovers of killed runs from its destination folder.
 inline constexpr char kRunTempMarker[] = ".zbrun-";
 [[nodiscard]] bool IsRunTempName(std::string_view file_name);
 
@@ -74,9 +69,6 @@ struct BackupRunRequest {
 struct BackupRunHooks : app::RunProgress {
   UserInteraction* ui = nullptr;
   app::ActivityLog* log = nullptr;
-  // The long-lived writer of the window; null makes the run use its own.
-  // Its event handlers are cleared again when the run ends.
-  zip::TZipWriter* writer = nullptr;
   // Date mode: the archive name of this run, as soon as it is known, so the
   // name box carries the time of the run while it works.
   std::function<void(const std::string& path)> on_archive_name;

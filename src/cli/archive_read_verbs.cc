@@ -26,26 +26,6 @@ std::string FormatDos(uint32_t dos) {
   return buf;
 }
 
-// Archive errors carry fixed texts; say which archive they are about.
-[[noreturn]] void RethrowWithArchive(const std::string& archive) {
-  try {
-    throw;
-  } catch (const EZipError& e) {
-    throw Error(archive + ": " + e.what());
-  }
-}
-
-// Progress goes to a terminal only, on one line rewritten in place.
-void WireProgress(TZipReader& r, const Context& ctx) {
-  if (!ctx.stderr_is_terminal) return;
-  r.OnTotalPercentDone = [last = -1](int p) mutable {
-    if (p == last) return;
-    last = p;
-    std::cerr << "\r" << p << "%" << std::flush;
-    if (p >= 100) std::cerr << "\r    \r" << std::flush;
-  };
-}
-
 int List(Context& ctx) {
   ArgReader args(ctx.args);
   if (args.Done()) throw EInvalidInput("list needs an ARCHIVE");
@@ -77,18 +57,18 @@ zip::TUZOverwriteMode ParseOverwrite(const std::string& v) {
 
 int Extract(Context& ctx) {
   ArgReader args(ctx.args);
-  TZipReader r;
-  r.OverwriteMode = zip::TUZOverwriteMode::Never;
-  r.RecreateDirs = true;
+  zip::TUnZipOptions o;
+  o.OverwriteMode = zip::TUZOverwriteMode::Never;
+  o.RecreateDirs = true;
   std::vector<std::string> positional;
   while (!args.Done()) {
     std::string a = args.Next();
     if (a == "--password") {
-      r.Password = args.Value(a);
+      o.Password = args.Value(a);
     } else if (a == "--overwrite") {
-      r.OverwriteMode = ParseOverwrite(args.Value(a));
+      o.OverwriteMode = ParseOverwrite(args.Value(a));
     } else if (a == "--flat") {
-      r.RecreateDirs = false;
+      o.RecreateDirs = false;
     } else if (args.IsOption(a)) {
       ThrowUnknownOption("extract", a);
     } else {
@@ -97,12 +77,14 @@ int Extract(Context& ctx) {
   }
   if (positional.size() < 2) throw EInvalidInput("extract needs an ARCHIVE and a DEST folder");
   std::string archive = positional[0];
+  TZipReader r;
   r.SetZipName(archive);
-  r.SetDestDir(positional[1]);
-  r.FilesList.assign(positional.begin() + 2, positional.end());
-  r.DoAll = r.FilesList.empty();
+  o.DestDir = positional[1];
+  o.FilesList.assign(positional.begin() + 2, positional.end());
+  o.DoAll = o.FilesList.empty();
   int failed = 0;
-  r.OnEntryProblem = [&](const EntryProblem& p) {
+  zip::TUnZipEvents ev;
+  ev.OnEntryProblem = [&](const EntryProblem& p) {
     if (p.kind == EntryProblemKind::kExists) {
       std::cerr << "kept existing " << p.path.string() << "\n";
       return;
@@ -110,10 +92,10 @@ int Extract(Context& ctx) {
     ++failed;
     std::cerr << "failed " << p.entry_name << ": " << p.reason << "\n";
   };
-  WireProgress(r, ctx);
+  ev.OnTotalPercentDone = TerminalProgress(ctx);
   int extracted = 0;
   try {
-    extracted = r.UnZip();
+    extracted = r.UnZip(o, ev);
   } catch (...) {
     RethrowWithArchive(archive);
   }
@@ -125,12 +107,12 @@ int Extract(Context& ctx) {
 
 int Test(Context& ctx) {
   ArgReader args(ctx.args);
-  TZipReader r;
+  zip::TUnZipOptions o;
   std::string archive;
   while (!args.Done()) {
     std::string a = args.Next();
     if (a == "--password") {
-      r.Password = args.Value(a);
+      o.Password = args.Value(a);
     } else if (args.IsOption(a)) {
       ThrowUnknownOption("test", a);
     } else if (archive.empty()) {
@@ -140,15 +122,17 @@ int Test(Context& ctx) {
     }
   }
   if (archive.empty()) throw EInvalidInput("test needs an ARCHIVE");
+  TZipReader r;
   r.SetZipName(archive);
-  r.DoAll = true;
-  r.OnEntryProblem = [](const EntryProblem& p) {
+  o.DoAll = true;
+  zip::TUnZipEvents ev;
+  ev.OnEntryProblem = [](const EntryProblem& p) {
     std::cout << "FAILED\t" << p.entry_name << "\t" << p.reason << "\n";
   };
-  WireProgress(r, ctx);
+  ev.OnTotalPercentDone = TerminalProgress(ctx);
   zip::TestResult result;
   try {
-    result = r.Test();
+    result = r.Test(o, ev);
   } catch (...) {
     RethrowWithArchive(archive);
   }

@@ -18,26 +18,6 @@ namespace {
 
 using zip::TZipWriter;
 
-// Archive errors carry fixed texts; say which archive they are about.
-[[noreturn]] void RethrowWithArchive(const std::string& archive) {
-  try {
-    throw;
-  } catch (const EZipError& e) {
-    throw Error(archive + ": " + e.what());
-  }
-}
-
-// Progress goes to a terminal only, on one line rewritten in place.
-void WireProgress(TZipWriter& w, const Context& ctx) {
-  if (!ctx.stderr_is_terminal) return;
-  w.OnTotalPercentDone = [last = -1](int p) mutable {
-    if (p == last) return;
-    last = p;
-    std::cerr << "\r" << p << "%" << std::flush;
-    if (p >= 100) std::cerr << "\r    \r" << std::flush;
-  };
-}
-
 bool IsFolder(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -45,11 +25,9 @@ bool IsFolder(const std::string& path) {
 
 int Zip(Context& ctx) {
   ArgReader args(ctx.args);
-  TZipWriter w;
+  zip::TZipOptions o;
   std::string archive;
   std::vector<std::string> entries;
-  bool comment_set = false;
-  std::string comment;
   while (!args.Done()) {
     const std::string a = args.Next();
     if (a == "--level") {
@@ -57,18 +35,17 @@ int Zip(Context& ctx) {
       if (v.size() != 1 || v[0] < '0' || v[0] > '9') {
         throw EInvalidInput("--level takes a number from 0 to 9, not '" + v + "'");
       }
-      w.PackLevel = v[0] - '0';
+      o.PackLevel = v[0] - '0';
     } else if (a == "--password") {
-      w.Password = args.Value(a);
+      o.Password = args.Value(a);
     } else if (a == "--recurse") {
-      w.Recurse = true;
+      o.Recurse = true;
     } else if (a == "--store-paths") {
-      w.StorePaths = true;
+      o.StorePaths = true;
     } else if (a == "--comment") {
-      comment = args.Value(a);
-      comment_set = true;
+      o.ArchiveComment = args.Value(a);
     } else if (a == "--exclude") {
-      w.ExcludeList.push_back(args.Value(a));
+      o.ExcludeList.push_back(args.Value(a));
     } else if (args.IsOption(a)) {
       ThrowUnknownOption("zip", a);
     } else if (archive.empty()) {
@@ -85,22 +62,22 @@ int Zip(Context& ctx) {
   if (archive.empty()) throw EInvalidInput("zip needs an ARCHIVE");
   if (entries.empty()) throw EInvalidInput("zip needs at least one ENTRY");
 
-  w.SetZipName(archive);
-  if (comment_set) w.SetArchiveComment(comment);
+  o.ZipName = archive;
   int left_out = 0;
-  w.OnFileProblem = [&](const std::string& path, zip::FileProblem problem,
-                        const std::string& detail) {
+  zip::TZipEvents ev;
+  ev.OnFileProblem = [&](const std::string& path, zip::FileProblem problem,
+                         const std::string& detail) {
     ++left_out;
     if (ctx.stderr_is_terminal) std::cerr << "\r";
     std::cerr << "zipbackup-cli: left out " << path << ": " << zip::FileProblemText(problem);
     if (!detail.empty()) std::cerr << " (" << detail << ")";
     std::cerr << "\n";
   };
-  WireProgress(w, ctx);
-  w.FilesList = entries;
+  ev.OnTotalPercentDone = TerminalProgress(ctx);
+  o.FilesList = entries;
   int written = 0;
   try {
-    written = w.Zip();
+    written = TZipWriter().Zip(o, ev);
   } catch (...) {
     RethrowWithArchive(archive);
   }
@@ -124,14 +101,14 @@ int Remove(Context& ctx) {
   }
   if (names.empty()) throw EInvalidInput("remove needs at least one NAME");
 
-  TZipWriter w;
-  w.SetZipName(archive);
+  zip::TZipReader r;
+  r.SetZipName(archive);
   // Names are matched exactly (never as patterns); say which are absent.
   std::map<std::string, int> present;
   int removed = 0;
   try {
-    w.ReadDirectory();
-    for (int i = 0; i < w.EntryCount(); ++i) ++present[w.Entry(i).FullName()];
+    r.ReadDirectory();
+    for (int i = 0; i < r.EntryCount(); ++i) ++present[r.Entry(i).FullName()];
     int missing = 0;
     std::vector<std::string> found;
     for (const std::string& n : names) {
@@ -145,8 +122,10 @@ int Remove(Context& ctx) {
       }
     }
     if (!found.empty()) {
-      w.ExactNames = found;
-      removed = w.RemoveEntries();
+      zip::TRemoveOptions o;
+      o.ZipName = archive;
+      o.ExactNames = std::move(found);
+      removed = TZipWriter().RemoveEntries(o, {});
     }
     std::cout << removed << (removed == 1 ? " entry" : " entries") << " removed from " << archive
               << "\n";

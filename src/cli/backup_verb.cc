@@ -65,12 +65,9 @@ int RunBackupVerb(Context& ctx) {
   hooks.log = &log;
   StopSignals stop_signals;
   hooks.interrupted = [] { return StopSignals::Requested(); };
+  hooks.on_total_percent = TerminalProgress(ctx);
   if (ctx.stderr_is_terminal) {
-    hooks.on_total_percent = [last = -1](int percent) mutable {
-      if (percent == last) return;
-      last = percent;
-      std::cerr << "\r" << percent << "%" << std::flush;
-    };
+    // A run that stops before 100% leaves no percentage behind either.
     hooks.set_running = [](bool running) {
       if (!running) std::cerr << "\r    \r" << std::flush;
     };

@@ -101,14 +101,7 @@ int Restore(Context& ctx) {
   restore::RestoreHooks hooks;
   hooks.ui = &ui;
   hooks.reader = &reader;
-  if (ctx.stderr_is_terminal) {
-    hooks.on_total_percent = [last = -1](int p) mutable {
-      if (p == last) return;
-      last = p;
-      std::cerr << "\r" << p << "%" << std::flush;
-      if (p >= 100) std::cerr << "\r    \r" << std::flush;
-    };
-  }
+  hooks.on_total_percent = TerminalProgress(ctx);
   hooks.on_problem = [](const zip::EntryProblem& p) {
     if (p.kind == zip::EntryProblemKind::kExists || p.kind == zip::EntryProblemKind::kReadOnly) {
       std::cerr << "kept existing " << p.path.string() << "\n";

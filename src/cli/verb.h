@@ -30,6 +30,15 @@ struct Verb {
 bool RegisterVerb(Verb verb);
 const std::vector<Verb>& Verbs();
 
+// Archive errors carry fixed texts ("Not a valid zip file!"): rethrows the
+// exception in flight, an archive error as zb::Error naming `archive`.
+// REQUIRES: called inside a catch block.
+[[noreturn]] void RethrowWithArchive(const std::string& archive);
+
+// The total-percent handler of a verb: on a terminal, the percentage on one
+// line rewritten in place and wiped at 100; otherwise nothing (null).
+[[nodiscard]] std::function<void(int percent)> TerminalProgress(const Context& ctx);
+
 // Helpers for verbs: options of the form --name VALUE or --flag, then
 // operands. A "--" ends the options: it is skipped, and every argument after
 // it is an operand, even one that starts with "-".

@@ -297,10 +297,13 @@ std::string ArchivePath(std::string_view zip_folder, std::string_view name) {
   return IncludeTrailingSeparator(Trim(zip_folder)) + std::string(name);
 }
 
-std::vector<EntryRow> ArchiveContents(zip::TZipReader& reader, const std::string& archive_path) {
+std::vector<EntryRow> ArchiveContents(zip::TZipReader& reader, const std::string& archive_path,
+                                      const IncompleteHandler& on_incomplete) {
   reader.SetSortMode(zip::TZipSortMode::ByName);
   reader.SetZipName(archive_path);
-  reader.ReadDirectory();
+  zip::TReadEvents events;
+  events.OnInCompleteZip = on_incomplete;
+  reader.ReadDirectory({}, events);
   std::vector<EntryRow> rows;
   const int count = reader.EntryCount();
   rows.reserve(static_cast<size_t>(count));

@@ -12,7 +12,8 @@
 
 namespace zb::zip {
 class TZipReader;
-}
+enum class TIncompleteZipMode;
+}  // namespace zb::zip
 
 namespace zb::restore {
 
@@ -68,9 +69,14 @@ struct EntryRow {
   std::string date_text;  // "Date"
 };
 
+// What to assume about an archive without an end record (the reader's
+// OnInCompleteZip: the incomplete-archive dialog's answer).
+using IncompleteHandler = std::function<void(zip::TIncompleteZipMode& mode)>;
+
 // Reads the directory of `archive_path` with `reader` (sort mode ByName) and
 // returns its rows. Throws the reader's errors (EZipError family, EOSError).
 [[nodiscard]] std::vector<EntryRow> ArchiveContents(zip::TZipReader& reader,
-                                                    const std::string& archive_path);
+                                                    const std::string& archive_path,
+                                                    const IncompleteHandler& on_incomplete = {});
 
 }  // namespace zb::restore

@@ -1,10 +1,5 @@
 #include "restore/archive_maintenance.h"
 
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <optional>
 #include <vector>
@@ -15,6 +10,7 @@
 #include "base/path.h"
 #include "base/text.h"
 #include "platform/file_system.h"
+#include "platform/replacing_file.h"
 #include "zip/zip_writer.h"
 
 namespace zb::restore {
@@ -23,55 +19,19 @@ namespace {
 constexpr int kReportSeconds = 6;
 constexpr size_t kCopyBlock = 1 << 20;
 
-// Copies the bytes of `source` into a new temporary file in `folder` and
-// flushes it; returns its path. A failure removes the temporary file.
-std::filesystem::path CopyToTemp(const std::string& source, const std::string& folder,
-                                 const std::string& target) {
+// Copies the bytes of `source` into a new temporary file beside `target`;
+// `stamp` gets the source's time and permissions for the copy.
+ReplacingFile CopyToTemp(const std::string& source, const std::string& target, FileInfo* stamp) {
   File in = File::OpenRead(source);
-  File out = CreateTempFile(folder, "." + ExtractFileName(target) + ".", ".part");
-  std::filesystem::path temp = out.Path();
-  try {
-    std::vector<std::byte> buf(kCopyBlock);
-    for (;;) {
-      size_t n = in.Read(buf);
-      if (n == 0) break;
-      out.Write(std::span<const std::byte>(buf.data(), n));
-    }
-    FileInfo info = FStat(in);
-    out.Fsync();
-    out.Close();
-    SetFileTimes(temp, info.mtime);
-    // Temporary files are made private; the copy takes the source's
-    // permissions, so an archive exported to a shared folder stays readable.
-    if (::chmod(temp.c_str(), info.mode & 0777) != 0) {
-      throw EOSError("Unable to set the permissions of", temp.string(), errno);
-    }
-  } catch (...) {
-    RemoveFileNoThrow(temp);
-    throw;
+  ReplacingFile out = ReplacingFile::Create(target);
+  std::vector<std::byte> buf(kCopyBlock);
+  for (;;) {
+    size_t n = in.Read(buf);
+    if (n == 0) break;
+    out.Write(std::span<const std::byte>(buf.data(), n));
   }
-  return temp;
-}
-
-// Gives the copy the target's name without replacing anything: false when
-// a file of that name exists (it may have appeared during the copy).
-bool PlaceWithoutReplacing(const std::filesystem::path& temp, const std::string& target) {
-  if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-    return true;
-  }
-  int err = errno;
-  if (err == EEXIST) return false;
-  if (err != EINVAL && err != ENOSYS && err != ENOTSUP) {
-    throw EOSError("Unable to rename " + temp.string() + " to", target, err);
-  }
-  // Without the no-replace rename, link() refuses a taken name just as well.
-  if (::link(temp.c_str(), target.c_str()) == 0) {
-    RemoveFileNoThrow(temp);
-    return true;
-  }
-  err = errno;
-  if (err == EEXIST) return false;
-  throw EOSError("Unable to rename " + temp.string() + " to", target, err);
+  *stamp = FStat(in);
+  return out;
 }
 
 void AddLog(MaintenanceHooks& hooks, std::string_view operation, std::string_view project,
@@ -108,7 +68,6 @@ CopyOutcome CopyArchiveFile(const std::string& source, const std::string& dest_f
                             UserInteraction& ui, std::string* error) {
   std::string folder(Trim(dest_folder));
   std::string target = IncludeTrailingSeparator(folder) + ExtractFileName(source);
-  std::filesystem::path temp;
   try {
     // A blank folder would put the copy at the root of the file system.
     if (folder.empty()) throw EInvalidInput("No folder to copy " + source + " into");
@@ -128,20 +87,20 @@ CopyOutcome CopyArchiveFile(const std::string& source, const std::string& dest_f
       if (auto answer = may_replace()) return *answer;
       replace = true;
     }
-    temp = CopyToTemp(source, folder, target);
+    FileInfo stamp;
+    ReplacingFile copy = CopyToTemp(source, target, &stamp);
+    // The copy takes the source's permissions, so an archive exported to a
+    // shared folder stays readable and a private one stays private.
+    const mode_t mode = stamp.mode & 0777;
     if (replace) {
-      RenameFile(temp, target);
-    } else if (!PlaceWithoutReplacing(temp, target)) {
+      copy.Commit(mode, stamp.mtime);
+    } else if (!copy.CommitNoReplace(mode, stamp.mtime)) {
       // The name was taken while the copy ran: the question is owed now.
-      if (auto answer = may_replace()) {
-        RemoveFileNoThrow(temp);
-        return *answer;
-      }
-      RenameFile(temp, target);
+      if (auto answer = may_replace()) return *answer;
+      copy.Commit();
     }
     return CopyOutcome::kCopied;
   } catch (const std::exception& e) {
-    if (!temp.empty()) RemoveFileNoThrow(temp);
     if (error) *error = e.what();
     ui.ShowError(e.what());
     return CopyOutcome::kFailed;
@@ -192,36 +151,29 @@ int DeleteArchives(std::string_view zip_folder, const std::vector<std::string>& 
 
 namespace {
 
-// Detaches the writer's backup handlers for one maintenance call and puts
-// them back afterwards, whatever happens.
-struct WriterGuard {
-  zip::TZipWriter& w;
-  MaintenanceHooks& hooks;
-  decltype(zip::TZipWriter::OnStartZip) start;
-  decltype(zip::TZipWriter::OnZipComplete) complete;
-  decltype(zip::TZipWriter::OnFileProblem) problem;
-  WriterGuard(zip::TZipWriter& writer, MaintenanceHooks& h) : w(writer), hooks(h) {
-    start = std::move(w.OnStartZip);
-    complete = std::move(w.OnZipComplete);
-    problem = std::move(w.OnFileProblem);
-    w.OnStartZip = nullptr;
-    w.OnZipComplete = nullptr;
-    w.OnFileProblem = nullptr;
-    w.OnTotalPercentDone = hooks.on_total_percent;
-    w.OnFilePercentDone = hooks.on_file_percent;
-    w.Pump = hooks.pump;
+// The busy state and progress strip for one maintenance call, undone
+// whatever happens.
+struct Busy {
+  explicit Busy(MaintenanceHooks& h) : hooks(h) {
     if (hooks.set_running) hooks.set_running(true);
   }
-  ~WriterGuard() {
-    w.OnStartZip = std::move(start);
-    w.OnZipComplete = std::move(complete);
-    w.OnFileProblem = std::move(problem);
-    w.OnTotalPercentDone = nullptr;
-    w.OnFilePercentDone = nullptr;
-    w.Pump = nullptr;
+  ~Busy() {
     if (hooks.set_running) hooks.set_running(false);
   }
+  Busy(const Busy&) = delete;
+  Busy& operator=(const Busy&) = delete;
+  MaintenanceHooks& hooks;
 };
+
+// Progress and pump of a maintenance call. No backup filter, report or
+// retention ring is involved: those belong to a backup run's own events.
+zip::TZipEvents EventsOf(const MaintenanceHooks& hooks) {
+  zip::TZipEvents ev;
+  ev.OnTotalPercentDone = hooks.on_total_percent;
+  ev.OnFilePercentDone = hooks.on_file_percent;
+  ev.Pump = hooks.pump;
+  return ev;
+}
 
 }  // namespace
 
@@ -230,25 +182,26 @@ AddResult AddFilesToArchive(zip::TZipWriter& writer, const std::string& archive_
                             MaintenanceHooks& hooks) {
   AddResult result;
   if (files.empty()) return result;
-  writer.SetZipName(archive_path);
-  writer.Recurse = settings.recurse;
-  writer.StorePaths = settings.store_paths;
+  zip::TZipOptions o;
+  o.ZipName = archive_path;
+  o.Recurse = settings.recurse;
+  o.StorePaths = settings.store_paths;
   std::string pw(Trim(settings.password));
-  writer.Password = settings.use_password && !pw.empty() ? pw : std::string();
-  writer.PackLevel = settings.pack_level;
-  writer.AddDirEntriesOnRecurse = false;
-  writer.MultiZipInfo.MultiMode = zip::TMultiMode::mmNone;
-  // Exclusions left from a backup run must not drop a file picked by hand.
-  writer.ExcludeList.clear();
-  writer.FilesList = files;
-  WriterGuard guard(writer, hooks);
-  writer.OnFileProblem = [&](const std::string& path, zip::FileProblem problem,
-                             const std::string& detail) {
+  o.Password = settings.use_password && !pw.empty() ? pw : std::string();
+  o.PackLevel = settings.pack_level;
+  o.AddDirEntriesOnRecurse = false;
+  o.MultiZipInfo.MultiMode = zip::TMultiMode::mmNone;
+  // No exclusion list: a file picked by hand is always taken.
+  o.FilesList = files;
+  zip::TZipEvents ev = EventsOf(hooks);
+  ev.OnFileProblem = [&](const std::string& path, zip::FileProblem problem,
+                         const std::string& detail) {
     std::string why = zip::FileProblemText(problem);
     if (!detail.empty()) why += " (" + detail + ")";
     result.left_out.push_back(path + ": " + why);
   };
-  result.stored = writer.Zip();
+  Busy busy(hooks);
+  result.stored = writer.Zip(o, ev);
   return result;
 }
 
@@ -258,14 +211,12 @@ int RemoveEntriesFromArchive(zip::TZipWriter& writer, const std::string& archive
     return 0;
   }
   if (rows.empty()) return 0;
-  writer.SetZipName(archive_path);
-  writer.MultiZipInfo.MultiMode = zip::TMultiMode::mmNone;
-  writer.FilesList.clear();
-  writer.ExactNames.clear();
+  zip::TRemoveOptions o;
+  o.ZipName = archive_path;
   // Each row names its own entry: "a*.txt" is a name here, never a pattern.
-  for (const auto& row : rows) writer.ExactNames.push_back(row.full_name);
-  WriterGuard guard(writer, hooks);
-  return writer.RemoveEntries();
+  for (const auto& row : rows) o.ExactNames.push_back(row.full_name);
+  Busy busy(hooks);
+  return writer.RemoveEntries(o, EventsOf(hooks));
 }
 
 zip::TIncompleteZipMode IncompleteModeFor(IncompleteAnswer answer) {

@@ -84,10 +84,9 @@ struct AddResult {
 };
 
 // Adds `files` to the archive (an update: a file replaces the entry of its
-// stored name only when newer). The writer's exclusion list is cleared so a
-// file picked by hand is always taken; its OnStartZip and OnZipComplete are
-// detached for the call, so no backup filter, report or ring is involved.
-// Throws the writer's errors; the archive then stays as it was.
+// stored name only when newer). No exclusion list applies, so a file picked
+// by hand is always taken, and no backup filter, report or ring is
+// involved. Throws the writer's errors; the archive then stays as it was.
 AddResult AddFilesToArchive(zip::TZipWriter& writer, const std::string& archive_path,
                             const std::vector<std::string>& files, const AddSettings& settings,
                             MaintenanceHooks& hooks);

@@ -135,41 +135,33 @@ RestoreResult RunRestore(const RestoreRequest& request, RestoreHooks& hooks) {
 
   zip::TZipReader own_reader;
   zip::TZipReader& r = hooks.reader ? *hooks.reader : own_reader;
-  // The shared reader keeps its handlers otherwise, pointing into this frame.
-  struct DetachHandlers {
-    zip::TZipReader& r;
-    ~DetachHandlers() {
-      r.OnStartUnZip = nullptr;
-      r.OnFilePercentDone = nullptr;
-      r.OnTotalPercentDone = nullptr;
-      r.OnBadPassword = nullptr;
-      r.OnInCompleteZip = nullptr;
-      r.OnGetNextDisk = nullptr;
-      r.OnUnZipComplete = nullptr;
-      r.AskOverwrite = nullptr;
-      r.OnEntryProblem = nullptr;
-      r.Pump = nullptr;
-    }
-  } detach{r};
+  RestoreMemory own_memory;
+  RestoreMemory& memory = hooks.memory ? *hooks.memory : own_memory;
 
   r.SetZipName(result.archive_path);
+  zip::TUnZipOptions o;
   // The folder the user confirmed is the folder used: trimmed, as shown.
-  r.SetDestDir(std::string(Trim(request.options.extract_to)));
-  r.RecreateDirs = request.options.use_original_folder;
-  r.DoAll = request.whole_archive;
-  r.OverwriteMode = ReaderMode(request.options.overwrite_mode, r.OverwriteMode);
-  // The shared reader keeps what earlier callers set: restate what a
-  // restore relies on (read-only files kept, attributes restored).
-  r.ReplaceReadOnly = false;
-  r.RetainAttributes = true;
+  o.DestDir = std::string(Trim(request.options.extract_to));
+  o.RecreateDirs = request.options.use_original_folder;
+  o.DoAll = request.whole_archive;
+  o.OverwriteMode = ReaderMode(request.options.overwrite_mode, memory.overwrite_mode);
+  // Read-only files are kept, attributes restored.
+  o.ReplaceReadOnly = false;
+  o.RetainAttributes = true;
   // From the root, the stored folders are the original places: the
   // system's own links on the way are followed (nothing lies outside "/").
-  r.FollowDestLinks = Trim(request.options.extract_to) == "/";
-  if (!Trim(request.options.password).empty()) r.Password = request.options.password;
+  o.FollowDestLinks = Trim(request.options.extract_to) == "/";
+  o.Password = Trim(request.options.password).empty() ? memory.password : request.options.password;
+  o.FileFactory = hooks.output_factory;
+  // The policy and password of this restore are the next one's defaults.
+  memory.overwrite_mode = o.OverwriteMode;
+  memory.password = o.Password;
+
+  zip::TUnZipEvents ev;
   // Stopping goes through the pump: the reader calls it between blocks and
   // drops the entry being written when it throws.
   struct RestoreInterrupted {};
-  r.Pump = [&hooks] {
+  ev.Pump = [&hooks] {
     if (hooks.pump) hooks.pump();
     if (hooks.interrupted && hooks.interrupted()) throw RestoreInterrupted();
   };
@@ -177,42 +169,43 @@ RestoreResult RunRestore(const RestoreRequest& request, RestoreHooks& hooks) {
 
   bool completed = false;
   bool tried_trimmed = false;
-  r.OnUnZipComplete = [&](int count) {
+  ev.OnUnZipComplete = [&](int count) {
     completed = true;
     result.restored = count;
   };
-  r.OnStartUnZip = [&](int, std::string& fname, bool&) {
+  ev.OnStartUnZip = [&](int, std::string& fname, bool&) {
     if (hooks.on_file) hooks.on_file(ExtractFileName(fname));
   };
-  r.OnTotalPercentDone = hooks.on_total_percent;
-  r.OnFilePercentDone = hooks.on_file_percent;
-  r.OnInCompleteZip = hooks.on_incomplete;
-  r.OnBadPassword = [&](int, std::string& new_password) {
+  ev.OnTotalPercentDone = hooks.on_total_percent;
+  ev.OnFilePercentDone = hooks.on_file_percent;
+  ev.OnInCompleteZip = hooks.on_incomplete;
+  ev.OnBadPassword = [&](int, std::string& new_password) {
     // Blanks around a typed password are far more often a slip than part
     // of it: the trimmed text gets one try before the password is refused.
-    std::string trimmed(Trim(r.Password));
-    if (!tried_trimmed && !trimmed.empty() && trimmed != r.Password) {
+    std::string trimmed(Trim(new_password));
+    if (!tried_trimmed && !trimmed.empty() && trimmed != new_password) {
       tried_trimmed = true;
       new_password = trimmed;
+      memory.password = trimmed;
       return;
     }
     ui.ShowError("The password is incorrect");
     result.bad_password = true;
     throw PasswordGiveUp();
   };
-  r.OnGetNextDisk = [&](int next_disk, std::string& fname) {
+  ev.OnGetNextDisk = [&](int next_disk, std::string& fname) {
     const std::string question =
         "Please insert disk number " + IntToStr(next_disk) + " of the spanned Zip file";
     const bool go_on =
         hooks.ask_next_disk ? hooks.ask_next_disk(question) : ui.AskOkCancel(question);
     if (!go_on) fname.clear();
   };
-  r.AskOverwrite = [&](const std::string& file_name) {
+  ev.AskOverwrite = [&](const std::string& file_name) {
     const std::string question = "Replace existing file " + file_name + "?";
     return hooks.ask_overwrite ? hooks.ask_overwrite(question)
                                : ui.AskYesNoCaptioned(question, "File Exists Alert");
   };
-  r.OnEntryProblem = [&](const zip::EntryProblem& p) {
+  ev.OnEntryProblem = [&](const zip::EntryProblem& p) {
     if (p.index < 0) {
       result.damaged_archive = true;
     } else if (IsPolicySkip(p.kind)) {
@@ -230,7 +223,7 @@ RestoreResult RunRestore(const RestoreRequest& request, RestoreHooks& hooks) {
   bool readable = false;
   try {
     if (!request.whole_archive) r.SetSortMode(zip::TZipSortMode::ByName);
-    r.ReadDirectory();
+    r.ReadDirectory(o, ev);
     readable = true;
   } catch (const RestoreInterrupted&) {
     interrupted = true;
@@ -243,21 +236,17 @@ RestoreResult RunRestore(const RestoreRequest& request, RestoreHooks& hooks) {
         // Rows select their own entries by identity. The listing's index is
         // used when the entry there still has the row's name; otherwise (the
         // archive changed since it was listed) the exact stored name is.
-        std::vector<int> indexes;
-        std::vector<std::string> by_name;
         for (const auto& row : request.selected) {
           if (row.index >= 0 && row.index < r.EntryCount() &&
               r.Entry(row.index).FullName() == row.full_name) {
-            indexes.push_back(row.index);
+            o.Indexes.push_back(row.index);
           } else {
-            by_name.push_back(row.full_name);
+            o.ExactNames.push_back(row.full_name);
           }
         }
-        r.SelectIndexes(indexes);
-        r.ExactNames = std::move(by_name);
-        r.FilesList = request.patterns;
+        o.FilesList = request.patterns;
       }
-      (void)r.UnZip();
+      (void)r.UnZip(o, ev);
     } catch (const PasswordGiveUp&) {
       // Already said; the report below tells the rest.
     } catch (const RestoreInterrupted&) {

@@ -18,6 +18,7 @@
 
 namespace zb {
 class UserInteraction;
+class WritableFileFactory;
 namespace app {
 class ActivityLog;
 }
@@ -70,9 +71,18 @@ struct RestoreRequest {
   bool confirm = true;  // ask the four-line question first
 };
 
+// What one restore leaves for the next from the same page: the overwrite
+// policy of a restore without a checked radio, and the password a blank
+// field stands for (the one the last restore used, after any retry).
+struct RestoreMemory {
+  zip::TUZOverwriteMode overwrite_mode = zip::TUZOverwriteMode::Prompt;
+  std::string password;
+};
+
 // The seams of a run. `ui` must outlive the call; `log` may be null (no
-// log line). `reader` is the window's long-lived reader (null: the run uses
-// its own); the run's handlers are removed from it again at the end.
+// log line). `reader` is the window's long-lived reader, whose loaded
+// directory the run reuses (null: the run uses its own); `memory` is the
+// page's (null: the defaults, and nothing is kept).
 // The window's side of a run comes with RunProgress; its `interrupted` stops
 // the run at the next block (the program is closing on a signal): the entry
 // being written is dropped, the run is logged "Interrupt" and no report is
@@ -81,8 +91,11 @@ struct RestoreHooks : app::RunProgress {
   UserInteraction* ui = nullptr;
   app::ActivityLog* log = nullptr;
   zip::TZipReader* reader = nullptr;
+  RestoreMemory* memory = nullptr;
+  // Tests: where restored files are written (a full-disk double).
+  WritableFileFactory* output_factory = nullptr;
   // An archive without an end record: the incomplete-archive dialog's
-  // answer. Unset keeps the reader's IncompleteZipMode.
+  // answer. Unset takes the archive for part of a multi-disk set.
   std::function<void(zip::TIncompleteZipMode& mode)> on_incomplete;
   // The "Prompt Before  Overwrite" question ("Replace existing file " +
   // name + "?", caption "File Exists Alert", Yes and No): true replaces.

@@ -1,8 +1,10 @@
 #pragma once
 
 // TZipReader: loads the directory of an archive, answers questions about its
-// entries, tests and extracts them. TZipWriter derives from it and shares the
-// archive name, file list, password and directory.
+// entries, tests and extracts them. The reader keeps the archive it looks at
+// (its name, directory and entry order); everything else an operation needs
+// comes with the call, as options and events, and nothing of it stays for
+// the next caller.
 //
 // All work runs on the calling thread; `Pump` is called between blocks so a
 // user interface stays alive. Failures of the whole operation throw the
@@ -16,8 +18,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <optional>
-#include <span>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -64,37 +64,44 @@ struct TestResult {
                    // directory replaced by the recovery scan counts as one)
 };
 
-class TZipReader {
- public:
-  TZipReader();
-  virtual ~TZipReader();
-  TZipReader(const TZipReader&) = delete;
-  TZipReader& operator=(const TZipReader&) = delete;
+// How a directory is read; every operation of the reader reads it first.
+struct TReadOptions {
+  // What to assume when no end record is found. OnInCompleteZip may change
+  // it; its choice holds for the rest of the operation.
+  TIncompleteZipMode IncompleteZipMode = TIncompleteZipMode::izAssumeMulti;
+};
 
-  // --- Properties -------------------------------------------------------------
+struct TReadEvents {
+  // No end record: choose what to assume. While the choice is izAssumeMulti
+  // the read starts again (the user may insert the last disk of a set).
+  std::function<void(TIncompleteZipMode& mode)> OnInCompleteZip;
+  // A multi-disk archive needs disk `next_disk` (from 1): keep, replace or
+  // empty `fname` (cancel). Multi-disk archives are refused for now.
+  std::function<void(int next_disk, std::string& fname)> OnGetNextDisk;
+  // Called between blocks of long work.
+  std::function<void()> Pump;
+};
 
-  // Full path of the archive. Setting a different name forgets the loaded
-  // directory (and the archive comment).
-  [[nodiscard]] const std::string& ZipName() const { return zip_name_; }
-  void SetZipName(const std::string& name);
-  // Destination folder; a trailing "/" is removed when set.
-  [[nodiscard]] const std::string& DestDir() const { return dest_dir_; }
-  void SetDestDir(const std::string& dir);
-  // Order of the entry accessors; changing it re-sorts the loaded view.
-  [[nodiscard]] TZipSortMode SortMode() const { return sort_mode_; }
-  void SetSortMode(TZipSortMode mode);
-
+// One extraction (UnZip) or check (Test).
+struct TUnZipOptions : TReadOptions {
+  // Destination folder (a trailing "/" is ignored); empty is the home folder.
+  std::string DestDir;
   bool RecreateDirs = false;
   TUZOverwriteMode OverwriteMode = TUZOverwriteMode::Prompt;
   bool DoAll = false;
-  // Patterns (WildcardMatch) that select entries by stored folder + name;
-  // cleared at the end of every extraction.
+  // Patterns (WildcardMatch) that select entries by stored folder + name.
   std::vector<std::string> FilesList;
   // Exact stored names (folder + name, "/" separators) that select
-  // themselves only, never as patterns; cleared with FilesList.
+  // themselves only, never as patterns.
   std::vector<std::string> ExactNames;
+  // Entries selected by identity: indexes in SortMode order of the
+  // directory as it was loaded before the call. Dropped when the call finds
+  // the archive changed and reads it again (they name rows of a listing the
+  // archive no longer matches).
+  std::vector<int> Indexes;
+  // For encrypted entries; OnBadPassword may replace it for the rest of the
+  // operation.
   std::string Password;
-  TIncompleteZipMode IncompleteZipMode = TIncompleteZipMode::izAssumeMulti;
   bool RetainAttributes = true;
   bool ReplaceReadOnly = false;
   // Folders below the destination are entered without following symbolic
@@ -103,16 +110,12 @@ class TZipReader {
   // lie outside "/", and the system's own links (a home folder on another
   // disk) are part of the original places.
   bool FollowDestLinks = false;
-  bool OEMConvert = true;
-  std::string RootDir;
-  // Output files of UnZip are opened through this factory (tests pass one
-  // that plays a full disk). Null means the real file system. Not owned.
-  void SetFileFactory(WritableFileFactory* factory) { file_factory_ = factory; }
-  // The mode the last directory read found (mmNone for one disk).
-  [[nodiscard]] TMultiMode MultiMode() const { return multi_mode_; }
+  // Output files are opened through this factory (tests pass one that
+  // plays a full disk). Null means the real file system. Not owned.
+  WritableFileFactory* FileFactory = nullptr;
+};
 
-  // --- Events -----------------------------------------------------------------
-
+struct TUnZipEvents : TReadEvents {
   // Before an entry is extracted: may change the output path or skip it.
   std::function<void(int file_index, std::string& fname, bool& skip)> OnStartUnZip;
   std::function<void(int percent)> OnFilePercentDone;
@@ -120,11 +123,6 @@ class TZipReader {
   // The password check failed: change `new_password` to retry, leave it to
   // give up the entry, or throw to stop the whole run.
   std::function<void(int file_index, std::string& new_password)> OnBadPassword;
-  // No end record: choose what to assume.
-  std::function<void(TIncompleteZipMode& mode)> OnInCompleteZip;
-  // A multi-disk archive needs disk `next_disk` (from 1): keep, replace or
-  // empty `fname` (cancel).
-  std::function<void(int next_disk, std::string& fname)> OnGetNextDisk;
   // Raised once by every UnZip that reached extraction.
   std::function<void(int file_count)> OnUnZipComplete;
   // Prompt mode: answer whether to replace `file_name`. Unassigned, Prompt
@@ -132,15 +130,33 @@ class TZipReader {
   std::function<bool(const std::string& file_name)> AskOverwrite;
   // An entry was left out or failed.
   std::function<void(const EntryProblem&)> OnEntryProblem;
-  // Called between blocks of long work.
-  std::function<void()> Pump;
+};
 
-  // --- Operations -------------------------------------------------------------
+class TZipReader {
+ public:
+  TZipReader();
+  ~TZipReader();
+  TZipReader(const TZipReader&) = delete;
+  TZipReader& operator=(const TZipReader&) = delete;
+
+  // Full path of the archive. Setting a different name forgets the loaded
+  // directory (and the archive comment).
+  [[nodiscard]] const std::string& ZipName() const { return zip_name_; }
+  void SetZipName(const std::string& name);
+  // Order of the entry accessors; changing it re-sorts the loaded view.
+  [[nodiscard]] TZipSortMode SortMode() const { return sort_mode_; }
+  void SetSortMode(TZipSortMode mode);
+  // Names of entries made on DOS are read from the OEM code page (CP437)
+  // when set; changing it forgets the loaded directory.
+  [[nodiscard]] bool OEMConvert() const { return oem_convert_; }
+  void SetOEMConvert(bool convert);
+  // The mode the last directory read found (mmNone for one disk).
+  [[nodiscard]] TMultiMode MultiMode() const { return multi_mode_; }
 
   // Loads the directory of ZipName unless it is loaded and the archive file
   // is unchanged (same device, inode, size and modification time). Throws
   // ENotAZipFile, EIncompleteZip, EBadZipFile, EUserCanceled, EOSError.
-  void ReadDirectory();
+  void ReadDirectory(const TReadOptions& options = {}, const TReadEvents& events = {});
 
   // Entry accessors in SortMode order; an index out of range throws
   // zb::Error "Index %d is out of range". EntryCount is 0 when nothing is
@@ -152,40 +168,28 @@ class TZipReader {
   [[nodiscard]] uint64_t EntrySize(int i) const;
   [[nodiscard]] const TZipHeaderInfo& Entry(int i) const;
 
-  // The archive comment (raw bytes), read on first use.
+  // The archive comment (raw bytes), read on first use (the directory is
+  // read first, as ReadDirectory with default options would).
   [[nodiscard]] std::string ArchiveComment();
   [[nodiscard]] const TEndCentral& EndCentral() const { return end_; }
 
-  // Selects entries by identity for the next UnZip, in addition to
-  // FilesList/ExactNames: indexes in SortMode order of the loaded directory.
-  // Cleared at the end of every extraction. REQUIRES: directory loaded.
-  void SelectIndexes(std::span<const int> indexes);
-
-  // Extracts the selected entries (or all with DoAll) into DestDir and
-  // returns how many were extracted. Raises OnUnZipComplete on every path
-  // that reached extraction, then lets any error continue.
-  int UnZip();
-
-  // Reads and checks every selected entry (all when nothing is selected)
-  // without writing anything; failures go to OnEntryProblem.
-  TestResult Test();
-
- protected:
-  // For the writer: the owning physical-order directory and the end record.
-  [[nodiscard]] TSortedZip& Directory() { return *dir_; }
-  [[nodiscard]] TEndCentral& End() { return end_; }
-  [[nodiscard]] bool DirectoryLoaded() const { return loaded_; }
+  // The loaded entries in physical order (disk, then local header offset).
+  [[nodiscard]] const TSortedZip& PhysicalOrder() const { return *dir_; }
   // True when the loaded directory came from the recovery scan: it may lack
   // entries the archive held, so it must not be the base of an update.
   [[nodiscard]] bool DirectoryRecovered() const { return recovered_; }
   // Forgets the directory; the next ReadDirectory reads the archive again.
   void ForgetDirectory();
-  // Records the identity of the archive file as it is now, so the directory
-  // the writer just built counts as loaded for it.
-  void MarkDirectoryCurrent();
-  void CallPump() {
-    if (Pump) Pump();
-  }
+
+  // Extracts the selected entries (or all with DoAll) into DestDir and
+  // returns how many were extracted. Raises OnUnZipComplete on every path
+  // that reached extraction, then lets any error continue.
+  int UnZip(const TUnZipOptions& options, const TUnZipEvents& events);
+
+  // Reads and checks every selected entry (all when nothing is selected)
+  // without writing anything; failures go to OnEntryProblem. Of the options
+  // only the selection, the password and the read options are used.
+  TestResult Test(const TUnZipOptions& options, const TUnZipEvents& events);
 
  private:
   struct ArchiveStamp {
@@ -196,20 +200,25 @@ class TZipReader {
   };
   class Extraction;
 
-  void LoadDirectory();
+  // ReadDirectory's work; true when the archive was (re)read.
+  bool Refresh(const TReadOptions& options, const TReadEvents& events);
+  // The entries options.Indexes name; none after a new read of the archive.
+  [[nodiscard]] std::unordered_set<const TZipHeaderInfo*> Identities(const TUnZipOptions& options,
+                                                                     bool reread) const;
+  void LoadDirectory(TIncompleteZipMode& mode, const TReadEvents& events);
   bool LocateEnd(File& file, uint64_t file_size, TEndCentral* end);
-  bool ReadCentralDirectory(File& file, uint64_t file_size, const TEndCentral& end);
-  bool ReadZfc(TEndCentral* end);
-  void RecoveryScan(File& file, uint64_t file_size);
+  bool ReadCentralDirectory(File& file, uint64_t file_size, const TEndCentral& end,
+                            const TReadEvents& events);
+  bool ReadZfc(TEndCentral* end, const TReadEvents& events);
+  void RecoveryScan(File& file, uint64_t file_size, const TReadEvents& events);
   void RebuildView();
-  void ReportRecovered(Extraction& x);
   [[nodiscard]] TZipHeaderInfo* ViewAt(int i) const;
   [[nodiscard]] std::vector<bool> MarkOverlaps() const;
 
   std::string zip_name_;
-  std::string dest_dir_;
   TZipSortMode sort_mode_ = TZipSortMode::ByNone;
   TMultiMode multi_mode_ = TMultiMode::mmNone;
+  bool oem_convert_ = true;
 
   std::unique_ptr<TSortedZip> dir_;   // owning, physical order
   std::unique_ptr<TSortedZip> view_;  // referring, SortMode order (or null)
@@ -221,8 +230,6 @@ class TZipReader {
   ArchiveStamp stamp_;
   // Data ranges shared by several entries; such entries are never decoded.
   std::vector<bool> overlapping_;  // by physical index
-  std::unordered_set<const TZipHeaderInfo*> identity_selection_;
-  WritableFileFactory* file_factory_ = nullptr;
 };
 
 }  // namespace zb::zip

@@ -1,19 +1,18 @@
 #include "zip/zip_writer.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <optional>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "base/date_time.h"
 #include "base/errors.h"
+#include "platform/replacing_file.h"
 #include "zip/crc32.h"
 #include "zip/deflate.h"
 #include "zip/wildcard.h"
@@ -28,13 +27,6 @@ namespace {
 // enough that system calls cost nothing next to compression, small enough to
 // keep progress and the pump frequent (a few ms per block at level 6).
 constexpr size_t kBlockSize = 256 * 1024;
-
-// Temporary files are named "." + archive name + ".zbk-" + 8 random
-// characters + ".tmp": hidden, never ending in ".zip", and recognisable so
-// that leftovers of a killed run can be found again.
-constexpr std::string_view kTempMarker = ".zbk-";
-constexpr std::string_view kTempSuffix = ".tmp";
-constexpr size_t kTempRandomLength = 8;
 
 // A new entry whose name is stored as UTF-8 (flag bit 11) is marked as made
 // on Unix. Unzip tools on Linux translate the names of entries made on DOS
@@ -92,11 +84,6 @@ std::string ParentFolder(const std::string& path) {
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
-}
-
-std::string BaseName(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // The folder part of a path as stored: relative, "/"-separated, ending in
@@ -167,29 +154,16 @@ size_t ReadSource(File& file, std::span<std::byte> buf) {
   }
 }
 
-uint32_t CurrentUmask() {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return mask;
+// Runs an output step; a full disk becomes ENotEnoughRoom.
+template <typename F>
+void GuardRoom(F&& f) {
+  try {
+    f();
+  } catch (const EOSError& e) {
+    if (IsFullDisk(e.Errno())) throw ENotEnoughRoom();
+    throw;
+  }
 }
-
-void SyncFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  // The rename is durable only once the folder is; a failure here cannot
-  // undo it and loses nothing, so it is not reported.
-  (void)::fsync(fd);
-  ::close(fd);
-}
-
-// Removes leftovers of killed runs in `folder`: temporary files of our
-// pattern that no live writer holds locked.
-void RemoveLeftovers(const std::string& folder) {
-  RemoveUnlockedLeftovers(folder,
-                          [](const char* name) { return TZipWriter::IsTempFileName(name); });
-}
-
-}  // namespace
 
 // --- Output ----------------------------------------------------------------------
 
@@ -197,14 +171,12 @@ void RemoveLeftovers(const std::string& folder) {
 // patched in the buffer when they are still there, so a run of small files
 // costs one write per buffer rather than two per file. A full disk becomes
 // ENotEnoughRoom.
-class TZipWriter::Output {
+class Output {
  public:
-  Output(std::unique_ptr<WritableFile> file, std::string path)
-      : file_(std::move(file)), path_(std::move(path)), flushed_(file_->Position()) {
+  explicit Output(WritableFile& file) : file_(file), flushed_(file.Position()) {
     buf_.reserve(kBlockSize);
   }
 
-  [[nodiscard]] const std::string& Path() const { return path_; }
   [[nodiscard]] uint64_t Position() const { return flushed_ + buf_.size(); }
 
   void Append(std::span<const std::byte> data, ZipCrypto* crypt = nullptr) {
@@ -225,7 +197,7 @@ class TZipWriter::Output {
       return;
     }
     Flush();
-    Guard([&] { file_->WriteAt(offset, data); });
+    GuardRoom([&] { file_.WriteAt(offset, data); });
   }
 
   // Drops everything from `size` on (an entry being rolled back).
@@ -235,118 +207,127 @@ class TZipWriter::Output {
       return;
     }
     buf_.clear();
-    Guard([&] { file_->Truncate(size); });
+    GuardRoom([&] { file_.Truncate(size); });
     flushed_ = size;
   }
 
   void Flush() {
     if (buf_.empty()) return;
-    Guard([&] { file_->Append(buf_); });
+    GuardRoom([&] { file_.Append(buf_); });
     flushed_ += buf_.size();
     buf_.clear();
   }
 
-  void Finish() {
-    Flush();
-    Guard([&] {
-      file_->Sync();
-      file_->Close();
-    });
-  }
-
-  void Abandon() noexcept {
-    try {
-      file_->Close();
-    } catch (...) {
-    }
-  }
-
  private:
-  template <typename F>
-  void Guard(F&& f) {
-    try {
-      f();
-    } catch (const EOSError& e) {
-      if (IsFullDisk(e.Errno())) throw ENotEnoughRoom();
-      throw;
-    }
-  }
-
-  std::unique_ptr<WritableFile> file_;
-  std::string path_;
+  WritableFile& file_;
   std::vector<std::byte> buf_;
   uint64_t flushed_ = 0;
 };
 
 // An entry of the archive being written, with the central extra field and
 // comment that a carried-over entry brings along.
-struct TZipWriter::NewEntry {
+struct NewEntry {
   std::unique_ptr<TZipHeaderInfo> h;
   std::vector<std::byte> central_extra;
   std::string comment;
 };
 
 // One file or folder to store, with its stored name worked out.
-struct TZipWriter::Item {
+struct Item {
   std::string path;
   bool is_folder = false;
   uint64_t size = 0;
   TZipHeaderInfo name;  // only the name fields are set
 };
 
-// --- Construction and properties ------------------------------------------------
+}  // namespace
 
-TZipWriter::TZipWriter() = default;
-TZipWriter::~TZipWriter() { DiscardOutput(); }
+// --- One operation ------------------------------------------------------------------
 
-void TZipWriter::SetZipName(const std::string& name) {
-  if (name != ZipName()) comment_pending_ = false;
-  TZipReader::SetZipName(name);
-}
+// The state of one Zip, ZipInto or RemoveEntries: its options and events,
+// the archive being written and its new directory.
+class TZipWriter::Job {
+ public:
+  Job(TZipReader& reader, const TZipEvents& events) : reader_(reader), ev_(events) {}
 
-void TZipWriter::SetArchiveComment(std::string comment) {
-  pending_comment_ = std::move(comment);
-  comment_pending_ = true;
-}
+  int Zip(const TZipOptions& options);
+  int ZipInto(ReplacingFile& out, const TZipOptions& options);
+  int Remove(const TRemoveOptions& options);
 
-bool TZipWriter::IsTempFileName(std::string_view name) {
-  const size_t min = 1 + 1 + kTempMarker.size() + kTempRandomLength + kTempSuffix.size();
-  if (name.size() < min || name[0] != '.' || !name.ends_with(kTempSuffix)) return false;
-  const size_t random_at = name.size() - kTempSuffix.size() - kTempRandomLength;
-  if (name.substr(random_at - kTempMarker.size(), kTempMarker.size()) != kTempMarker) {
-    return false;
+ private:
+  enum class StoreResult { kStored, kSkipped, kLeftOut };
+
+  void Pump() {
+    if (ev_.Pump) ev_.Pump();
   }
-  for (size_t i = random_at; i < random_at + kTempRandomLength; ++i) {
-    const char c = name[i];
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z'))) return false;
+  // Reads the archive to update; throws when it cannot safely be the base
+  // of an update (spanned, or rebuilt by the recovery scan).
+  void ReadBase(const std::string& zip_name);
+  // Opens the temporary output beside `zip_name` (or the file it links to),
+  // after clearing leftovers of killed runs there.
+  void OpenOutput(const std::string& zip_name, WritableFileFactory* factory);
+  // Writes the central directory and end record and flushes them.
+  void FinishOutput(const std::string& comment);
+  // Puts the finished output in the archive's place and reads it back.
+  void PlaceOutput(const std::string& zip_name);
+  // The items to store, with their stored names.
+  std::vector<Item> Items(const TZipOptions& options, ExpandOptions expand);
+
+  StoreResult StoreItem(const Item& item) {
+    return item.is_folder ? StoreFolder(item) : StoreFile(item);
   }
-  return true;
-}
+  StoreResult StoreFolder(const Item& item);
+  StoreResult StoreFile(const Item& item);
+  // One attempt at the data of a file; false when it changed, shrank or
+  // could not be read (the entry is then rolled back by the caller).
+  bool WriteFileData(File& file, TZipHeaderInfo& h, bool zip64_local, uint64_t* read_total,
+                     std::string* why, bool* grew_past_limit);
+  void CopyKeptEntry(const TZipHeaderInfo& old, File& source);
+  void PrepareName(const std::string& path, bool is_folder, TZipHeaderInfo* h) const;
 
-// --- Helpers ----------------------------------------------------------------------
+  void ReportProblem(const std::string& path, FileProblem problem, const std::string& detail) {
+    if (ev_.OnFileProblem) ev_.OnFileProblem(path, problem, detail);
+  }
+  void AddProgress(uint64_t bytes);
+  void ReportFilePercent(uint64_t done, uint64_t size);
 
-void TZipWriter::ReportProblem(const std::string& path, FileProblem problem,
-                               const std::string& detail) {
-  if (OnFileProblem) OnFileProblem(path, problem, detail);
-}
+  TZipReader& reader_;
+  const TZipEvents& ev_;
+  const TZipOptions* opt_ = nullptr;  // Zip and ZipInto
+  std::string zip_name_;              // for messages
 
-void TZipWriter::AddProgress(uint64_t bytes) {
+  std::optional<ReplacingFile> own_file_;  // the temporary file of Zip and Remove
+  std::optional<mode_t> keep_mode_;        // an update keeps the archive's mode
+  std::optional<Output> out_;
+  std::vector<NewEntry> new_dir_;
+  std::unordered_set<std::string> stored_names_;
+  uint64_t total_ = 0;
+  uint64_t done_ = 0;
+
+  // Buffers and the deflater serve every file of the operation.
+  std::vector<std::byte> read_buf_;
+  std::unique_ptr<Deflater> deflater_;
+  ZipCrypto* sink_keys_ = nullptr;  // encrypts the deflater's output
+};
+
+void TZipWriter::Job::AddProgress(uint64_t bytes) {
   done_ += bytes;
-  if (!OnTotalPercentDone) return;
+  if (!ev_.OnTotalPercentDone) return;
   const int percent =
       total_ == 0 ? 100
                   : static_cast<int>(std::min<uint64_t>(100, (done_ * 100 + total_ / 2) / total_));
-  OnTotalPercentDone(percent);
+  ev_.OnTotalPercentDone(percent);
 }
 
-void TZipWriter::ReportFilePercent(uint64_t done, uint64_t size) {
-  if (!OnFilePercentDone) return;
+void TZipWriter::Job::ReportFilePercent(uint64_t done, uint64_t size) {
+  if (!ev_.OnFilePercentDone) return;
   const int percent =
       size == 0 ? 0 : static_cast<int>(std::min<uint64_t>(100, (done * 100 + size / 2) / size));
-  OnFilePercentDone(percent);
+  ev_.OnFilePercentDone(percent);
 }
 
-void TZipWriter::PrepareName(const std::string& path, bool is_folder, TZipHeaderInfo* h) const {
+void TZipWriter::Job::PrepareName(const std::string& path, bool is_folder,
+                                  TZipHeaderInfo* h) const {
   std::string folder;
   std::string file_name;
   if (is_folder) {
@@ -360,7 +341,7 @@ void TZipWriter::PrepareName(const std::string& path, bool is_folder, TZipHeader
       file_name = path;
     }
   }
-  const std::string directory = StorePaths ? StoredFolder(folder) : std::string();
+  const std::string directory = opt_->StorePaths ? StoredFolder(folder) : std::string();
   const StoredName stored = EncodeStoredName(directory + file_name);
   h->raw_name = stored.bytes;
   h->flags = stored.utf8 ? kFlagUtf8 : 0;
@@ -370,68 +351,39 @@ void TZipWriter::PrepareName(const std::string& path, bool is_folder, TZipHeader
 
 // --- Output file life cycle ------------------------------------------------------
 
-void TZipWriter::OpenOutput() {
-  target_ = ZipName();
+void TZipWriter::Job::ReadBase(const std::string& zip_name) {
+  reader_.SetZipName(zip_name);
+  reader_.ReadDirectory();
+  if (reader_.MultiMode() != TMultiMode::mmNone) {
+    throw EZipError("Updating an archive that spans disks is not supported yet");
+  }
+  // A directory pieced together by the recovery scan may lack entries; an
+  // update built on it would drop them for good when it replaces the file.
+  if (reader_.DirectoryRecovered()) {
+    throw EBadZipFile("The directory of " + zip_name +
+                      " is damaged; the archive is left unchanged");
+  }
+}
+
+void TZipWriter::Job::OpenOutput(const std::string& zip_name, WritableFileFactory* factory) {
+  std::string target = zip_name;
   // A link to an archive updates the archive, not the link: the temporary
   // file goes beside the real file and is renamed over it.
-  if (LStat(target_).IsSymlink()) {
+  if (LStat(target).IsSymlink()) {
     std::error_code ec;
-    const std::filesystem::path real = std::filesystem::canonical(target_, ec);
-    if (!ec) target_ = real.string();
+    const std::filesystem::path real = std::filesystem::canonical(target, ec);
+    if (!ec) target = real.string();
   }
-  const std::string& zip_name = target_;
-  const std::string folder = ParentFolder(zip_name);
-  RemoveLeftovers(folder);
-  // The archive's own name may already be near the file-name limit (255
-  // bytes): only as much of it goes into the temporary name as leaves room
-  // for the rest, cut at a UTF-8 character boundary.
-  std::string base = BaseName(zip_name);
-  constexpr size_t kMaxBase = 255 - 1 - kTempMarker.size() - kTempRandomLength - kTempSuffix.size();
-  if (base.size() > kMaxBase) {
-    size_t cut = kMaxBase;
-    while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) --cut;
-    base.resize(cut);
-  }
-  const std::string prefix = "." + base + std::string(kTempMarker);
-  File file = CreateTempFile(folder, prefix, kTempSuffix);
-  // The lock tells a later run in this folder that the file is in use; it
-  // goes away with the process, so a killed run's file can be cleaned up.
-  if (::flock(file.Fd(), LOCK_EX | LOCK_NB) != 0) {
-    const int err = errno;
-    const std::string path = file.Path().string();
-    file = File();
-    RemoveFileNoThrow(path);
-    throw EOSError("Unable to lock", path, err);
-  }
+  ReplacingFile::RemoveLeftovers(ParentFolder(target));
   // An update keeps the archive's permissions; a new archive gets those of
-  // any new file rather than the temporary file's 0600.
-  const FileInfo old = Stat(zip_name);
-  const mode_t mode = old.Exists() ? (old.mode & 07777) : (0666 & ~CurrentUmask());
-  if (::fchmod(file.Fd(), mode) != 0) {
-    const int err = errno;
-    const std::string path = file.Path().string();
-    file = File();
-    RemoveFileNoThrow(path);
-    throw EOSError("Unable to set the permissions of", path, err);
-  }
-  const std::string path = file.Path().string();
-  WritableFileFactory& factory = factory_ != nullptr ? *factory_ : DefaultWritableFileFactory();
-  try {
-    out_ = std::make_unique<Output>(factory.Wrap(std::move(file)), path);
-  } catch (...) {
-    RemoveFileNoThrow(path);
-    throw;
-  }
+  // any new file.
+  const FileInfo old = Stat(target);
+  if (old.Exists()) keep_mode_ = old.mode & 07777;
+  own_file_.emplace(ReplacingFile::Create(target, {.factory = factory}));
+  out_.emplace(own_file_->Output());
 }
 
-void TZipWriter::DiscardOutput() noexcept {
-  if (!out_) return;
-  out_->Abandon();
-  RemoveFileNoThrow(out_->Path());
-  out_.reset();
-}
-
-void TZipWriter::FinishOutput(const std::string& comment) {
+void TZipWriter::Job::FinishOutput(const std::string& comment) {
   std::vector<std::byte> rec;
   const uint64_t central_offset = out_->Position();
   for (NewEntry& e : new_dir_) {
@@ -456,21 +408,29 @@ void TZipWriter::FinishOutput(const std::string& comment) {
   }
   SerializeEndCentral(end, comment, &rec);
   out_->Append(rec);
-  out_->Finish();
+  out_->Flush();
+}
 
-  // fsync(file) happened in Finish; now the name, then the folder entry.
-  RenameFile(out_->Path(), target_);
-  out_.reset();
-  SyncFolder(ParentFolder(target_));
+void TZipWriter::Job::PlaceOutput(const std::string& zip_name) {
+  // Flushed to disk, then the name, then the folder entry.
+  GuardRoom([&] { own_file_->Commit(keep_mode_); });
+  own_file_.reset();
+  // The directory now describes the archive just written. The lists of
+  // this operation go first, so a large archive is not held three times.
+  std::vector<NewEntry>().swap(new_dir_);
+  stored_names_.clear();
+  reader_.SetZipName(zip_name);
+  reader_.ForgetDirectory();
+  try {
+    reader_.ReadDirectory();
+  } catch (const Error&) {
+    reader_.ForgetDirectory();
+  }
 }
 
 // --- Storing one item --------------------------------------------------------------
 
-TZipWriter::StoreResult TZipWriter::StoreItem(const Item& item) {
-  return item.is_folder ? StoreFolder(item) : StoreFile(item);
-}
-
-TZipWriter::StoreResult TZipWriter::StoreFolder(const Item& item) {
+TZipWriter::Job::StoreResult TZipWriter::Job::StoreFolder(const Item& item) {
   // Without stored paths a folder entry would have no name at all.
   if (item.name.raw_name.empty()) return StoreResult::kSkipped;
   auto h = std::make_unique<TZipHeaderInfo>(item.name);
@@ -486,7 +446,7 @@ TZipWriter::StoreResult TZipWriter::StoreFolder(const Item& item) {
     return StoreResult::kLeftOut;
   }
   bool skip = false;
-  if (OnStartZip) OnStartZip(item.path, *h, skip);
+  if (ev_.OnStartZip) ev_.OnStartZip(item.path, *h, skip);
   if (skip) return StoreResult::kSkipped;
   h->local_header_offset = out_->Position();
   h->disk_number_start = 0;
@@ -500,7 +460,7 @@ TZipWriter::StoreResult TZipWriter::StoreFolder(const Item& item) {
   return StoreResult::kStored;
 }
 
-TZipWriter::StoreResult TZipWriter::StoreFile(const Item& item) {
+TZipWriter::Job::StoreResult TZipWriter::Job::StoreFile(const Item& item) {
   std::optional<TZipHeaderInfo> prepared;  // as OnStartZip left it
   bool force_zip64 = false;
   uint64_t expected_in_total = item.size;
@@ -535,7 +495,7 @@ TZipWriter::StoreResult TZipWriter::StoreFile(const Item& item) {
       return StoreResult::kLeftOut;
     }
     uint64_t size = info.size;
-    if (SizeOverrideForTest) size = SizeOverrideForTest(item.path, size);
+    if (opt_->SizeOverrideForTest) size = opt_->SizeOverrideForTest(item.path, size);
     // The total follows what the file holds now.
     total_ = total_ - std::min(total_, expected_in_total) + info.size;
     expected_in_total = info.size;
@@ -556,7 +516,7 @@ TZipWriter::StoreResult TZipWriter::StoreFile(const Item& item) {
       }
       bool skip = false;
       const std::string name_before = h.FullName();
-      if (OnStartZip) OnStartZip(item.path, h, skip);
+      if (ev_.OnStartZip) ev_.OnStartZip(item.path, h, skip);
       if (skip) {
         total_ -= std::min(total_, expected_in_total);
         return StoreResult::kSkipped;
@@ -579,8 +539,8 @@ TZipWriter::StoreResult TZipWriter::StoreFile(const Item& item) {
       h.dos_date_time = TimeTToDos(info.mtime.tv_sec);
     }
 
-    const bool encrypt = !Password.empty();
-    const int level = std::clamp(PackLevel, 0, 9);
+    const bool encrypt = !opt_->Password.empty();
+    const int level = std::clamp(opt_->PackLevel, 0, 9);
     h.method = level == 0 ? kMethodStored : kMethodDeflated;
     h.flags &= kFlagUtf8;
     if (encrypt) h.flags |= kFlagEncrypted;
@@ -644,12 +604,12 @@ TZipWriter::StoreResult TZipWriter::StoreFile(const Item& item) {
   return StoreResult::kLeftOut;
 }
 
-bool TZipWriter::WriteFileData(File& file, TZipHeaderInfo& h, bool zip64_local,
-                               uint64_t* read_total, std::string* why, bool* grew_past_limit) {
-  const bool encrypt = !Password.empty();
-  const int level = std::clamp(PackLevel, 0, 9);
-  // Buffers and the deflater live as long as the writer: allocating them per
-  // file costs fresh zeroed pages for every small file.
+bool TZipWriter::Job::WriteFileData(File& file, TZipHeaderInfo& h, bool zip64_local,
+                                    uint64_t* read_total, std::string* why, bool* grew_past_limit) {
+  const bool encrypt = !opt_->Password.empty();
+  const int level = std::clamp(opt_->PackLevel, 0, 9);
+  // Buffers and the deflater live as long as the operation: allocating them
+  // per file costs fresh zeroed pages for every small file.
   if (read_buf_.size() != kBlockSize) read_buf_.resize(kBlockSize);
   std::span<std::byte> buf(read_buf_);
   const uint64_t size_at_open = *read_total;
@@ -664,7 +624,7 @@ bool TZipWriter::WriteFileData(File& file, TZipHeaderInfo& h, bool zip64_local,
       if (n == 0) break;
       first_crc = Crc32(first_crc, buf.data(), n);
       first_len += n;
-      CallPump();
+      Pump();
     }
     try {
       file.Seek(0);
@@ -676,7 +636,7 @@ bool TZipWriter::WriteFileData(File& file, TZipHeaderInfo& h, bool zip64_local,
   const uint64_t data_start = out_->Position();
   std::optional<ZipCrypto> crypt;
   if (encrypt) {
-    crypt.emplace(Password);
+    crypt.emplace(opt_->Password);
     const auto header = MakeEncryptionHeader(*crypt, first_crc);
     out_->Append(header);  // MakeEncryptionHeader encrypts it already
   }
@@ -709,7 +669,7 @@ bool TZipWriter::WriteFileData(File& file, TZipHeaderInfo& h, bool zip64_local,
     }
     AddProgress(n);
     ReportFilePercent(read, size_at_open);
-    CallPump();
+    Pump();
     if (encrypt && read > first_len) break;  // grew since the CRC pass
   }
   if (read == 0) {
@@ -744,8 +704,8 @@ bool TZipWriter::WriteFileData(File& file, TZipHeaderInfo& h, bool zip64_local,
 
 // --- Carrying entries over -------------------------------------------------------
 
-void TZipWriter::CopyKeptEntry(const TZipHeaderInfo& old, File& source) {
-  const std::string where = ZipName() + " (" + old.FullName() + ")";
+void TZipWriter::Job::CopyKeptEntry(const TZipHeaderInfo& old, File& source) {
+  const std::string where = zip_name_ + " (" + old.FullName() + ")";
   const uint64_t source_size = source.Size();
   std::array<std::byte, kLocalHeaderSize> fixed{};
   LocalHeader lh;
@@ -788,7 +748,7 @@ void TZipWriter::CopyKeptEntry(const TZipHeaderInfo& old, File& source) {
     if (got != want) throw EBadZipFile("Entry data cut off in " + where);
     out_->Append(std::span(buf.data(), want));
     at += want;
-    CallPump();
+    Pump();
   }
 
   // The central extra field and the comment come from the old directory.
@@ -808,73 +768,17 @@ void TZipWriter::CopyKeptEntry(const TZipHeaderInfo& old, File& source) {
 
 // --- Operations ---------------------------------------------------------------------
 
-void TZipWriter::RefuseUnsafeBase() {
-  if (MultiMode() != TMultiMode::mmNone) {
-    throw EZipError("Updating an archive that spans disks is not supported yet");
+std::vector<Item> TZipWriter::Job::Items(const TZipOptions& options, ExpandOptions expand) {
+  std::vector<ExpandedItem> expanded;
+  if (options.ExpandedFiles) {
+    expanded = *options.ExpandedFiles;
+  } else {
+    expand.exclude_list = options.ExcludeList;
+    expand.recurse = options.Recurse;
+    expand.add_dir_entries = options.AddDirEntriesOnRecurse;
+    expand.root_dir = options.RootDir;
+    expanded = ExpandFilesList(options.FilesList, expand, ev_.OnFileProblem, [this] { Pump(); });
   }
-  // A directory pieced together by the recovery scan may lack entries; an
-  // update built on it would drop them for good when it replaces the file.
-  if (DirectoryRecovered()) {
-    throw EBadZipFile("The directory of " + ZipName() +
-                      " is damaged; the archive is left unchanged");
-  }
-}
-
-int TZipWriter::Zip() {
-  new_dir_.clear();
-  stored_names_.clear();
-  total_ = done_ = 0;
-  int count = 0;
-  try {
-    count = ZipInner();
-  } catch (...) {
-    DiscardOutput();
-    new_dir_.clear();
-    stored_names_.clear();
-    FilesList.clear();
-    throw;
-  }
-  new_dir_.clear();
-  stored_names_.clear();
-  FilesList.clear();
-  if (OnZipComplete) OnZipComplete(count);
-  return count;
-}
-
-int TZipWriter::ZipInner() {
-  if (ZipName().empty() || ZipName().find_first_not_of(" \t") == std::string::npos) {
-    return 0;
-  }
-  if (MultiZipInfo.MultiMode != TMultiMode::mmNone) {
-    throw EZipError("Disk spanning is not supported yet");
-  }
-  const FileInfo archive = Stat(ZipName());
-  if (archive.Exists() && !archive.IsRegular()) {
-    throw EOSError("Unable to write archive", ZipName(), archive.IsDirectory() ? EISDIR : EINVAL);
-  }
-  const bool update = archive.Exists();
-  std::string comment = comment_pending_ ? pending_comment_ : std::string();
-  std::optional<File> source;
-  if (update) {
-    ReadDirectory();
-    RefuseUnsafeBase();
-    if (!comment_pending_) comment = ArchiveComment();
-    source.emplace(File::OpenRead(ZipName()));
-  }
-
-  OpenOutput();
-  ExpandOptions options;
-  options.exclude_list = ExcludeList;
-  options.recurse = Recurse;
-  options.add_dir_entries = AddDirEntriesOnRecurse;
-  options.root_dir = RootDir;
-  if (update) options.skip_ids.push_back({archive.dev, archive.ino});
-  const FileInfo temp = Stat(out_->Path());
-  options.skip_ids.push_back({temp.dev, temp.ino});
-  options.skip_paths = {ZipName(), out_->Path()};
-  std::vector<ExpandedItem> expanded =
-      ExpandFilesList(FilesList, options, OnFileProblem, [this] { CallPump(); });
-
   std::vector<Item> items;
   items.reserve(expanded.size());
   for (ExpandedItem& e : expanded) {
@@ -885,11 +789,43 @@ int TZipWriter::ZipInner() {
     PrepareName(item.path, item.is_folder, &item.name);
     items.push_back(std::move(item));
   }
+  return items;
+}
+
+int TZipWriter::Job::Zip(const TZipOptions& options) {
+  opt_ = &options;
+  zip_name_ = options.ZipName;
+  const std::string& zip_name = options.ZipName;
+  if (zip_name.empty() || zip_name.find_first_not_of(" \t") == std::string::npos) return 0;
+  if (options.MultiZipInfo.MultiMode != TMultiMode::mmNone) {
+    throw EZipError("Disk spanning is not supported yet");
+  }
+  const FileInfo archive = Stat(zip_name);
+  if (archive.Exists() && !archive.IsRegular()) {
+    throw EOSError("Unable to write archive", zip_name, archive.IsDirectory() ? EISDIR : EINVAL);
+  }
+  const bool update = archive.Exists();
+  std::string comment = options.ArchiveComment.value_or(std::string());
+  std::optional<File> source;
+  if (update) {
+    ReadBase(zip_name);
+    if (!options.ArchiveComment) comment = reader_.ArchiveComment();
+    source.emplace(File::OpenRead(zip_name));
+  }
+
+  OpenOutput(zip_name, options.OutputFactory);
+  ExpandOptions expand;
+  if (update) expand.skip_ids.push_back({archive.dev, archive.ino});
+  const FileInfo temp = Stat(own_file_->TempPath());
+  expand.skip_ids.push_back({temp.dev, temp.ino});
+  expand.skip_paths = {zip_name, own_file_->TempPath().string()};
+  std::vector<Item> items = Items(options, std::move(expand));
   std::vector<bool> consumed(items.size(), false);
 
   // Plan the update: which old entry each file replaces, which files are
   // not newer than their entries and so are dropped.
   std::vector<int> replaced_by;  // per old entry: item index or -1
+  const TSortedZip& dir = reader_.PhysicalOrder();
   if (update) {
     std::unordered_map<std::string, std::vector<size_t>> exact, folded;
     for (size_t i = 0; i < items.size(); ++i) {
@@ -904,7 +840,6 @@ int TZipWriter::ZipInner() {
       }
       return -1;
     };
-    TSortedZip& dir = Directory();
     replaced_by.assign(dir.Count(), -1);
     // Byte-equal names first, for every entry; ignoring case only as a
     // fallback for entries left without a match, so that archives made
@@ -939,7 +874,6 @@ int TZipWriter::ZipInner() {
 
   int count = 0;
   if (update) {
-    TSortedZip& dir = Directory();
     for (size_t k = 0; k < dir.Count(); ++k) {
       const int x = replaced_by[k];
       if (x >= 0 && StoreItem(items[static_cast<size_t>(x)]) == StoreResult::kStored) {
@@ -956,60 +890,52 @@ int TZipWriter::ZipInner() {
   }
 
   FinishOutput(comment);
-  comment_pending_ = false;
-  if (OnTotalPercentDone) OnTotalPercentDone(100);
-  // The directory now describes the archive just written. The lists of
-  // this run go first, so a large archive is not held three times over.
   std::vector<Item>().swap(items);
-  std::vector<NewEntry>().swap(new_dir_);
-  stored_names_.clear();
-  ForgetDirectory();
-  try {
-    ReadDirectory();
-  } catch (const Error&) {
-    ForgetDirectory();
-  }
+  PlaceOutput(zip_name);
+  if (ev_.OnTotalPercentDone) ev_.OnTotalPercentDone(100);
   return count;
 }
 
-int TZipWriter::RemoveEntries() {
-  new_dir_.clear();
-  stored_names_.clear();
-  total_ = done_ = 0;
+int TZipWriter::Job::ZipInto(ReplacingFile& out, const TZipOptions& options) {
+  opt_ = &options;
+  zip_name_ = out.Target().string();
+  if (options.MultiZipInfo.MultiMode != TMultiMode::mmNone) {
+    throw EZipError("Disk spanning is not supported yet");
+  }
+  out_.emplace(out.Output());
+  ExpandOptions expand;
+  const FileInfo temp = Stat(out.TempPath());
+  expand.skip_ids.push_back({temp.dev, temp.ino});
+  expand.skip_paths = {zip_name_, out.TempPath().string()};
+  const std::vector<Item> items = Items(options, std::move(expand));
+  for (const Item& item : items) total_ += item.size;
   int count = 0;
-  try {
-    count = RemoveInner();
-  } catch (...) {
-    DiscardOutput();
-    new_dir_.clear();
-    stored_names_.clear();
-    FilesList.clear();
-    ExactNames.clear();
-    throw;
+  for (const Item& item : items) {
+    if (StoreItem(item) == StoreResult::kStored) ++count;
   }
-  new_dir_.clear();
-  stored_names_.clear();
-  FilesList.clear();
-  ExactNames.clear();
+  FinishOutput(options.ArchiveComment.value_or(std::string()));
+  if (ev_.OnTotalPercentDone) ev_.OnTotalPercentDone(100);
   return count;
 }
 
-int TZipWriter::RemoveInner() {
-  if (ZipName().empty()) return 0;
-  ReadDirectory();
-  RefuseUnsafeBase();
-  const bool new_comment = comment_pending_;
-  const std::string comment = new_comment ? pending_comment_ : ArchiveComment();
-  File source = File::OpenRead(ZipName());
-  OpenOutput();
+int TZipWriter::Job::Remove(const TRemoveOptions& options) {
+  zip_name_ = options.ZipName;
+  const std::string& zip_name = options.ZipName;
+  if (zip_name.empty()) return 0;
+  ReadBase(zip_name);
+  const std::string comment =
+      options.ArchiveComment ? *options.ArchiveComment : reader_.ArchiveComment();
+  File source = File::OpenRead(zip_name);
+  OpenOutput(zip_name, options.OutputFactory);
 
   // Plain names and exact names each remove at most one entry; patterns may
   // remove many. Plain names are looked up by hash so that long lists stay
   // fast; patterns are tried in list order.
+  const std::vector<std::string>& list = options.FilesList;
   std::unordered_map<std::string, std::vector<size_t>> plain;
   std::vector<std::pair<size_t, std::string>> patterns;
-  for (size_t i = 0; i < FilesList.size(); ++i) {
-    std::string item = FilesList[i];
+  for (size_t i = 0; i < list.size(); ++i) {
+    std::string item = list[i];
     std::replace(item.begin(), item.end(), '\\', '/');
     if (HasWildcard(item)) {
       patterns.emplace_back(i, std::move(item));
@@ -1017,12 +943,12 @@ int TZipWriter::RemoveInner() {
       plain[AsciiLower(item)].push_back(i);
     }
   }
-  std::vector<bool> used(FilesList.size(), false);
+  std::vector<bool> used(list.size(), false);
   std::unordered_map<std::string, int> exact;
-  for (const std::string& name : ExactNames) ++exact[name];
+  for (const std::string& name : options.ExactNames) ++exact[name];
 
   int count = 0;
-  TSortedZip& dir = Directory();
+  const TSortedZip& dir = reader_.PhysicalOrder();
   for (size_t k = 0; k < dir.Count(); ++k) {
     const TZipHeaderInfo& e = dir[k];
     const std::string full = e.FullName();
@@ -1032,13 +958,11 @@ int TZipWriter::RemoveInner() {
       remove = true;
     }
     if (!remove) {
-      size_t plain_index = FilesList.size();
-      std::vector<size_t>* plain_list = nullptr;
+      size_t plain_index = list.size();
       if (auto it = plain.find(AsciiLower(full)); it != plain.end()) {
         for (size_t i : it->second) {
           if (!used[i]) {
             plain_index = i;
-            plain_list = &it->second;
             break;
           }
         }
@@ -1051,7 +975,7 @@ int TZipWriter::RemoveInner() {
           break;
         }
       }
-      if (!remove && plain_list != nullptr) {
+      if (!remove && plain_index < list.size()) {
         used[plain_index] = true;
         remove = true;
       }
@@ -1063,16 +987,32 @@ int TZipWriter::RemoveInner() {
     }
   }
   FinishOutput(comment);
-  if (new_comment) comment_pending_ = false;
-  std::vector<NewEntry>().swap(new_dir_);
-  stored_names_.clear();
-  ForgetDirectory();
-  try {
-    ReadDirectory();
-  } catch (const Error&) {
-    ForgetDirectory();
-  }
+  PlaceOutput(zip_name);
   return count;
+}
+
+// --- The writer ------------------------------------------------------------------------
+
+TZipWriter::TZipWriter() = default;
+TZipWriter::~TZipWriter() = default;
+
+bool TZipWriter::IsTempFileName(std::string_view name) { return ReplacingFile::IsTempName(name); }
+
+int TZipWriter::Zip(const TZipOptions& options, const TZipEvents& events) {
+  const int count = Job(reader_, events).Zip(options);
+  if (events.OnZipComplete) events.OnZipComplete(count);
+  return count;
+}
+
+int TZipWriter::ZipInto(ReplacingFile& out, const TZipOptions& options, const TZipEvents& events) {
+  reader_.SetZipName(std::string());
+  const int count = Job(reader_, events).ZipInto(out, options);
+  if (events.OnZipComplete) events.OnZipComplete(count);
+  return count;
+}
+
+int TZipWriter::RemoveEntries(const TRemoveOptions& options, const TZipEvents& events) {
+  return Job(reader_, events).Remove(options);
 }
 
 }  // namespace zb::zip

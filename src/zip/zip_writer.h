@@ -5,17 +5,19 @@
 // new archive is written to a temporary file beside it, flushed, and renamed
 // over it only when complete, so any failure leaves the old archive as it was.
 //
-// Everything runs on the calling thread; `Pump` (inherited) is called between
-// blocks. Whole-operation failures throw the zb::Error family; a file that
-// cannot be stored is reported through `OnFileProblem` and left out.
+// Each operation takes its options and events with the call; the writer
+// keeps only what makes the next operation cheaper (buffers, the deflater)
+// and a reader of the archive last written. Everything runs on the calling
+// thread; `Pump` is called between blocks. Whole-operation failures throw
+// the zb::Error family; a file that cannot be stored is reported through
+// `OnFileProblem` and left out.
 
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <span>
+#include <optional>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
+#include <string_view>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -23,10 +25,13 @@
 #include "zip/file_list_expander.h"
 #include "zip/zip_reader.h"
 
+namespace zb {
+class ReplacingFile;
+}
+
 namespace zb::zip {
 
 class Deflater;
-class ZipCrypto;
 
 struct TMultiZipInfo {
   // Only mmNone is written in this version; mmSpan and mmBlocks make Zip()
@@ -35,32 +40,54 @@ struct TMultiZipInfo {
   bool WriteDiskLabels = true;
 };
 
-class TZipWriter : public TZipReader {
- public:
-  TZipWriter();
-  ~TZipWriter() override;
-
-  // --- Properties (kept between operations unless stated) ---------------------
-
+// One Zip (or ZipInto).
+struct TZipOptions {
+  // Full path of the archive. Blank: nothing is written.
+  std::string ZipName;
+  // Files, folders ("x/") and patterns ("[|>]folder/mask") to store.
+  std::vector<std::string> FilesList;
+  // Files an expansion already found (ExpandFilesList), stored in this
+  // order as they are. When set, FilesList, ExcludeList, Recurse,
+  // AddDirEntriesOnRecurse and RootDir are not used.
+  std::optional<std::vector<ExpandedItem>> ExpandedFiles;
   std::vector<std::string> ExcludeList;
   bool Recurse = false;
   bool StorePaths = false;
   int PackLevel = 6;  // 0 stores; 1..9 deflate
+  // Not empty: every entry written is encrypted with it.
+  std::string Password;
   bool AddDirEntriesOnRecurse = false;
+  // The comment of the archive written. Unset: an update keeps the old
+  // archive's comment, a new archive has none.
+  std::optional<std::string> ArchiveComment;
   TMultiZipInfo MultiZipInfo;
+  // Folder of plain names given without one.
+  std::string RootDir;
+  // Where output files are opened (tests pass a full disk); null is the
+  // real file system. Not owned.
+  WritableFileFactory* OutputFactory = nullptr;
+  // For tests: sizes are taken from here instead of the file when set, so
+  // the ZIP64 thresholds can be reached without gigabytes of data. Called
+  // with the path and the size found on disk.
+  std::function<uint64_t(const std::string& path, uint64_t size)> SizeOverrideForTest;
+};
 
-  // As the reader's; a different name also drops a pending comment. (Hides
-  // the reader's setter: call it through the writer.)
-  void SetZipName(const std::string& name);
+// One RemoveEntries.
+struct TRemoveOptions {
+  std::string ZipName;
+  // Plain names match stored folder + name ignoring ASCII case and remove
+  // one entry each; patterns without "/" match the file name, others the
+  // whole name, and may remove many.
+  std::vector<std::string> FilesList;
+  // Names that remove exactly the entry so named (byte for byte in UTF-8,
+  // never as patterns), one entry each.
+  std::vector<std::string> ExactNames;
+  // As TZipOptions::ArchiveComment.
+  std::optional<std::string> ArchiveComment;
+  WritableFileFactory* OutputFactory = nullptr;
+};
 
-  // The comment for the next archive written. A comment set for the current
-  // ZipName replaces the old archive's comment in an update; otherwise the
-  // old comment is carried over. Setting a different ZipName afterwards
-  // drops the pending comment.
-  void SetArchiveComment(std::string comment);
-
-  // --- Events -----------------------------------------------------------------
-
+struct TZipEvents {
   // Once per file, after its header is prepared, before any byte of it is
   // written. Setting `skip` leaves the file out (not counted, its size taken
   // off the total). May throw to end the operation (nothing is kept).
@@ -72,32 +99,41 @@ class TZipWriter : public TZipReader {
   // while being stored, is not a regular file, sits in a link loop, or
   // duplicates a stored name.
   ProblemReporter OnFileProblem;
+  std::function<void(int percent)> OnFilePercentDone;
+  std::function<void(int percent)> OnTotalPercentDone;
+  // Spanning only; not raised while spanning is refused.
+  std::function<void(int next_disk, std::string& fname)> OnGetNextDisk;
+  // Called between blocks of long work.
+  std::function<void()> Pump;
+};
 
-  // --- Operations ---------------------------------------------------------------
+class TZipWriter final {
+ public:
+  TZipWriter();
+  ~TZipWriter();
+  TZipWriter(const TZipWriter&) = delete;
+  TZipWriter& operator=(const TZipWriter&) = delete;
 
   // Expands FilesList and writes ZipName (a new archive, or the update of an
   // existing one); returns the number of entries written. Raises
   // OnZipComplete on success only. Throws ENotEnoughRoom on a full disk,
   // the reader's errors for an unreadable existing archive, EOSError, and
-  // whatever a handler throws. FilesList is cleared in every case.
-  int Zip();
+  // whatever a handler throws.
+  int Zip(const TZipOptions& options, const TZipEvents& events);
 
-  // Removes the entries that FilesList names (plain names match stored
-  // folder + name ignoring ASCII case and remove one entry each; patterns
-  // without "/" match the file name, others the whole name, and may remove
-  // many) and those ExactNames names (exactly, byte for byte in UTF-8, never
-  // as patterns). Returns the count removed. FilesList and ExactNames are
-  // cleared. Does not raise OnZipComplete.
-  int RemoveEntries();
+  // Writes a new archive (never an update; options.ZipName is not used)
+  // into `out` and leaves it there, flushed but not committed: the caller
+  // checks it and puts it in place. Returns the count and raises the
+  // events as Zip does. On an error `out` holds no valid archive.
+  int ZipInto(ReplacingFile& out, const TZipOptions& options, const TZipEvents& events);
 
-  // For tests: where output files are opened (default: the real file system).
-  // `factory` must outlive the writer.
-  void SetOutputFactory(WritableFileFactory* factory) { factory_ = factory; }
+  // Removes the entries the options name and returns the count removed.
+  // Of the events only Pump is raised.
+  int RemoveEntries(const TRemoveOptions& options, const TZipEvents& events);
 
-  // For tests: sizes are taken from here instead of the file when set, so the
-  // ZIP64 thresholds can be reached without gigabytes of data. Called with
-  // the path and the size found on disk.
-  std::function<uint64_t(const std::string& path, uint64_t size)> SizeOverrideForTest;
+  // The directory of the archive the last successful Zip or RemoveEntries
+  // wrote (empty after ZipInto, whose archive is not in place yet).
+  [[nodiscard]] const TZipReader& Directory() const { return reader_; }
 
   // True for the names the writer gives its temporary files
   // (".<archive name>.zbk-XXXXXXXX.tmp"). Leftovers of killed runs with such
@@ -106,53 +142,14 @@ class TZipWriter : public TZipReader {
   [[nodiscard]] static bool IsTempFileName(std::string_view file_name);
 
  private:
-  struct NewEntry;
-  struct Item;
-  class Output;
+  class Job;
 
-  enum class StoreResult { kStored, kSkipped, kLeftOut };
-
-  int ZipInner();
-  int RemoveInner();
-  // Throws when the loaded directory cannot safely be the base of an update
-  // (spanned archive, or one the recovery scan rebuilt).
-  void RefuseUnsafeBase();
-  // Opens the temporary output beside ZipName, after clearing leftovers.
-  void OpenOutput();
-  void DiscardOutput() noexcept;
-  // Writes the central directory and end record, flushes, and renames the
-  // output over ZipName.
-  void FinishOutput(const std::string& comment);
-
-  StoreResult StoreItem(const Item& item);
-  StoreResult StoreFolder(const Item& item);
-  StoreResult StoreFile(const Item& item);
-  // One attempt at the data of a file; false when it changed, shrank or
-  // could not be read (the entry is then rolled back by the caller).
-  bool WriteFileData(File& file, TZipHeaderInfo& h, bool zip64_local, uint64_t* read_total,
-                     std::string* why, bool* grew_past_limit);
-  void CopyKeptEntry(const TZipHeaderInfo& old, File& source);
-  void PrepareName(const std::string& path, bool is_folder, TZipHeaderInfo* h) const;
-
-  void ReportProblem(const std::string& path, FileProblem problem, const std::string& detail);
-  void AddProgress(uint64_t bytes);
-  void ReportFilePercent(uint64_t done, uint64_t size);
-
-  WritableFileFactory* factory_ = nullptr;
-  std::string pending_comment_;
-  bool comment_pending_ = false;
-
+  // Reads the archive an operation starts from, and then the one written.
+  TZipReader reader_;
+  // Kept between operations: allocating them per file costs fresh zeroed
+  // pages for every small file.
   std::vector<std::byte> read_buf_;
   std::unique_ptr<Deflater> deflater_;
-  ZipCrypto* sink_keys_ = nullptr;  // encrypts the deflater's output
-
-  // State of the operation in progress.
-  std::string target_;  // the file renamed over: ZipName, or the file it links to
-  std::unique_ptr<Output> out_;
-  std::vector<NewEntry> new_dir_;
-  std::unordered_set<std::string> stored_names_;
-  uint64_t total_ = 0;
-  uint64_t done_ = 0;
 };
 
 }  // namespace zb::zip

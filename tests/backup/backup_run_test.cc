@@ -111,7 +111,6 @@ class BackupRunTest : public ::testing::Test {
     BackupRunHooks hooks;
     hooks.ui = &ui_;
     hooks.log = log_.get();
-    hooks.writer = &writer_;
     hooks.clock = clock_;
     hooks.interrupted = interrupted_;
     hooks.on_file = on_file_;
@@ -137,12 +136,13 @@ class BackupRunTest : public ::testing::Test {
   std::vector<std::string> EntryNames(const std::string& archive, const std::string& pw = "") {
     zip::TZipReader reader;
     reader.SetZipName(archive);
-    reader.Password = pw;
+    zip::TUnZipOptions options;
+    options.Password = pw;
     reader.ReadDirectory();
     std::vector<std::string> names;
     for (int i = 0; i < reader.EntryCount(); ++i) names.push_back(reader.Entry(i).FullName());
     std::sort(names.begin(), names.end());
-    const zip::TestResult test = reader.Test();
+    const zip::TestResult test = reader.Test(options, {});
     EXPECT_EQ(test.failed, 0);
     EXPECT_EQ(test.tested, reader.EntryCount());
     return names;
@@ -167,7 +167,6 @@ class BackupRunTest : public ::testing::Test {
   app::AppSettings settings_;
   app::ScriptedUserInteraction ui_;
   std::unique_ptr<app::ActivityLog> log_;
-  zip::TZipWriter writer_;
   std::optional<std::string> file_name_;  // the name box, when typed
   std::function<DateTime()> clock_;
   std::function<bool()> interrupted_;
@@ -285,7 +284,7 @@ TEST_F(BackupRunTest, RelativeFolderIsKeptAsAFullPathInTheLogAndTheRing) {
   EXPECT_TRUE(LogLines()[0].information.starts_with("3 files added to " + full + "  "));
 }
 
-TEST_F(BackupRunTest, PasswordDoesNotCarryOverToTheNextProjectOnTheSharedWriter) {
+TEST_F(BackupRunTest, PasswordDoesNotCarryOverToTheNextProject) {
   project_.UsePassword = true;
   project_.Password = " secret ";
   ASSERT_EQ(Run().status, RunStatus::kSucceeded);

@@ -52,12 +52,12 @@ class CliRestoreTest : public ::testing::Test {
     return {r.exit_code, r.out};
   }
   void MakeArchive(const std::string& password = "") {
-    zb::zip::TZipWriter w;
-    w.SetZipName((root_ / "t.zip").string());
-    w.StorePaths = true;
-    w.Password = password;
-    w.FilesList = {(root_ / "src/a.txt").string(), (root_ / "src/docs/b.txt").string()};
-    ASSERT_EQ(w.Zip(), 2);
+    zb::zip::TZipOptions o;
+    o.ZipName = (root_ / "t.zip").string();
+    o.StorePaths = true;
+    o.Password = password;
+    o.FilesList = {(root_ / "src/a.txt").string(), (root_ / "src/docs/b.txt").string()};
+    ASSERT_EQ(zb::zip::TZipWriter().Zip(o, {}), 2);
   }
   std::string Q(const fs::path& p) { return "'" + p.string() + "'"; }
 
@@ -110,11 +110,11 @@ TEST_F(CliRestoreTest, ErrorsAndFailedEntries) {
   // Without --to, an entry stored without a folder has nowhere of its own
   // to go: refused, nothing written (least of all into the root folder).
   {
-    zb::zip::TZipWriter w;
-    w.SetZipName((root_ / "bare.zip").string());
-    w.StorePaths = false;
-    w.FilesList = {(root_ / "src/a.txt").string()};
-    ASSERT_EQ(w.Zip(), 1);
+    zb::zip::TZipOptions o;
+    o.ZipName = (root_ / "bare.zip").string();
+    o.StorePaths = false;
+    o.FilesList = {(root_ / "src/a.txt").string()};
+    ASSERT_EQ(zb::zip::TZipWriter().Zip(o, {}), 1);
   }
   r = Cli("restore " + Q(root_ / "bare.zip") + " --overwrite always");
   EXPECT_EQ(r.code, 2) << r.out;

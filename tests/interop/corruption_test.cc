@@ -221,14 +221,14 @@ class CorruptionTest : public ::testing::Test {
   std::string MakeArchive(const std::string& password, int level = 6) {
     const fs::path arc = root_ / "made.zip";
     fs::remove(arc);
-    TZipWriter w;
-    w.PackLevel = level;
-    w.SetZipName(arc.string());
-    w.StorePaths = false;
-    w.Password = password;
-    w.FilesList = {(root_ / "in/text.txt").string(), (root_ / "in/noise.bin").string(),
+    TZipOptions o;
+    o.PackLevel = level;
+    o.ZipName = arc.string();
+    o.StorePaths = false;
+    o.Password = password;
+    o.FilesList = {(root_ / "in/text.txt").string(), (root_ / "in/noise.bin").string(),
                    (root_ / "in/sub/small.txt").string()};
-    EXPECT_EQ(w.Zip(), 3);
+    EXPECT_EQ(TZipWriter().Zip(o, {}), 3);
     std::string b = ztest::ReadFile(arc.string());
     const Layout l = Locate(b);
     EXPECT_EQ(l.entries.size(), 3u);

@@ -68,15 +68,17 @@ class ReadInteropTest : public ::testing::Test {
   void ExpectExtractsIdentically(const fs::path& archive, const std::string& password = {}) {
     TZipReader r;
     r.SetZipName(archive.string());
-    r.SetDestDir(dest_.string());
-    r.RecreateDirs = true;
-    r.DoAll = true;
-    r.Password = password;
+    TUnZipOptions o;
+    o.DestDir = dest_.string();
+    o.RecreateDirs = true;
+    o.DoAll = true;
+    o.Password = password;
     std::vector<std::string> problems;
-    r.OnEntryProblem = [&](const EntryProblem& p) {
+    TUnZipEvents ev;
+    ev.OnEntryProblem = [&](const EntryProblem& p) {
       problems.push_back(p.entry_name + ": " + p.reason);
     };
-    r.UnZip();
+    r.UnZip(o, ev);
     EXPECT_TRUE(problems.empty()) << problems.front();
     for (const auto& [name, data] : files_) {
       fs::path out = dest_ / name;
@@ -88,8 +90,7 @@ class ReadInteropTest : public ::testing::Test {
     }
     TZipReader t;
     t.SetZipName(archive.string());
-    t.Password = password;
-    TestResult result = t.Test();
+    TestResult result = t.Test(o, {});
     EXPECT_EQ(result.failed, 0);
     EXPECT_GT(result.tested, 0);
   }
@@ -116,9 +117,10 @@ TEST_F(ReadInteropTest, InfoZipStreamedWithDataDescriptors) {
   ASSERT_EQ(Shell("printf 'piped input' | zip -q - - > " + Quote(root_ / "stdin.zip")), 0);
   TZipReader r;
   r.SetZipName((root_ / "stdin.zip").string());
-  r.SetDestDir((root_ / "stdin").string());
-  r.DoAll = true;
-  EXPECT_EQ(r.UnZip(), 1);
+  TUnZipOptions o;
+  o.DestDir = (root_ / "stdin").string();
+  o.DoAll = true;
+  EXPECT_EQ(r.UnZip(o, {}), 1);
   std::ifstream in(root_ / "stdin" / "-", std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "piped input");
 }

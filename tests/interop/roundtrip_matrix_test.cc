@@ -293,24 +293,25 @@ TEST_F(RoundTripFixture, WriterCalledDirectlyLeavesOutTheFifo) {
   const uint32_t seed = 77;
   SCOPED_TRACE("seed " + std::to_string(seed));
   Tree t = MakeTree(root_, seed);
-  TZipWriter w;
-  w.SetZipName((root_ / "direct.zip").string());
-  w.Recurse = true;
-  w.StorePaths = true;
-  w.PackLevel = 9;
-  w.Password = "Kennwort äöü";
+  TZipOptions o;
+  o.ZipName = (root_ / "direct.zip").string();
+  o.Recurse = true;
+  o.StorePaths = true;
+  o.PackLevel = 9;
+  o.Password = "Kennwort äöü";
   std::vector<std::string> left_out;
-  w.OnFileProblem = [&](const std::string& path, FileProblem, const std::string&) {
+  TZipEvents ev;
+  ev.OnFileProblem = [&](const std::string& path, FileProblem, const std::string&) {
     left_out.push_back(path);
   };
-  w.FilesList = {(root_ / "src").string() + "/*"};
-  EXPECT_EQ(w.Zip(), static_cast<int>(t.files.size()));
+  o.FilesList = {(root_ / "src").string() + "/*"};
+  EXPECT_EQ(TZipWriter().Zip(o, ev), static_cast<int>(t.files.size()));
   ASSERT_EQ(left_out.size(), 1u);
   EXPECT_EQ(left_out[0], (root_ / t.fifo).string());
   // Stored paths are the folders without the root "/".
   Listing want;
   for (const auto& [name, e] : t.files) want[(root_ / name).relative_path().string()] = e;
-  VerifyEverywhere(root_ / "direct.zip", w.Password, want);
+  VerifyEverywhere(root_ / "direct.zip", o.Password, want);
 }
 
 // --- Updates ------------------------------------------------------------------------
@@ -350,9 +351,9 @@ TEST_F(RoundTripFixture, UpdatedAndThinnedArchivesStayValid) {
   VerifyEverywhere(root_ / "up.zip", "", t.files);
 
   // A pattern removes every entry it matches.
-  TZipWriter w;
-  w.SetZipName((root_ / "up.zip").string());
-  w.FilesList = {"*.bin"};
+  TRemoveOptions remove;
+  remove.ZipName = (root_ / "up.zip").string();
+  remove.FilesList = {"*.bin"};
   int bins = 0;
   for (auto it = t.files.begin(); it != t.files.end();) {
     if (it->first.ends_with(".bin")) {
@@ -362,7 +363,7 @@ TEST_F(RoundTripFixture, UpdatedAndThinnedArchivesStayValid) {
       ++it;
     }
   }
-  EXPECT_EQ(w.RemoveEntries(), bins);
+  EXPECT_EQ(TZipWriter().RemoveEntries(remove, {}), bins);
   VerifyEverywhere(root_ / "up.zip", "", t.files);
 }
 
@@ -492,12 +493,14 @@ TEST_F(TheirArchivesTest, SevenZipAesIsReportedAsUnsupportedNotAsWrongPassword) 
   // The reader never asks for another password for such an entry.
   TZipReader r;
   r.SetZipName((root_ / "aes.zip").string());
-  r.Password = "Sieben";
+  TUnZipOptions o;
+  o.Password = "Sieben";
   int asked = 0;
-  r.OnBadPassword = [&](int, std::string&) { ++asked; };
+  TUnZipEvents ev;
+  ev.OnBadPassword = [&](int, std::string&) { ++asked; };
   std::vector<EntryProblemKind> kinds;
-  r.OnEntryProblem = [&](const EntryProblem& p) { kinds.push_back(p.kind); };
-  EXPECT_EQ(r.Test().tested, 0);
+  ev.OnEntryProblem = [&](const EntryProblem& p) { kinds.push_back(p.kind); };
+  EXPECT_EQ(r.Test(o, ev).tested, 0);
   EXPECT_EQ(asked, 0);
   for (EntryProblemKind k : kinds) EXPECT_EQ(k, EntryProblemKind::kUnsupported);
 }

@@ -68,12 +68,12 @@ class WriteInteropTest : public ::testing::TestWithParam<Case> {
   }
 
   void WriteArchive(const Case& c) {
-    TZipWriter w;
-    w.SetZipName(zip_);
-    w.PackLevel = c.level;
-    w.Password = c.password;
-    w.FilesList = {src_ + "/*"};
-    ASSERT_EQ(w.Zip(), static_cast<int>(files_.size()));
+    TZipOptions o;
+    o.ZipName = zip_;
+    o.PackLevel = c.level;
+    o.Password = c.password;
+    o.FilesList = {src_ + "/*"};
+    ASSERT_EQ(TZipWriter().Zip(o, {}), static_cast<int>(files_.size()));
   }
 
   ztest::TempDir dir_;
@@ -154,16 +154,19 @@ TEST(WriteInteropUpdateTest, UpdatedArchivePassesUnzip) {
   ztest::TempDir dir;
   const std::string zip = dir / "u.zip";
   TZipWriter w;
-  w.SetZipName(zip);
+  TZipOptions o;
+  o.ZipName = zip;
   WriteFile(dir / "a.txt", "first");
   WriteFile(dir / "b.txt", "second");
-  w.FilesList = {dir / "a.txt", dir / "b.txt"};
-  ASSERT_EQ(w.Zip(), 2);
+  o.FilesList = {dir / "a.txt", dir / "b.txt"};
+  ASSERT_EQ(w.Zip(o, {}), 2);
   WriteFile(dir / "c.txt", "third");
-  w.FilesList = {dir / "c.txt"};
-  ASSERT_EQ(w.Zip(), 1);
-  w.FilesList = {"a.txt"};
-  ASSERT_EQ(w.RemoveEntries(), 1);
+  o.FilesList = {dir / "c.txt"};
+  ASSERT_EQ(w.Zip(o, {}), 1);
+  TRemoveOptions remove;
+  remove.ZipName = zip;
+  remove.FilesList = {"a.txt"};
+  ASSERT_EQ(w.RemoveEntries(remove, {}), 1);
   EXPECT_EQ(ztest::Run("unzip -tqq " + Quote(zip) + " >/dev/null 2>&1"), 0);
   if (ztest::HaveTool("7z")) {
     EXPECT_EQ(ztest::Run("7z t " + Quote(zip) + " >/dev/null 2>&1"), 0);
@@ -176,11 +179,11 @@ TEST(WriteInteropZip64Test, ReservedLocalBlockPassesUnzipAndPython) {
   ztest::TempDir dir;
   const std::string zip = dir / "z.zip";
   WriteFile(dir / "f.txt", "pretend big");
-  TZipWriter w;
-  w.SetZipName(zip);
-  w.SizeOverrideForTest = [](const std::string&, uint64_t) { return 0xFFFFFFF0ull; };
-  w.FilesList = {dir / "f.txt"};
-  ASSERT_EQ(w.Zip(), 1);
+  TZipOptions o;
+  o.ZipName = zip;
+  o.SizeOverrideForTest = [](const std::string&, uint64_t) { return 0xFFFFFFF0ull; };
+  o.FilesList = {dir / "f.txt"};
+  ASSERT_EQ(TZipWriter().Zip(o, {}), 1);
   if (ztest::HaveTool("unzip")) {
     EXPECT_EQ(ztest::Run("unzip -tqq " + Quote(zip) + " >/dev/null 2>&1"), 0);
   }
@@ -211,14 +214,16 @@ TEST(WriteInteropZip64Test, OffsetsBeyond4GiBGetZip64Records) {
   WriteFile(dir / "src/b.txt", "second file");
   FarOffsetFactory factory;
   TZipWriter w;
-  w.SetZipName(zip);
-  w.SetOutputFactory(&factory);
-  w.SetArchiveComment("far away");
-  w.FilesList = {dir / "src/a.txt", dir / "src/b.txt"};
-  ASSERT_EQ(w.Zip(), 2);
+  TZipOptions o;
+  o.ZipName = zip;
+  o.OutputFactory = &factory;
+  o.ArchiveComment = "far away";
+  o.FilesList = {dir / "src/a.txt", dir / "src/b.txt"};
+  ASSERT_EQ(w.Zip(o, {}), 2);
   // The writer's own reader found both entries through the ZIP64 records.
-  ASSERT_EQ(w.EntryCount(), 2);
-  EXPECT_EQ(w.Entry(1).local_header_offset, (5ull << 30) + 30 + 5 + w.Entry(0).compressed_size);
+  const TZipReader& r = w.Directory();
+  ASSERT_EQ(r.EntryCount(), 2);
+  EXPECT_EQ(r.Entry(1).local_header_offset, (5ull << 30) + 30 + 5 + r.Entry(0).compressed_size);
   // Python follows the ZIP64 end record and the offsets in the extra fields;
   // the file is sparse, so this reads only a few kilobytes.
   EXPECT_EQ(ztest::Run("/usr/bin/python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); "

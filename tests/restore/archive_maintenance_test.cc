@@ -14,6 +14,7 @@
 #include "app/activity_log.h"
 #include "scripted_user_interaction.h"
 #include "base/errors.h"
+#include "platform/replacing_file.h"
 #include "restore/archive_list.h"
 #include "restore/restore_test_util.h"
 #include "zip/zip_writer.h"
@@ -34,11 +35,11 @@ class MaintenanceTest : public ::testing::Test {
     hooks_.ui = &ui_;
     hooks_.log = log_.get();
   }
-  // Names of the folder's entries other than `keep` that look like leftovers.
+  // Temporary files left in the folder.
   int Leftovers(const std::string& folder) {
     int n = 0;
     for (const auto& e : fs::directory_iterator(folder)) {
-      if (e.path().filename().string().find(".part") != std::string::npos) ++n;
+      if (ReplacingFile::IsTempName(e.path().filename().string())) ++n;
     }
     return n;
   }
@@ -163,31 +164,27 @@ TEST_F(MaintenanceTest, DeleteRemovesOnlyChosenPlainNames) {
   EXPECT_EQ(ui_.shown.back().text, "Do you want to delete the 1 files ");
 }
 
-TEST_F(MaintenanceTest, AddFilesIgnoresLeftoverExclusionsAndKeepsNewerEntries) {
+TEST_F(MaintenanceTest, AddFilesTakesPickedFilesAndKeepsNewerEntries) {
   WriteFile(t_ / "src/a.txt", "first", rtest::LocalTime(2022, 1, 1));
   rtest::MakeArchive(t_ / "zips/x.zip", {t_ / "src/a.txt"});
   zip::TZipWriter writer;
-  writer.ExcludeList = {"*.txt"};  // left by an earlier backup run
-  int started = 0;
-  writer.OnStartZip = [&](const std::string&, zip::TZipHeaderInfo&, bool&) { ++started; };
   WriteFile(t_ / "pick/b.txt", "picked");
   WriteFile(t_ / "src/a.txt", "older", rtest::LocalTime(2021, 1, 1));
   AddSettings s;
   AddResult r = AddFilesToArchive(writer, t_ / "zips/x.zip", {t_ / "pick/b.txt", t_ / "src/a.txt"},
                                   s, hooks_);
   EXPECT_EQ(r.stored, 1);
-  EXPECT_EQ(started, 0);           // the backup filter was detached...
-  EXPECT_TRUE(writer.OnStartZip);  // ...and attached again
   std::vector<std::string> names = EntryNames(t_ / "zips/x.zip");
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "b.txt"}));
   zip::TZipReader rd;
-  rd.RecreateDirs = true;
   rd.SetZipName(t_ / "zips/x.zip");
-  rd.SetDestDir(t_ / "check");
-  rd.DoAll = true;
-  rd.OverwriteMode = zip::TUZOverwriteMode::Always;
-  (void)rd.UnZip();
+  zip::TUnZipOptions o;
+  o.RecreateDirs = true;
+  o.DestDir = t_ / "check";
+  o.DoAll = true;
+  o.OverwriteMode = zip::TUZOverwriteMode::Always;
+  (void)rd.UnZip(o, {});
   EXPECT_EQ(ReadFile(t_ / "check/" + (t_ / "src/a.txt").substr(1)), "first");  // older file lost
 }
 
@@ -239,11 +236,11 @@ TEST_F(MaintenanceTest, IncompleteArchiveAnswers) {
                                           IncompleteAnswer::kCancel};
   size_t asked = 0;
   zip::TZipReader reader;
-  reader.OnInCompleteZip = [&](zip::TIncompleteZipMode& mode) {
+  const IncompleteHandler answer = [&](zip::TIncompleteZipMode& mode) {
     mode = IncompleteModeFor(script.at(asked++));
   };
   try {
-    (void)ArchiveContents(reader, t_ / "zips/cut.zip");
+    (void)ArchiveContents(reader, t_ / "zips/cut.zip", answer);
     ADD_FAILURE() << "a cancelled incomplete archive must not list";
   } catch (const ENotAZipFile& e) {
     EXPECT_STREQ(e.what(), "Not a valid zip file!");
@@ -253,8 +250,7 @@ TEST_F(MaintenanceTest, IncompleteArchiveAnswers) {
   script = {IncompleteAnswer::kRecover};
   asked = 0;
   zip::TZipReader recovering;
-  recovering.OnInCompleteZip = reader.OnInCompleteZip;
-  std::vector<EntryRow> rows = ArchiveContents(recovering, t_ / "zips/cut.zip");
+  std::vector<EntryRow> rows = ArchiveContents(recovering, t_ / "zips/cut.zip", answer);
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].file_name, "a.txt");
   EXPECT_EQ(rows[1].file_name, "b.txt");

@@ -10,6 +10,7 @@
 #include "scripted_user_interaction.h"
 #include "backup/backup_project.h"
 #include "fault_file.h"
+#include "platform/replacing_file.h"
 #include "restore/archive_list.h"
 #include "restore/archive_maintenance.h"
 #include "restore/restore_test_util.h"
@@ -56,6 +57,8 @@ class RestoreRunTest : public ::testing::Test {
     hooks.ui = &ui_;
     hooks.log = log_.get();
     hooks.reader = &reader_;
+    hooks.memory = &memory_;
+    hooks.output_factory = factory_;
     hooks.set_running = [this](bool on) { running_.push_back(on); };
     return RunRestore(req, hooks);
   }
@@ -67,6 +70,8 @@ class RestoreRunTest : public ::testing::Test {
   std::unique_ptr<app::ActivityLog> log_;
   app::ScriptedUserInteraction ui_;
   zip::TZipReader reader_;
+  RestoreMemory memory_;
+  WritableFileFactory* factory_ = nullptr;
   std::vector<bool> running_;
 };
 
@@ -140,7 +145,6 @@ TEST_F(RestoreRunTest, PromptAndDiskQuestionsGoThroughTheirOwnHooks) {
     asked.push_back(q);
     return q == "Replace existing file new.txt?";
   };
-  reader_.ReplaceReadOnly = true;  // left by another caller: a restore sets its own
   RestoreResult r = RunRestore(Request(dest, false, kOverwritePrompt), hooks);
   EXPECT_EQ(asked, (std::vector<std::string>{"Replace existing file old.txt?",
                                              "Replace existing file new.txt?"}));
@@ -148,7 +152,6 @@ TEST_F(RestoreRunTest, PromptAndDiskQuestionsGoThroughTheirOwnHooks) {
   EXPECT_EQ(ReadFile(dest + "/old.txt"), "disk old");
   EXPECT_EQ(ReadFile(dest + "/new.txt"), "archived new.txt");
   for (const auto& m : ui_.shown) EXPECT_NE(m.text.rfind("Replace", 0), 0u) << m.text;
-  EXPECT_FALSE(reader_.ReplaceReadOnly);
 }
 
 TEST_F(RestoreRunTest, ConfirmationAndStoredOptions) {
@@ -174,10 +177,10 @@ TEST_F(RestoreRunTest, ConfirmationAndStoredOptions) {
   EXPECT_FALSE(saved.use_original_folder);
   EXPECT_EQ(saved.overwrite_mode, kOverwriteOlder);
 
-  // No radio checked: the reader keeps its policy and 2 is stored.
+  // No radio checked: the last restore's policy holds and 2 is stored.
   req.options.overwrite_mode = 7;
   EXPECT_EQ(OverwriteCaption(7), "");
-  reader_.OverwriteMode = zip::TUZOverwriteMode::Always;
+  memory_.overwrite_mode = zip::TUZOverwriteMode::Always;
   r = Run(req);
   EXPECT_EQ(r.restored, 3);
   EXPECT_EQ(LoadRestoreOptions(t_ / "data", "Docs").overwrite_mode, kOverwriteNever);
@@ -210,11 +213,12 @@ TEST_F(RestoreRunTest, PasswordRightBlanksWrongAndMissing) {
   for (bool stored : {true, false}) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string("password '") + c.password + "'" + (stored ? " stored" : " flat"));
-      zip::TZipReader fresh;  // a blank field keeps the reader's password: start from none
+      RestoreMemory fresh;  // a blank field means the last password: start from none
       RestoreHooks hooks;
       hooks.ui = &ui_;
       hooks.log = log_.get();
-      hooks.reader = &fresh;
+      hooks.reader = &reader_;
+      hooks.memory = &fresh;
       ui_.shown.clear();
       std::string dest = t_ / ("p" + std::to_string(n++));
       RestoreRequest req = Request(dest, stored, kOverwriteAlways);
@@ -243,6 +247,23 @@ TEST_F(RestoreRunTest, PasswordRightBlanksWrongAndMissing) {
       }
     }
   }
+}
+
+TEST_F(RestoreRunTest, BlankPasswordFieldMeansThePasswordTheLastRestoreUsed) {
+  Archive("secret");
+  RestoreRequest req = Request(t_ / "p1", false, kOverwriteAlways);
+  req.options.password = " secret ";  // right after the trimmed retry
+  ASSERT_EQ(Run(req).status, RestoreStatus::kSucceeded);
+  EXPECT_EQ(memory_.password, "secret");
+  req = Request(t_ / "p2", false, kOverwriteAlways);
+  const RestoreResult r = Run(req);
+  EXPECT_EQ(r.status, RestoreStatus::kSucceeded);
+  EXPECT_EQ(r.restored, 3);
+  // Without the page's memory, a blank field means no password.
+  RestoreHooks hooks;
+  hooks.ui = &ui_;
+  req = Request(t_ / "p3", false, kOverwriteAlways);
+  EXPECT_TRUE(RunRestore(req, hooks).bad_password);
 }
 
 TEST_F(RestoreRunTest, FailedEntryMakesTheRunFailAndKeepsTheExistingFile) {
@@ -449,9 +470,9 @@ TEST_F(RestoreRunTest, FullDiskEndsTheRunAsAFailureAndKeepsTheExistingFile) {
   const std::string dest = t_ / "out";
   WriteFile(dest + "/fresh.txt", "disk fresh");
   zb::testing::FaultFileFactory full_after(1000);  // each small entry fits, the big one not
-  reader_.SetFileFactory(&full_after);
+  factory_ = &full_after;
   RestoreResult r = Run(Request(dest, false, kOverwriteAlways));
-  reader_.SetFileFactory(nullptr);
+  factory_ = nullptr;
   EXPECT_EQ(r.status, RestoreStatus::kFailed);
   EXPECT_EQ(r.restored, 2);
   EXPECT_EQ(r.failed, 1);
@@ -459,7 +480,7 @@ TEST_F(RestoreRunTest, FullDiskEndsTheRunAsAFailureAndKeepsTheExistingFile) {
   EXPECT_EQ(ReadFile(dest + "/fresh.txt"), "disk fresh");
   EXPECT_EQ(ReadFile(dest + "/old.txt"), "archived old.txt");  // restored ones stay
   for (const auto& e : fs::directory_iterator(dest)) {
-    EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
+    EXPECT_FALSE(ReplacingFile::IsTempName(e.path().filename().string())) << e.path();
   }
   // The failure report first, then the error that ended the run.
   ASSERT_GE(ui_.shown.size(), 2u);

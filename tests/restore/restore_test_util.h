@@ -50,13 +50,15 @@ inline std::time_t LocalTime(int y, int mo, int d, int h = 12) {
 // Writes `archive` from `files` (full paths) with stored paths.
 inline void MakeArchive(const std::string& archive, const std::vector<std::string>& files,
                         const std::string& password = "", int level = 6) {
-  zip::TZipWriter w;
-  w.SetZipName(archive);
-  w.StorePaths = true;
-  w.PackLevel = level;
-  w.Password = password;
-  w.FilesList = files;
-  if (w.Zip() != static_cast<int>(files.size())) throw std::runtime_error("archive incomplete");
+  zip::TZipOptions options;
+  options.ZipName = archive;
+  options.StorePaths = true;
+  options.PackLevel = level;
+  options.Password = password;
+  options.FilesList = files;
+  if (zip::TZipWriter().Zip(options, {}) != static_cast<int>(files.size())) {
+    throw std::runtime_error("archive incomplete");
+  }
 }
 
 // An archive of stored entries with names exactly as given, written byte by

@@ -367,12 +367,12 @@ class RestorePageTest : public QObject {
     const fs::path src = zb::test::PathOf(*dir_) / "secret.txt";
     zb::test::WriteText(src, "classified");
     {
-      zb::zip::TZipWriter w;
-      w.SetZipName((Zips() / "enc.zip").string());
-      w.Password = "right";
-      w.StorePaths = false;
-      w.FilesList = {src.string()};
-      QCOMPARE(w.Zip(), 1);
+      zb::zip::TZipOptions o;
+      o.ZipName = (Zips() / "enc.zip").string();
+      o.Password = "right";
+      o.StorePaths = false;
+      o.FilesList = {src.string()};
+      QCOMPARE(zb::zip::TZipWriter().Zip(o, {}), 1);
     }
     page_->SetSort(0, false);
     ShowRestorePage();

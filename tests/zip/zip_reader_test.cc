@@ -18,6 +18,7 @@
 #include "base/date_time.h"
 #include "base/errors.h"
 #include "fault_file.h"
+#include "platform/replacing_file.h"
 #include "zip/crc32.h"
 #include "zip/zip_crypto.h"
 #include "zip/zip_format.h"
@@ -167,8 +168,8 @@ class ZipReaderTest : public ::testing::Test {
     outside_ = root_ / "outside";
     fs::create_directories(outside_);
     zip_ = root_ / "a.zip";
-    reader_.OnEntryProblem = [this](const EntryProblem& p) { problems_.push_back(p); };
-    reader_.OnUnZipComplete = [this](int n) { completed_.push_back(n); };
+    ev_.OnEntryProblem = [this](const EntryProblem& p) { problems_.push_back(p); };
+    ev_.OnUnZipComplete = [this](int n) { completed_.push_back(n); };
   }
   void TearDown() override {
     std::error_code ec;
@@ -187,18 +188,18 @@ class ZipReaderTest : public ::testing::Test {
   void Use(const std::string& bytes) {
     WriteFile(zip_, bytes);
     reader_.SetZipName(zip_.string());
-    reader_.SetDestDir(dest_.string());
+    opts_.DestDir = dest_.string();
   }
   int ExtractAll() {
-    reader_.DoAll = true;
-    return reader_.UnZip();
+    opts_.DoAll = true;
+    return reader_.UnZip(opts_, ev_);
   }
   // Files in `dir` whose name marks them as unfinished extraction output.
   int Leftovers(const fs::path& dir) {
     int n = 0;
     std::error_code ec;
     for (auto& e : fs::recursive_directory_iterator(dir, ec)) {
-      if (e.path().filename().string().rfind(".zbx-", 0) == 0) ++n;
+      if (ReplacingFile::IsTempName(e.path().filename().string())) ++n;
     }
     return n;
   }
@@ -211,6 +212,8 @@ class ZipReaderTest : public ::testing::Test {
 
   fs::path root_, dest_, outside_, zip_;
   TZipReader reader_;
+  TUnZipOptions opts_;
+  TUnZipEvents ev_;
   std::vector<EntryProblem> problems_;
   std::vector<int> completed_;
 };
@@ -219,7 +222,7 @@ class ZipReaderTest : public ::testing::Test {
 
 TEST_F(ZipReaderTest, ListsNamesFoldersSizesAndTimes) {
   Use(Build({{.name = "docs/sub/a.txt", .data = "hello"}, {.name = "a.txt", .data = "xy"}}).bytes);
-  reader_.ReadDirectory();
+  reader_.ReadDirectory(opts_, ev_);
   ASSERT_EQ(reader_.EntryCount(), 2);
   EXPECT_EQ(reader_.EntryDirectory(0), "docs/sub/");
   EXPECT_EQ(reader_.EntryFileName(0), "a.txt");
@@ -255,9 +258,9 @@ TEST_F(ZipReaderTest, ProgressIsBoundedAndPumped) {
   Use(Build({{.name = "e1.txt"}, {.name = "e2.txt"}}).bytes);
   std::vector<int> totals, files;
   int pumps = 0;
-  reader_.OnTotalPercentDone = [&](int p) { totals.push_back(p); };
-  reader_.OnFilePercentDone = [&](int p) { files.push_back(p); };
-  reader_.Pump = [&] { ++pumps; };
+  ev_.OnTotalPercentDone = [&](int p) { totals.push_back(p); };
+  ev_.OnFilePercentDone = [&](int p) { files.push_back(p); };
+  ev_.Pump = [&] { ++pumps; };
   EXPECT_EQ(ExtractAll(), 2);
   ASSERT_FALSE(totals.empty());
   EXPECT_EQ(totals.back(), 100) << "a total of zero bytes reports 100";
@@ -268,7 +271,7 @@ TEST_F(ZipReaderTest, ProgressIsBoundedAndPumped) {
   Use(Build({{.name = "big.txt", .data = data, .deflate = true}}).bytes);
   totals.clear();
   files.clear();
-  reader_.OverwriteMode = TUZOverwriteMode::Always;
+  opts_.OverwriteMode = TUZOverwriteMode::Always;
   EXPECT_EQ(ExtractAll(), 1);
   EXPECT_TRUE(std::is_sorted(totals.begin(), totals.end()));
   EXPECT_LE(totals.back(), 100);
@@ -279,7 +282,7 @@ TEST_F(ZipReaderTest, InvalidDosTimesAreRepairedNotWrapped) {
   // Month 13, day 0, 1990-..: reads as month 12, day 1, other fields kept.
   uint32_t bad = ((1990u - 1980) << 25) | (13u << 21) | (0u << 16) | (8u << 11) | (5u << 5);
   Use(Build({{.name = "t.txt", .data = "x", .dos = bad}}).bytes);
-  reader_.ReadDirectory();
+  reader_.ReadDirectory(opts_, ev_);
   DateTimeFields f = DecodeDateTime(reader_.EntryDateTime(0));
   EXPECT_EQ(f.year, 1990);
   EXPECT_EQ(f.month, 12);
@@ -290,16 +293,16 @@ TEST_F(ZipReaderTest, InvalidDosTimesAreRepairedNotWrapped) {
 
 TEST_F(ZipReaderTest, EmptyAndTinyFiles) {
   Use("");
-  reader_.ReadDirectory();
+  reader_.ReadDirectory(opts_, ev_);
   EXPECT_EQ(reader_.EntryCount(), 0) << "a 0-byte file is an empty archive";
   for (size_t n : {1u, 21u}) {
     Use(std::string(n, 'P'));
     reader_.SetZipName("");
     reader_.SetZipName(zip_.string());
-    reader_.IncompleteZipMode = TIncompleteZipMode::izAssumeNotAZip;
-    EXPECT_THROW(reader_.ReadDirectory(), ENotAZipFile) << n << " bytes";
-    reader_.IncompleteZipMode = TIncompleteZipMode::izAssumeMulti;
-    EXPECT_THROW(reader_.ReadDirectory(), EIncompleteZip) << n << " bytes";
+    opts_.IncompleteZipMode = TIncompleteZipMode::izAssumeNotAZip;
+    EXPECT_THROW(reader_.ReadDirectory(opts_, ev_), ENotAZipFile) << n << " bytes";
+    opts_.IncompleteZipMode = TIncompleteZipMode::izAssumeMulti;
+    EXPECT_THROW(reader_.ReadDirectory(opts_, ev_), EIncompleteZip) << n << " bytes";
   }
 }
 
@@ -308,7 +311,7 @@ TEST_F(ZipReaderTest, LongestCommentIsFoundAndRead) {
   // A fake end signature inside the comment must not be taken for the record.
   comment.replace(100, 4, "PK\x05\x06");
   Use(Build({{.name = "a.txt", .data = "abc"}}, comment).bytes);
-  reader_.ReadDirectory();
+  reader_.ReadDirectory(opts_, ev_);
   EXPECT_EQ(reader_.EntryCount(), 1);
   EXPECT_EQ(reader_.ArchiveComment(), comment);
   EXPECT_EQ(ExtractAll(), 1) << "an archive whose comment runs to the end extracts";
@@ -317,13 +320,20 @@ TEST_F(ZipReaderTest, LongestCommentIsFoundAndRead) {
 TEST_F(ZipReaderTest, IncompleteHandlerIsAskedOnEveryRead) {
   Use(std::string(100, 'x'));
   int asked = 0;
-  reader_.OnInCompleteZip = [&](TIncompleteZipMode& m) {
-    // The first answer keeps asking (another disk), the third gives up.
+  std::vector<TIncompleteZipMode> offered;
+  ev_.OnInCompleteZip = [&](TIncompleteZipMode& m) {
+    // The first answers keep asking (another disk), the third gives up.
+    offered.push_back(m);
     if (++asked == 3) m = TIncompleteZipMode::izAssumeNotAZip;
   };
-  EXPECT_THROW(reader_.ReadDirectory(), ENotAZipFile);
+  EXPECT_THROW(reader_.ReadDirectory(opts_, ev_), ENotAZipFile);
   EXPECT_EQ(asked, 3);
-  EXPECT_EQ(reader_.IncompleteZipMode, TIncompleteZipMode::izAssumeNotAZip) << "the choice stays";
+  // The next read starts from the options again: a choice is not left on
+  // the reader for another caller.
+  asked = 0;
+  EXPECT_THROW(reader_.ReadDirectory(opts_, ev_), ENotAZipFile);
+  ASSERT_EQ(offered.size(), 6u);
+  EXPECT_EQ(offered[3], TIncompleteZipMode::izAssumeMulti);
 }
 
 TEST_F(ZipReaderTest, Zip64RecordsAndExtraFieldsAreRead) {
@@ -393,7 +403,7 @@ TEST_F(ZipReaderTest, Zip64RecordsAndExtraFieldsAreRead) {
   P32(&s, 0xFFFFFFFF);
   P16(&s, 0);
   Use(s);
-  reader_.ReadDirectory();
+  reader_.ReadDirectory(opts_, ev_);
   ASSERT_EQ(reader_.EntryCount(), 1);
   EXPECT_EQ(reader_.EntrySize(0), data.size());
   EXPECT_EQ(ExtractAll(), 1);
@@ -410,14 +420,14 @@ TEST_F(ZipReaderTest, WrappedEntryCountIsReadWhole) {
     entries.push_back({.name = name});
   }
   Use(Build(entries, "", static_cast<uint16_t>(70000 & 0xFFFF)).bytes);
-  reader_.ReadDirectory();
+  reader_.ReadDirectory(opts_, ev_);
   EXPECT_EQ(reader_.EntryCount(), 70000);
   EXPECT_EQ(reader_.EntryFileName(69999), "f69999");
 }
 
 TEST_F(ZipReaderTest, DirectoryIsReadAgainWhenTheArchiveChanges) {
   Use(Build({{.name = "one.txt", .data = "1"}}).bytes);
-  reader_.ReadDirectory();
+  reader_.ReadDirectory(opts_, ev_);
   FileInfo before = Stat(zip_);
   // Same size and the same modification time: only the identity differs.
   std::string other = Build({{.name = "two.txt", .data = "2"}}).bytes;
@@ -425,7 +435,7 @@ TEST_F(ZipReaderTest, DirectoryIsReadAgainWhenTheArchiveChanges) {
   WriteFile(root_ / "new.zip", other);
   SetFileTimes(root_ / "new.zip", before.mtime);
   RenameFile(root_ / "new.zip", zip_);
-  reader_.ReadDirectory();
+  reader_.ReadDirectory(opts_, ev_);
   EXPECT_EQ(reader_.EntryFileName(0), "two.txt");
 }
 
@@ -434,7 +444,7 @@ TEST_F(ZipReaderTest, ConfigurationFileStandsInForAMissingEndRecord) {
   // The archive stops after the entries; the .zfc holds the directory.
   Use(b.bytes.substr(0, b.cd_offset));
   WriteFile(root_ / "a.zfc", b.bytes.substr(b.cd_offset));
-  reader_.ReadDirectory();
+  reader_.ReadDirectory(opts_, ev_);
   ASSERT_EQ(reader_.EntryCount(), 2);
   EXPECT_EQ(ExtractAll(), 2);
   EXPECT_EQ(ReadFile(dest_ / "b.txt"), "de");
@@ -444,14 +454,14 @@ TEST_F(ZipReaderTest, RecoveryScanFindsEntriesOfACutArchive) {
   Built b =
       Build({{.name = "a.txt", .data = "abc"}, {.name = "b.txt", .data = "de", .deflate = true}});
   Use(b.bytes.substr(0, b.cd_offset + 10));
-  reader_.IncompleteZipMode = TIncompleteZipMode::izAssumeBad;
-  reader_.ReadDirectory();
+  opts_.IncompleteZipMode = TIncompleteZipMode::izAssumeBad;
+  reader_.ReadDirectory(opts_, ev_);
   ASSERT_EQ(reader_.EntryCount(), 2);
   EXPECT_EQ(ExtractAll(), 2);
   EXPECT_EQ(ReadFile(dest_ / "b.txt"), "de");
 
   Use(std::string(5000, 'q'));
-  EXPECT_THROW(reader_.ReadDirectory(), EBadZipFile) << "nothing to recover";
+  EXPECT_THROW(reader_.ReadDirectory(opts_, ev_), EBadZipFile) << "nothing to recover";
 }
 
 // --- Extraction ----------------------------------------------------------------
@@ -466,10 +476,10 @@ TEST_F(ZipReaderTest, ExtractsStoredDeflatedAndDescriptorEntriesWithTimesAndAttr
            {.name = "streamed.txt", .data = "via descriptor", .deflate = true, .descriptor = true},
            {.name = "empty/", .data = ""}})
           .bytes);
-  reader_.RecreateDirs = true;
+  opts_.RecreateDirs = true;
   int percent_max = -1;
   int last_total = -1;
-  reader_.OnTotalPercentDone = [&](int p) {
+  ev_.OnTotalPercentDone = [&](int p) {
     percent_max = std::max(percent_max, p);
     last_total = p;
   };
@@ -485,7 +495,6 @@ TEST_F(ZipReaderTest, ExtractsStoredDeflatedAndDescriptorEntriesWithTimesAndAttr
   EXPECT_EQ(last_total, 100);
   EXPECT_EQ(completed_, std::vector<int>{5});
   EXPECT_EQ(Leftovers(dest_), 0);
-  EXPECT_TRUE(reader_.FilesList.empty());
 }
 
 TEST_F(ZipReaderTest, OverwritePoliciesCompareAtDosPrecision) {
@@ -505,7 +514,7 @@ TEST_F(ZipReaderTest, OverwritePoliciesCompareAtDosPrecision) {
   for (const Case& c : cases) {
     WriteFile(dest_ / "a.txt", "mine");
     SetFileTimes(dest_ / "a.txt", {same.tv_sec + c.shift, 0});
-    reader_.OverwriteMode = c.mode;
+    opts_.OverwriteMode = c.mode;
     problems_.clear();
     int n = ExtractAll();
     EXPECT_EQ(ReadFile(dest_ / "a.txt"), c.replaced ? "archive" : "mine")
@@ -517,11 +526,11 @@ TEST_F(ZipReaderTest, OverwritePoliciesCompareAtDosPrecision) {
   }
   // Prompt asks the callback with the entry's file name.
   std::string asked;
-  reader_.AskOverwrite = [&](const std::string& name) {
+  ev_.AskOverwrite = [&](const std::string& name) {
     asked = name;
     return true;
   };
-  reader_.OverwriteMode = TUZOverwriteMode::Prompt;
+  opts_.OverwriteMode = TUZOverwriteMode::Prompt;
   WriteFile(dest_ / "a.txt", "mine");
   EXPECT_EQ(ExtractAll(), 1);
   EXPECT_EQ(asked, "a.txt");
@@ -529,12 +538,12 @@ TEST_F(ZipReaderTest, OverwritePoliciesCompareAtDosPrecision) {
 
 TEST_F(ZipReaderTest, FlatExtractionPutsSameNamesIntoOneFolder) {
   Use(Build({{.name = "docs/a.txt", .data = "docs"}, {.name = "old/a.txt", .data = "old"}}).bytes);
-  reader_.RecreateDirs = false;
-  reader_.OverwriteMode = TUZOverwriteMode::Never;
+  opts_.RecreateDirs = false;
+  opts_.OverwriteMode = TUZOverwriteMode::Never;
   EXPECT_EQ(ExtractAll(), 1);
   EXPECT_EQ(ReadFile(dest_ / "a.txt"), "docs");
   EXPECT_FALSE(fs::exists(dest_ / "docs"));
-  reader_.OverwriteMode = TUZOverwriteMode::Always;
+  opts_.OverwriteMode = TUZOverwriteMode::Always;
   EXPECT_EQ(ExtractAll(), 2);
   EXPECT_EQ(ReadFile(dest_ / "a.txt"), "old");
 }
@@ -543,7 +552,7 @@ TEST_F(ZipReaderTest, ReadOnlyExistingFileIsLeftAndNotCounted) {
   Use(Build({{.name = "a.txt", .data = "archive"}}).bytes);
   WriteFile(dest_ / "a.txt", "mine");
   ::chmod((dest_ / "a.txt").c_str(), 0444);
-  reader_.OverwriteMode = TUZOverwriteMode::Always;
+  opts_.OverwriteMode = TUZOverwriteMode::Always;
   EXPECT_EQ(ExtractAll(), 0);
   EXPECT_EQ(ReadFile(dest_ / "a.txt"), "mine");
   EXPECT_TRUE(HasProblem(EntryProblemKind::kReadOnly));
@@ -556,39 +565,44 @@ TEST_F(ZipReaderTest, SelectionByPatternNameAndIdentity) {
              {.name = "r<1>.txt", .data = "4"},
              {.name = "r1.txt", .data = "5"}})
           .bytes);
-  reader_.OverwriteMode = TUZOverwriteMode::Always;
-  reader_.RecreateDirs = true;
-  reader_.FilesList = {"*"};
-  EXPECT_EQ(reader_.UnZip(), 5) << "\"*\" selects everything";
-  EXPECT_TRUE(reader_.FilesList.empty()) << "cleared after every extraction";
+  opts_.OverwriteMode = TUZOverwriteMode::Always;
+  opts_.RecreateDirs = true;
+  opts_.FilesList = {"*"};
+  EXPECT_EQ(reader_.UnZip(opts_, ev_), 5) << "\"*\" selects everything";
 
-  reader_.FilesList = {"DOCS/A.TXT"};
-  EXPECT_EQ(reader_.UnZip(), 1) << "a plain name selects its entry, case-insensitively";
+  opts_.FilesList = {"DOCS/A.TXT"};
+  EXPECT_EQ(reader_.UnZip(opts_, ev_), 1) << "a plain name selects its entry, case-insensitively";
 
   // Typed patterns keep their meaning: a*.txt matches three entries.
-  reader_.FilesList = {"a*.txt"};
-  EXPECT_EQ(reader_.UnZip(), 2);
+  opts_.FilesList = {"a*.txt"};
+  EXPECT_EQ(reader_.UnZip(opts_, ev_), 2);
 
   // By identity, names with wildcard characters select themselves only.
   fs::remove_all(dest_);
-  reader_.ExactNames = {"a*.txt", "r<1>.txt"};
-  EXPECT_EQ(reader_.UnZip(), 2);
+  opts_.FilesList.clear();
+  opts_.ExactNames = {"a*.txt", "r<1>.txt"};
+  EXPECT_EQ(reader_.UnZip(opts_, ev_), 2);
   EXPECT_TRUE(fs::exists(dest_ / "a*.txt"));
   EXPECT_TRUE(fs::exists(dest_ / "r<1>.txt"));
   EXPECT_FALSE(fs::exists(dest_ / "ab.txt"));
   EXPECT_FALSE(fs::exists(dest_ / "r1.txt"));
 
   fs::remove_all(dest_);
-  reader_.ReadDirectory();
-  int rows[] = {2};
-  reader_.SelectIndexes(rows);
-  EXPECT_EQ(reader_.UnZip(), 1);
+  reader_.ReadDirectory(opts_, ev_);
+  opts_.ExactNames.clear();
+  opts_.Indexes = {2};
+  EXPECT_EQ(reader_.UnZip(opts_, ev_), 1);
   EXPECT_TRUE(fs::exists(dest_ / "ab.txt"));
+
+  // Rows of a listing the archive no longer matches select nothing.
+  fs::remove_all(dest_);
+  Use(Build({{.name = "other.txt", .data = "6"}, {.name = "ab.txt", .data = "7"}}).bytes);
+  EXPECT_EQ(reader_.UnZip(opts_, ev_), 0);
 }
 
 TEST_F(ZipReaderTest, StartEventCanRedirectOrSkip) {
   Use(Build({{.name = "a.txt", .data = "A"}, {.name = "b.txt", .data = "B"}}).bytes);
-  reader_.OnStartUnZip = [&](int, std::string& fname, bool& skip) {
+  ev_.OnStartUnZip = [&](int, std::string& fname, bool& skip) {
     if (fname.ends_with("a.txt"))
       skip = true;
     else
@@ -610,22 +624,21 @@ TEST_F(ZipReaderTest, BadPasswordRetryGiveUpAndAbort) {
               .password = "right",
               .descriptor = true}})
           .bytes);
-  reader_.Password = "wrong";
+  opts_.Password = "wrong";
   std::vector<int> asked;
-  reader_.OnBadPassword = [&](int index, std::string& pw) {
+  ev_.OnBadPassword = [&](int index, std::string& pw) {
     asked.push_back(index);
     pw = "right";
   };
   EXPECT_EQ(ExtractAll(), 3);
   EXPECT_EQ(ReadFile(dest_ / "s.txt"), "secret");
   EXPECT_EQ(ReadFile(dest_ / "d.txt"), "descr");
-  EXPECT_EQ(asked, std::vector<int>{1});
-  EXPECT_EQ(reader_.Password, "right") << "the new password stays";
+  EXPECT_EQ(asked, std::vector<int>{1}) << "the new password stays for the rest of the run";
 
   // A handler that leaves the password gives the entry up.
   fs::remove_all(dest_);
-  reader_.Password = "wrong";
-  reader_.OnBadPassword = [](int, std::string&) {};
+  opts_.Password = "wrong";
+  ev_.OnBadPassword = [](int, std::string&) {};
   EXPECT_EQ(ExtractAll(), 1);
   EXPECT_TRUE(HasProblem(EntryProblemKind::kBadPassword, "s.txt"));
   EXPECT_FALSE(fs::exists(dest_ / "s.txt"));
@@ -633,7 +646,7 @@ TEST_F(ZipReaderTest, BadPasswordRetryGiveUpAndAbort) {
   // A handler that throws ends the run; completion reports what was done.
   fs::remove_all(dest_);
   completed_.clear();
-  reader_.OnBadPassword = [](int, std::string&) { throw EAbort(); };
+  ev_.OnBadPassword = [](int, std::string&) { throw EAbort(); };
   EXPECT_THROW(ExtractAll(), EAbort);
   EXPECT_EQ(completed_, std::vector<int>{1});
   EXPECT_EQ(Leftovers(dest_), 0);
@@ -652,8 +665,8 @@ TEST_F(ZipReaderTest, EscapingNamesNeverWriteOutsideTheDestination) {
              {.name = "..", .data = "dots"},
              {.name = "ok.txt", .data = "fine"}})
           .bytes);
-  reader_.RecreateDirs = true;
-  reader_.OverwriteMode = TUZOverwriteMode::Always;
+  opts_.RecreateDirs = true;
+  opts_.OverwriteMode = TUZOverwriteMode::Always;
   EXPECT_EQ(ExtractAll(), 3);
   EXPECT_EQ(ReadFile(dest_ / "abs/z.txt"), "rooted") << "a leading root is dropped";
   EXPECT_EQ(ReadFile(dest_ / "win/w.txt"), "drive") << "a drive is dropped";
@@ -674,11 +687,11 @@ TEST_F(ZipReaderTest, LinkedFoldersAreFollowedOnlyWhenAsked) {
   fs::create_directory_symlink(outside_, dest_ / "home");
   Use(Build({{.name = "home/u/a.txt", .data = "restored"}, {.name = "../x.txt", .data = "esc"}})
           .bytes);
-  reader_.RecreateDirs = true;
-  reader_.OverwriteMode = TUZOverwriteMode::Always;
+  opts_.RecreateDirs = true;
+  opts_.OverwriteMode = TUZOverwriteMode::Always;
   EXPECT_EQ(ExtractAll(), 0);
   EXPECT_TRUE(HasProblem(EntryProblemKind::kUnsafePath, "home/u/a.txt"));
-  reader_.FollowDestLinks = true;
+  opts_.FollowDestLinks = true;
   EXPECT_EQ(ExtractAll(), 1);
   EXPECT_EQ(ReadFile(outside_ / "u" / "a.txt"), "restored");
   EXPECT_FALSE(fs::exists(root_ / "x.txt"));
@@ -689,7 +702,7 @@ TEST_F(ZipReaderTest, SymlinkAtTheOutputIsReplacedNotWrittenThrough) {
   fs::create_directories(dest_);
   fs::create_symlink(outside_ / "target.txt", dest_ / "a.txt");
   Use(Build({{.name = "a.txt", .data = "new"}}).bytes);
-  reader_.OverwriteMode = TUZOverwriteMode::Always;
+  opts_.OverwriteMode = TUZOverwriteMode::Always;
   EXPECT_EQ(ExtractAll(), 1);
   EXPECT_EQ(ReadFile(outside_ / "target.txt"), "precious");
   EXPECT_TRUE(LStat(dest_ / "a.txt").IsRegular());
@@ -699,8 +712,8 @@ TEST_F(ZipReaderTest, SymlinkAtTheOutputIsReplacedNotWrittenThrough) {
 TEST_F(ZipReaderTest, TheArchiveItselfIsNeverAnOutput) {
   std::string bytes = Build({{.name = "a.zip", .data = "not the archive"}}).bytes;
   Use(bytes);
-  reader_.SetDestDir(root_.string());
-  reader_.OverwriteMode = TUZOverwriteMode::Always;
+  opts_.DestDir = root_.string();
+  opts_.OverwriteMode = TUZOverwriteMode::Always;
   EXPECT_EQ(ExtractAll(), 0);
   EXPECT_EQ(ReadFile(zip_), bytes);
   EXPECT_TRUE(HasProblem(EntryProblemKind::kIsArchive));
@@ -735,8 +748,8 @@ TEST_F(ZipReaderTest, FailedEntriesLeaveExistingFilesExactlyAsTheyWere) {
   for (const Case& c : cases) {
     Use(Build({c.entry, {.name = "ok.txt", .data = "ok"}}).bytes);
     WriteFile(dest_ / "a.txt", "mine");
-    reader_.OverwriteMode = TUZOverwriteMode::Always;
-    reader_.Password = "other";
+    opts_.OverwriteMode = TUZOverwriteMode::Always;
+    opts_.Password = "other";
     problems_.clear();
     EXPECT_EQ(ExtractAll(), 1) << c.what;
     EXPECT_EQ(ReadFile(dest_ / "a.txt"), "mine") << c.what;
@@ -751,8 +764,8 @@ TEST_F(ZipReaderTest, FullDiskEndsTheRunAndKeepsTheExistingFile) {
           .bytes);
   WriteFile(dest_ / "b.txt", "mine");
   testing::FaultFileFactory disk(100);
-  reader_.SetFileFactory(&disk);
-  reader_.OverwriteMode = TUZOverwriteMode::Always;
+  opts_.FileFactory = &disk;
+  opts_.OverwriteMode = TUZOverwriteMode::Always;
   EXPECT_THROW(ExtractAll(), ECantWriteUCF);
   EXPECT_EQ(completed_, std::vector<int>{1});
   EXPECT_EQ(ReadFile(dest_ / "a.txt"), "first");
@@ -765,7 +778,7 @@ TEST_F(ZipReaderTest, DataBeyondTheEndOfTheFileIsAFatalError) {
       Build({{.name = "a.txt", .data = "abc"}, {.name = "b.txt", .data = "de", .csize = 1u << 30}});
   Use(b.bytes);
   WriteFile(dest_ / "b.txt", "mine");
-  reader_.OverwriteMode = TUZOverwriteMode::Always;
+  opts_.OverwriteMode = TUZOverwriteMode::Always;
   EXPECT_THROW(ExtractAll(), EFatalUnzipError);
   EXPECT_EQ(completed_, std::vector<int>{1});
   EXPECT_EQ(ReadFile(dest_ / "b.txt"), "mine");
@@ -778,13 +791,13 @@ TEST_F(ZipReaderTest, OverlappingEntriesListButNeverDecode) {
                      {.name = "b.txt", .data = "bbbb"}});
   ASSERT_EQ(lie.bytes.size(), b.bytes.size());
   Use(lie.bytes);
-  reader_.ReadDirectory();
+  reader_.ReadDirectory(opts_, ev_);
   EXPECT_EQ(reader_.EntryCount(), 2);
   EXPECT_EQ(ExtractAll(), 0);
   EXPECT_TRUE(HasProblem(EntryProblemKind::kOverlapping, "a.txt"));
   EXPECT_TRUE(HasProblem(EntryProblemKind::kOverlapping, "b.txt"));
   problems_.clear();
-  TestResult t = reader_.Test();
+  TestResult t = reader_.Test(opts_, ev_);
   EXPECT_EQ(t.tested, 0);
   EXPECT_EQ(t.failed, 2);
 }
@@ -811,7 +824,7 @@ TEST_F(ZipReaderTest, LyingDirectoriesEndInRecoveryOrArchiveErrors) {
     Use(c.bytes);
     reader_.SetZipName("");
     reader_.SetZipName(zip_.string());
-    ASSERT_NO_THROW(reader_.ReadDirectory()) << c.what;
+    ASSERT_NO_THROW(reader_.ReadDirectory(opts_, ev_)) << c.what;
     EXPECT_EQ(reader_.EntryCount(), 2) << c.what << ": the recovery scan finds both entries";
   }
   // Truncation at every length: never a crash, always one of the archive errors.
@@ -820,8 +833,8 @@ TEST_F(ZipReaderTest, LyingDirectoriesEndInRecoveryOrArchiveErrors) {
     reader_.SetZipName("");
     reader_.SetZipName(zip_.string());
     try {
-      reader_.ReadDirectory();
-      (void)reader_.Test();
+      reader_.ReadDirectory(opts_, ev_);
+      (void)reader_.Test(opts_, ev_);
     } catch (const EIncompleteZip&) {
     } catch (const EBadZipFile&) {
     } catch (const std::exception& e) {
@@ -835,8 +848,8 @@ TEST_F(ZipReaderTest, TestChecksEveryEntryWithoutWriting) {
                    {.name = "b.txt", .data = "bad data", .deflate = true, .crc = 7},
                    {.name = "c.txt", .data = "secret", .password = "pw"}});
   Use(b.bytes);
-  reader_.Password = "pw";
-  TestResult t = reader_.Test();
+  opts_.Password = "pw";
+  TestResult t = reader_.Test(opts_, ev_);
   EXPECT_EQ(t.tested, 2);
   EXPECT_EQ(t.failed, 1);
   EXPECT_TRUE(HasProblem(EntryProblemKind::kBadCrc, "b.txt"));

@@ -110,8 +110,8 @@ class ZipUpdateTest : public ::testing::Test {
  protected:
   void SetUp() override {
     zip_ = dir_ / "archive.zip";
-    w_.SetZipName(zip_);
-    w_.OnZipComplete = [this](int n) { completed_.push_back(n); };
+    opts_.ZipName = zip_;
+    ev_.OnZipComplete = [this](int n) { completed_.push_back(n); };
   }
 
   std::string Put(const std::string& rel, const std::string& data, time_t t = kT) {
@@ -122,13 +122,16 @@ class ZipUpdateTest : public ::testing::Test {
   }
 
   int Zip(std::vector<std::string> files) {
-    w_.FilesList = std::move(files);
-    return w_.Zip();
+    opts_.FilesList = std::move(files);
+    return w_.Zip(opts_, ev_);
   }
   int Remove(std::vector<std::string> patterns, std::vector<std::string> exact = {}) {
-    w_.FilesList = std::move(patterns);
-    w_.ExactNames = std::move(exact);
-    return w_.RemoveEntries();
+    TRemoveOptions remove;
+    remove.ZipName = opts_.ZipName;
+    remove.FilesList = std::move(patterns);
+    remove.ExactNames = std::move(exact);
+    remove.OutputFactory = opts_.OutputFactory;
+    return w_.RemoveEntries(remove, ev_);
   }
 
   // a.txt, b.txt, c.txt, written by the engine with the comment "old".
@@ -136,8 +139,9 @@ class ZipUpdateTest : public ::testing::Test {
     a_ = Put("a.txt", "aaa");
     b_ = Put("b.txt", "bbb");
     c_ = Put("c.txt", "ccc");
-    w_.SetArchiveComment("old");
+    opts_.ArchiveComment = "old";
     ASSERT_EQ(Zip({a_, b_, c_}), 3);
+    opts_.ArchiveComment.reset();
   }
 
   RawArchive Archive() { return ParseArchive(ReadFile(zip_)); }
@@ -147,6 +151,8 @@ class ZipUpdateTest : public ::testing::Test {
   std::string zip_;
   std::string a_, b_, c_;
   TZipWriter w_;
+  TZipOptions opts_;
+  TZipEvents ev_;
   std::vector<int> completed_;
 };
 
@@ -193,20 +199,27 @@ TEST_F(ZipUpdateTest, NewNamesAreAppended) {
   for (const auto& entry : a.entries) EXPECT_NO_THROW(EntryContent(entry)) << entry.name;
 }
 
-TEST_F(ZipUpdateTest, NewCommentSetAfterZipNameReplacesTheOldOne) {
+TEST_F(ZipUpdateTest, NewCommentReplacesTheOldOneAndNoneKeepsIt) {
   MakeAbc();
-  w_.SetArchiveComment("new");
+  opts_.ArchiveComment = "new";
   (void)Zip({});
   EXPECT_EQ(Archive().comment, "new");
-  // Not set again: carried over.
+  // None given: carried over.
+  opts_.ArchiveComment.reset();
   (void)Zip({});
   EXPECT_EQ(Archive().comment, "new");
-  // Set, then a different archive chosen and this one again: dropped.
-  w_.SetArchiveComment("dropped");
-  w_.SetZipName(dir_ / "other.zip");
-  w_.SetZipName(zip_);
+  // A comment given for another archive is not kept for this one.
+  opts_.ArchiveComment = "elsewhere";
+  opts_.ZipName = dir_ / "other.zip";
+  (void)Zip({});
+  opts_.ArchiveComment.reset();
+  opts_.ZipName = zip_;
   (void)Zip({});
   EXPECT_EQ(Archive().comment, "new");
+  // An empty comment removes it.
+  opts_.ArchiveComment = "";
+  (void)Zip({});
+  EXPECT_EQ(Archive().comment, "");
 }
 
 TEST_F(ZipUpdateTest, ExactNameWinsOverCaseFoldedName) {
@@ -231,7 +244,7 @@ TEST_F(ZipUpdateTest, CaseFoldedMatchUpdatesArchivesFromCaseInsensitiveSystems) 
     ~Back() { std::filesystem::current_path(to); }
   } back{cwd};
   ASSERT_EQ(chdir((dir_ / "src").c_str()), 0);
-  w_.StorePaths = true;
+  opts_.StorePaths = true;
   EXPECT_EQ(Zip({"docs/read.me"}), 1);
   const RawArchive r = Archive();
   ASSERT_EQ(r.entries.size(), 1u);
@@ -286,7 +299,7 @@ TEST_F(ZipUpdateTest, ArchiveReachedThroughALinkIsUpdatedWhereItLives) {
   MakeAbc();
   const std::string link = dir_ / "link.zip";
   std::filesystem::create_symlink(zip_, link);
-  w_.SetZipName(link);
+  opts_.ZipName = link;
   EXPECT_EQ(Zip({Put("d.txt", "d")}), 1);
   EXPECT_TRUE(std::filesystem::is_symlink(link));
   EXPECT_EQ(Names(Archive()), (std::vector<std::string>{"a.txt", "b.txt", "c.txt", "d.txt"}));
@@ -299,7 +312,7 @@ TEST_F(ZipUpdateTest, ArchiveNameAtTheLengthLimitStillUpdates) {
   while (name.size() < 251) name += "\xC3\xA4";  // two-byte characters: the cut must not split one
   name = name.substr(0, 251) + ".zip";
   ASSERT_EQ(name.size(), 255u);
-  w_.SetZipName(dir_ / name);
+  opts_.ZipName = dir_ / name;
   EXPECT_EQ(Zip({Put("a.txt", "a")}), 1);
   EXPECT_EQ(Zip({Put("b.txt", "b")}), 1);
   EXPECT_EQ(Names(ParseArchive(ReadFile(dir_ / name))),
@@ -320,7 +333,6 @@ TEST_F(ZipUpdateTest, RemoveByPatternInAnyFolderAndByPlainName) {
   EXPECT_EQ(Remove({"DOCS/A.TXT"}), 1);
   EXPECT_EQ(Names(Archive()), (std::vector<std::string>{"a.txt", "z.tmp.txt"}));
   EXPECT_EQ(Archive().comment, "keep me");
-  EXPECT_TRUE(w_.FilesList.empty());
   EXPECT_TRUE(completed_.empty());
 }
 
@@ -338,7 +350,6 @@ TEST_F(ZipUpdateTest, ExactNamesAreNeverPatterns) {
                         ""));
   EXPECT_EQ(Remove({}, {"a*.txt"}), 1);
   EXPECT_EQ(Names(Archive()), (std::vector<std::string>{"ab.txt", "A*.TXT"}));
-  EXPECT_TRUE(w_.ExactNames.empty());
 }
 
 TEST_F(ZipUpdateTest, RemovingEverythingLeavesEndRecordWithComment) {
@@ -357,18 +368,17 @@ TEST_F(ZipUpdateTest, FullDiskAtEveryByteLeavesTheArchiveAsItWas) {
   const std::string before = ReadFile(zip_);
   for (uint64_t cap = 0; cap < before.size() + 200; ++cap) {
     testing::FaultFileFactory factory(cap);
-    w_.SetOutputFactory(&factory);
-    w_.FilesList = {b_, d};
+    opts_.OutputFactory = &factory;
+    opts_.FilesList = {b_, d};
     try {
-      (void)w_.Zip();
+      (void)w_.Zip(opts_, ev_);
       break;  // enough room at last
     } catch (const ENotEnoughRoom&) {
     }
     ASSERT_EQ(ReadFile(zip_), before) << "capacity " << cap;
     ASSERT_EQ(TempFilesLeft(), 0) << "capacity " << cap;
-    ASSERT_TRUE(w_.FilesList.empty());
   }
-  w_.SetOutputFactory(nullptr);
+  opts_.OutputFactory = nullptr;
   EXPECT_EQ(Names(Archive()), (std::vector<std::string>{"a.txt", "b.txt", "c.txt", "d.txt"}));
 }
 
@@ -377,7 +387,7 @@ TEST_F(ZipUpdateTest, FullDiskDuringRemovalLeavesTheArchiveAsItWas) {
   const std::string before = ReadFile(zip_);
   for (uint64_t cap = 0; cap < before.size(); ++cap) {
     testing::FaultFileFactory factory(cap);
-    w_.SetOutputFactory(&factory);
+    opts_.OutputFactory = &factory;
     try {
       (void)Remove({"b.txt"});
       break;
@@ -386,7 +396,7 @@ TEST_F(ZipUpdateTest, FullDiskDuringRemovalLeavesTheArchiveAsItWas) {
     ASSERT_EQ(ReadFile(zip_), before) << "capacity " << cap;
     ASSERT_EQ(TempFilesLeft(), 0) << "capacity " << cap;
   }
-  w_.SetOutputFactory(nullptr);
+  opts_.OutputFactory = nullptr;
 }
 
 TEST_F(ZipUpdateTest, HandlerErrorMidUpdateLeavesTheArchiveAsItWas) {
@@ -394,23 +404,22 @@ TEST_F(ZipUpdateTest, HandlerErrorMidUpdateLeavesTheArchiveAsItWas) {
   const std::string before = ReadFile(zip_);
   const std::string d = Put("d.txt", "d");
   const std::string e = Put("e.txt", "e");
-  w_.OnStartZip = [&](const std::string& name, TZipHeaderInfo&, bool&) {
+  ev_.OnStartZip = [&](const std::string& name, TZipHeaderInfo&, bool&) {
     if (name == e) throw Error("cancelled");
   };
   completed_.clear();
-  w_.FilesList = {d, e};
-  EXPECT_THROW(w_.Zip(), Error);
+  opts_.FilesList = {d, e};
+  EXPECT_THROW(w_.Zip(opts_, ev_), Error);
   EXPECT_EQ(ReadFile(zip_), before);
   EXPECT_EQ(TempFilesLeft(), 0);
   EXPECT_TRUE(completed_.empty());
-  EXPECT_TRUE(w_.FilesList.empty());
 }
 
 TEST_F(ZipUpdateTest, UnreadableArchiveIsNotTouched) {
   WriteFile(zip_, "this is not an archive at all, just some text that is long enough");
   const std::string before = ReadFile(zip_);
-  w_.FilesList = {Put("a.txt", "a")};
-  EXPECT_THROW(w_.Zip(), EZipError);
+  opts_.FilesList = {Put("a.txt", "a")};
+  EXPECT_THROW(w_.Zip(opts_, ev_), EZipError);
   EXPECT_EQ(ReadFile(zip_), before);
   EXPECT_EQ(TempFilesLeft(), 0);
 }
@@ -424,9 +433,9 @@ TEST_F(ZipUpdateTest, DamagedDirectoryIsNeverTheBaseOfAnUpdate) {
   ASSERT_NE(central, std::string::npos);
   bytes[central + 3] = '\x09';
   WriteFile(zip_, bytes);
-  w_.FilesList = {Put("d.txt", "d")};
+  opts_.FilesList = {Put("d.txt", "d")};
   try {
-    (void)w_.Zip();
+    (void)w_.Zip(opts_, ev_);
     ADD_FAILURE() << "updated a damaged archive";
   } catch (const EBadZipFile& e) {
     EXPECT_NE(std::string(e.what()).find("damaged"), std::string::npos) << e.what();
@@ -439,7 +448,7 @@ TEST_F(ZipUpdateTest, DamagedDirectoryIsNeverTheBaseOfAnUpdate) {
 TEST_F(ZipUpdateTest, ReplacementThatVanishedKeepsTheEntry) {
   MakeAbc();
   Put("b.txt", "newer", kT + 10);
-  w_.OnStartZip = [&](const std::string& name, TZipHeaderInfo&, bool& skip) { skip = name == b_; };
+  ev_.OnStartZip = [&](const std::string& name, TZipHeaderInfo&, bool& skip) { skip = name == b_; };
   EXPECT_EQ(Zip({b_}), 0);
   const RawArchive a = Archive();
   ASSERT_EQ(Names(a), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
@@ -455,11 +464,12 @@ TEST_F(ZipUpdateTest, KilledRunLeftoverIsRemovedByTheNextOperation) {
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    TZipWriter w;
-    w.SetZipName(zip_);
-    w.OnStartZip = [](const std::string&, TZipHeaderInfo&, bool&) { raise(SIGKILL); };
-    w.FilesList = {dir_ / "src/big.bin"};
-    (void)w.Zip();
+    TZipOptions options;
+    options.ZipName = zip_;
+    options.FilesList = {dir_ / "src/big.bin"};
+    TZipEvents events;
+    events.OnStartZip = [](const std::string&, TZipHeaderInfo&, bool&) { raise(SIGKILL); };
+    (void)TZipWriter().Zip(options, events);
     _exit(0);
   }
   int status = 0;

@@ -55,11 +55,11 @@ class ZipWriterTest : public ::testing::Test {
  protected:
   void SetUp() override {
     zip_ = dir_ / "out.zip";
-    w_.SetZipName(zip_);
-    w_.OnFileProblem = [this](const std::string& path, FileProblem p, const std::string&) {
+    opts_.ZipName = zip_;
+    ev_.OnFileProblem = [this](const std::string& path, FileProblem p, const std::string&) {
       problems_[path] = p;
     };
-    w_.OnZipComplete = [this](int n) { completed_.push_back(n); };
+    ev_.OnZipComplete = [this](int n) { completed_.push_back(n); };
   }
 
   std::string Put(const std::string& rel, const std::string& data) {
@@ -70,8 +70,8 @@ class ZipWriterTest : public ::testing::Test {
   }
 
   int ZipFiles(std::vector<std::string> files) {
-    w_.FilesList = std::move(files);
-    return w_.Zip();
+    opts_.FilesList = std::move(files);
+    return w_.Zip(opts_, ev_);
   }
 
   RawArchive Archive() { return ParseArchive(ReadFile(zip_)); }
@@ -80,6 +80,8 @@ class ZipWriterTest : public ::testing::Test {
   ztest::TempDir dir_;
   std::string zip_;
   TZipWriter w_;
+  TZipOptions opts_;
+  TZipEvents ev_;
   std::map<std::string, FileProblem> problems_;
   std::vector<int> completed_;
 };
@@ -100,12 +102,11 @@ TEST_P(ZipWriterRecordTest, FieldsAsDesigned) {
   const LevelCase c = GetParam();
   const std::string text = TextData();
   const std::string path = Put("a.txt", text);
-  w_.PackLevel = c.level;
-  w_.Password = c.password;
-  w_.SetArchiveComment("the comment");
+  opts_.PackLevel = c.level;
+  opts_.Password = c.password;
+  opts_.ArchiveComment = "the comment";
   ASSERT_EQ(ZipFiles({path}), 1);
   EXPECT_EQ(completed_, std::vector<int>{1});
-  EXPECT_TRUE(w_.FilesList.empty());
 
   const RawArchive a = Archive();
   ASSERT_EQ(a.entries.size(), 1u);
@@ -179,7 +180,7 @@ TEST_F(ZipWriterTest, AttributesNamesAndBinaryData) {
 
 TEST_F(ZipWriterTest, StorePathsDropsTheRootAndDotComponents) {
   const std::string path = Put("d/e/a.txt", "x");
-  w_.StorePaths = true;
+  opts_.StorePaths = true;
   ASSERT_EQ(ZipFiles({path}), 1);
   EXPECT_EQ(Archive().entries[0].name, (dir_.path() + "/d/e/a.txt").substr(1));
   // A relative path keeps its folders, without "." or "..".
@@ -195,14 +196,13 @@ TEST_F(ZipWriterTest, StorePathsDropsTheRootAndDotComponents) {
 }
 
 TEST_F(ZipWriterTest, EmptyListGivesEndRecordAloneAndBlankNameWritesNothing) {
-  w_.SetArchiveComment("c");
+  opts_.ArchiveComment = "c";
   ASSERT_EQ(ZipFiles({}), 0);
   EXPECT_EQ(ReadFile(zip_).size(), 23u);
   EXPECT_EQ(completed_, std::vector<int>{0});
-  w_.SetZipName("");
-  w_.FilesList = {Put("a.txt", "x")};
-  EXPECT_EQ(w_.Zip(), 0);
-  EXPECT_TRUE(w_.FilesList.empty());
+  opts_.ZipName = "";
+  opts_.FilesList = {Put("a.txt", "x")};
+  EXPECT_EQ(w_.Zip(opts_, ev_), 0);
   EXPECT_EQ(completed_, (std::vector<int>{0, 0}));
 }
 
@@ -229,7 +229,7 @@ TEST_F(ZipWriterTest, NamesDifferingInCaseAreDifferentFiles) {
 TEST_F(ZipWriterTest, ArchiveInsideTheZippedFolderIsNotStored) {
   Put("a.txt", "a");
   Put("sub/b.txt", "b");
-  w_.Recurse = true;
+  opts_.Recurse = true;
   ASSERT_EQ(ZipFiles({dir_.path() + "/*"}), 2);
   // Again, now as an update of the existing archive: still not inside.
   Put("c.txt", "c");
@@ -246,10 +246,10 @@ TEST_F(ZipWriterTest, SkippedFileIsAbsentAndProgressStillEndsAt100) {
   const std::string c = Put("c.bin", BinaryData(10, 3));
   std::vector<int> totals;
   std::vector<int> files;
-  w_.OnTotalPercentDone = [&](int p) { totals.push_back(p); };
-  w_.OnFilePercentDone = [&](int p) { files.push_back(p); };
+  ev_.OnTotalPercentDone = [&](int p) { totals.push_back(p); };
+  ev_.OnFilePercentDone = [&](int p) { files.push_back(p); };
   std::vector<std::string> seen;
-  w_.OnStartZip = [&](const std::string& name, TZipHeaderInfo& h, bool& skip) {
+  ev_.OnStartZip = [&](const std::string& name, TZipHeaderInfo& h, bool& skip) {
     seen.push_back(name);
     EXPECT_EQ(h.uncompressed_size, name == c ? 10u : 300000u);
     skip = name == b;
@@ -272,9 +272,9 @@ TEST_F(ZipWriterTest, HandlerMayRenameAndEmptyFileReportsProgress) {
   const std::string a = Put("a.txt", "");
   const std::string b = Put("b.txt", "b");
   std::vector<int> files;
-  w_.OnFilePercentDone = [&](int p) { files.push_back(p); };
+  ev_.OnFilePercentDone = [&](int p) { files.push_back(p); };
   // Both files renamed to one name: the second would be a duplicate.
-  w_.OnStartZip = [&](const std::string&, TZipHeaderInfo& h, bool&) {
+  ev_.OnStartZip = [&](const std::string&, TZipHeaderInfo& h, bool&) {
     h.SetFileName("\xE6\x97\xA5.txt");
   };
   ASSERT_EQ(ZipFiles({a, b}), 1);
@@ -301,12 +301,12 @@ TEST_F(ZipWriterTest, SpecialFilesAndLinkLoopsAreLeftOutAndReported) {
 
 TEST_F(ZipWriterTest, EncryptedFileChangedDuringDataPassIsRetried) {
   const std::string big = Put("big.bin", BinaryData(600000));
-  w_.Password = "secret";
-  w_.PackLevel = 6;
+  opts_.Password = "secret";
+  opts_.PackLevel = 6;
   // After the first block of the data pass, the file gets new content of
   // the same size: the CRC of the first pass no longer holds.
   bool done = false;
-  w_.OnFilePercentDone = [&](int p) {
+  ev_.OnFilePercentDone = [&](int p) {
     if (p < 100 && !done) {
       done = true;
       WriteFile(big, BinaryData(600000, 7));
@@ -324,10 +324,10 @@ TEST_F(ZipWriterTest, FileThatKeepsChangingIsLeftOutAndArchiveStaysValid) {
   const std::string first = Put("first.txt", "first");
   const std::string big = Put("big.bin", BinaryData(600000));
   const std::string last = Put("last.txt", "last");
-  w_.Password = "pw";
+  opts_.Password = "pw";
   uint32_t seed = 10;
   bool armed = true;
-  w_.OnFilePercentDone = [&](int p) {
+  ev_.OnFilePercentDone = [&](int p) {
     if (p < 100 && armed) {
       WriteFile(big, BinaryData(600000, ++seed));
       armed = false;
@@ -347,7 +347,7 @@ TEST_F(ZipWriterTest, FileThatKeepsChangingIsLeftOutAndArchiveStaysValid) {
 TEST_F(ZipWriterTest, ShrinkingFileIsRolledBackAndStoredAsItIsNow) {
   const std::string big = Put("big.bin", BinaryData(600000));
   bool done = false;
-  w_.OnFilePercentDone = [&](int p) {
+  ev_.OnFilePercentDone = [&](int p) {
     if (p < 100 && !done) {
       done = true;
       WriteFile(big, "now small");
@@ -360,7 +360,7 @@ TEST_F(ZipWriterTest, ShrinkingFileIsRolledBackAndStoredAsItIsNow) {
 TEST_F(ZipWriterTest, GrowingFileIsStoredWithTheSizeRead) {
   const std::string big = Put("big.bin", BinaryData(600000));
   bool done = false;
-  w_.OnFilePercentDone = [&](int p) {
+  ev_.OnFilePercentDone = [&](int p) {
     if (p < 100 && !done) {
       done = true;
       std::ofstream(big, std::ios::binary | std::ios::app) << "tail";
@@ -377,7 +377,7 @@ TEST_F(ZipWriterTest, GrowingFileIsStoredWithTheSizeRead) {
 TEST_F(ZipWriterTest, LocalZip64BlockReservedWhenTheFileCouldReachTheLimit) {
   const std::string small = Put("small.txt", "small");
   const std::string near = Put("near.txt", "pretend to be almost 4 GiB");
-  w_.SizeOverrideForTest = [&](const std::string& path, uint64_t size) {
+  opts_.SizeOverrideForTest = [&](const std::string& path, uint64_t size) {
     return path == near ? 0xFFFFFF00ull : size;
   };
   ASSERT_EQ(ZipFiles({small, near}), 2);
@@ -409,7 +409,7 @@ TEST_F(ZipWriterTest, Zip64EndRecordFromFFFFEntriesOn) {
     const std::string p = folder + "/" + std::to_string(i);
     std::ofstream(p, std::ios::binary);
   }
-  w_.PackLevel = 0;
+  opts_.PackLevel = 0;
   ASSERT_EQ(ZipFiles({folder + "/*"}), 0xFFFF);
   const RawArchive a = Archive();
   EXPECT_TRUE(a.zip64_end);
@@ -428,31 +428,30 @@ TEST_F(ZipWriterTest, Zip64EndRecordFromFFFFEntriesOn) {
 TEST_F(ZipWriterTest, HandlerErrorLeavesNoArchiveAndNoCompletion) {
   const std::string a = Put("a.txt", "a");
   const std::string b = Put("b.txt", "b");
-  w_.OnStartZip = [&](const std::string& name, TZipHeaderInfo&, bool&) {
+  ev_.OnStartZip = [&](const std::string& name, TZipHeaderInfo&, bool&) {
     if (name == b) throw Error("stop here");
   };
-  w_.FilesList = {a, b};
-  EXPECT_THROW(w_.Zip(), Error);
+  opts_.FilesList = {a, b};
+  EXPECT_THROW(w_.Zip(opts_, ev_), Error);
   EXPECT_FALSE(std::filesystem::exists(zip_));
   EXPECT_TRUE(completed_.empty());
-  EXPECT_TRUE(w_.FilesList.empty());
   EXPECT_EQ(TempFilesLeft(), 0);
 }
 
 TEST_F(ZipWriterTest, FullDiskAtEveryPointLeavesNoArchive) {
   const std::string a = Put("a.txt", TextData());
   const std::string b = Put("b.bin", BinaryData(3000));
-  w_.Password = "pw";
-  w_.FilesList = {a, b};
-  ASSERT_EQ(w_.Zip(), 2);
+  opts_.Password = "pw";
+  opts_.FilesList = {a, b};
+  ASSERT_EQ(w_.Zip(opts_, ev_), 2);
   const uint64_t full_size = ReadFile(zip_).size();
   std::filesystem::remove(zip_);
   for (uint64_t cap = 0; cap < full_size; cap += 97) {
     testing::FaultFileFactory factory(cap);
-    w_.SetOutputFactory(&factory);
-    w_.FilesList = {a, b};
+    opts_.OutputFactory = &factory;
+    opts_.FilesList = {a, b};
     try {
-      (void)w_.Zip();
+      (void)w_.Zip(opts_, ev_);
       ADD_FAILURE() << "no error at capacity " << cap;
     } catch (const ENotEnoughRoom& e) {
       EXPECT_STREQ(e.what(), "Not enough room to write archive");
@@ -460,22 +459,21 @@ TEST_F(ZipWriterTest, FullDiskAtEveryPointLeavesNoArchive) {
     EXPECT_FALSE(std::filesystem::exists(zip_)) << cap;
     EXPECT_EQ(TempFilesLeft(), 0) << cap;
   }
-  w_.SetOutputFactory(nullptr);
+  opts_.OutputFactory = nullptr;
 }
 
 TEST_F(ZipWriterTest, SpanningIsRefusedClearly) {
-  w_.MultiZipInfo.MultiMode = TMultiMode::mmSpan;
-  w_.FilesList = {Put("a.txt", "a")};
-  EXPECT_THROW(w_.Zip(), EZipError);
+  opts_.MultiZipInfo.MultiMode = TMultiMode::mmSpan;
+  opts_.FilesList = {Put("a.txt", "a")};
+  EXPECT_THROW(w_.Zip(opts_, ev_), EZipError);
   EXPECT_FALSE(std::filesystem::exists(zip_));
-  EXPECT_TRUE(w_.FilesList.empty());
 }
 
 TEST_F(ZipWriterTest, DirectoryDescribesTheNewArchive) {
   ASSERT_EQ(ZipFiles({Put("a.txt", "abc"), Put("b.txt", "de")}), 2);
-  ASSERT_EQ(w_.EntryCount(), 2);
-  EXPECT_EQ(w_.EntryFileName(0), "a.txt");
-  EXPECT_EQ(w_.EntrySize(1), 2u);
+  ASSERT_EQ(w_.Directory().EntryCount(), 2);
+  EXPECT_EQ(w_.Directory().EntryFileName(0), "a.txt");
+  EXPECT_EQ(w_.Directory().EntrySize(1), 2u);
 }
 
 }  // namespace

@@ -631,12 +631,10 @@ void TRestorePage::ShowArchiveContents(const std::string& name) {
     return;
   }
   const std::string path = ArchivePath(ZipFolder(), trimmed);
-  reader_->OnInCompleteZip = [this](zip::TIncompleteZipMode& mode) {
-    mode = IncompleteModeFor(ask_incomplete());
-  };
   try {
-    std::vector<EntryRow> rows = ArchiveContents(*reader_, path);
-    reader_->OnInCompleteZip = nullptr;
+    std::vector<EntryRow> rows = ArchiveContents(
+        *reader_, path,
+        [this](zip::TIncompleteZipMode& mode) { mode = IncompleteModeFor(ask_incomplete()); });
     const size_t count = rows.size();
     entries_.SetRows(std::move(rows));
     entries_archive_ = path;
@@ -644,7 +642,6 @@ void TRestorePage::ShowArchiveContents(const std::string& name) {
   } catch (const std::exception& e) {
     // The entry list keeps what it showed: the error says why it is not
     // the selected archive's.
-    reader_->OnInCompleteZip = nullptr;
     ShowReaderError(e);
   }
 }
@@ -692,6 +689,7 @@ void TRestorePage::RunRestoreFor(bool whole_archive) {
   hooks.ui = ui_.get();
   hooks.log = log.get();
   hooks.reader = reader_.get();
+  hooks.memory = &restore_memory_;
   hooks.on_incomplete = [this](zip::TIncompleteZipMode& mode) {
     mode = IncompleteModeFor(ask_incomplete());
   };

@@ -178,6 +178,7 @@ class TRestorePage final : public QObject {
 
   app::PageHost& host_;
   std::unique_ptr<zip::TZipReader> reader_;
+  RestoreMemory restore_memory_;         // policy and password one restore leaves the next
   std::unique_ptr<UserInteraction> ui_;  // the window's, with the normal pointer
   std::unique_ptr<zip::TZipWriter> writer_;
   ArchiveListModel archives_;
