@@ -11,7 +11,7 @@
 
 #include "net/endpoint.h"
 #include "net/tls.h"
-#include "net/unique_fd.h"
+#include "platform/unique_fd.h"
 #include "net/wait.h"
 
 namespace zb::net {

@@ -8,7 +8,7 @@
 
 #include "net/net_error.h"
 #include "net/socket_util.h"
-#include "net/unique_fd.h"
+#include "platform/unique_fd.h"
 
 namespace zb::net {
 

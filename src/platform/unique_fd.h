@@ -6,7 +6,9 @@
 namespace zb {
 
 // A POSIX descriptor closed when its holder goes: folders walked with
-// openat, the folder a temporary file lives in, a lock kept on a file.
+// openat, the folder a temporary file lives in, a lock kept on a file, a
+// socket. close(2) on Linux frees the descriptor even when it reports EINTR,
+// so it is never retried.
 class UniqueFd final {
  public:
   UniqueFd() = default;
