@@ -12,35 +12,11 @@
 #include "base/errors.h"
 #include "base/text.h"
 #include "cli/stop_signals.h"
+#include "cli/terminal_interaction.h"
 #include "cli/verb.h"
 
 namespace zb::cli {
 namespace {
-
-// The run never asks when started like this; its messages are reported by
-// the verb from the result, so nothing is shown here.
-class QuietInteraction final : public UserInteraction {
- public:
-  bool AskYesNo(std::string_view, MessageKind) override { return false; }
-  void ShowError(std::string_view) override {}
-  void ShowWarning(std::string_view) override {}
-  void ShowInformation(std::string_view) override {}
-  void ShowTimedMessage(std::string_view, MessageKind, int) override {}
-  void ShowCommandError(std::string_view) override {}
-};
-
-// Message texts use a carriage return as line break; a terminal line must not.
-std::string OneLine(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\r' || c == '\n') {
-      if (!out.empty() && out.back() != ' ') out.push_back(' ');
-    } else {
-      out.push_back(c);
-    }
-  }
-  return std::string(Trim(out));
-}
 
 int RunBackupVerb(Context& ctx) {
   ArgReader args(ctx.args);
@@ -59,7 +35,10 @@ int RunBackupVerb(Context& ctx) {
   const app::AppSettings settings = backup::ReadAppSettings(ctx.data_dir);
   app::ActivityLog log(app::DataFile(ctx.data_dir, app::kLogFile), settings.LogCount);
   log.Load();
-  QuietInteraction ui;
+  // The run's messages are reported below from its result; questions (none
+  // today: the run is started without its confirmation) would go to a
+  // terminal when there is one.
+  TerminalInteraction ui(/*echo_messages=*/false);
   backup::BackupRunHooks hooks;
   hooks.ui = &ui;
   hooks.log = &log;

@@ -8,25 +8,12 @@
 #include "app/user_interaction.h"
 #include "base/errors.h"
 #include "cli/stop_signals.h"
+#include "cli/terminal_interaction.h"
 #include "cli/verb.h"
 #include "restore/restore_run.h"
 
 namespace zb::cli {
 namespace {
-
-// Nobody is there to answer: every question is No (a spanned archive's
-// disk request is therefore cancelled), errors go to stderr and the
-// self-closing report is left to the exit code.
-class HeadlessInteraction final : public UserInteraction {
- public:
-  bool AskYesNo(std::string_view, MessageKind) override { return false; }
-  void ShowError(std::string_view text) override { errors.emplace_back(text); }
-  void ShowWarning(std::string_view text) override { errors.emplace_back(text); }
-  void ShowInformation(std::string_view) override {}
-  void ShowTimedMessage(std::string_view, MessageKind, int) override {}
-  void ShowCommandError(std::string_view text) override { errors.emplace_back(text); }
-  std::vector<std::string> errors;
-};
 
 int ParseOverwriteMode(const std::string& v) {
   if (v == "always") return restore::kOverwriteAlways;
@@ -97,7 +84,9 @@ int Restore(Context& ctx) {
     }
   }
 
-  HeadlessInteraction ui;
+  // A spanned archive's disk request is asked on a terminal and cancelled
+  // without one; errors are named in the verb's own exit message.
+  TerminalInteraction ui(/*echo_messages=*/false);
   restore::RestoreHooks hooks;
   hooks.ui = &ui;
   hooks.reader = &reader;

@@ -51,10 +51,11 @@ std::string OneLine(std::string_view text) {
   return std::string(Trim(out));
 }
 
-TerminalInteraction::TerminalInteraction(int in_fd, std::ostream& err)
-    : in_fd_(in_fd), err_(err), interactive_(isatty(in_fd) == 1) {}
+TerminalInteraction::TerminalInteraction(int in_fd, std::ostream& err, bool echo_messages)
+    : in_fd_(in_fd), err_(err), interactive_(isatty(in_fd) == 1), echo_(echo_messages) {}
 
-TerminalInteraction::TerminalInteraction() : TerminalInteraction(STDIN_FILENO, std::cerr) {}
+TerminalInteraction::TerminalInteraction(bool echo_messages)
+    : TerminalInteraction(STDIN_FILENO, std::cerr, echo_messages) {}
 
 std::optional<std::string> TerminalInteraction::ReadLine() {
   std::string line;
@@ -129,7 +130,7 @@ bool TerminalInteraction::AskTrustCertificate(const CertificateQuestion& q) {
 }
 
 void TerminalInteraction::Say(std::string_view prefix, std::string_view text) {
-  err_ << "zipbackup-cli: " << prefix << OneLine(text) << "\n";
+  if (echo_) err_ << "zipbackup-cli: " << prefix << OneLine(text) << "\n";
 }
 
 void TerminalInteraction::ShowError(std::string_view text) {

@@ -18,10 +18,12 @@ namespace zb::cli {
 // which print them from their results.
 class TerminalInteraction final : public UserInteraction {
  public:
-  // `err` must outlive this object; `in_fd` is not closed.
-  TerminalInteraction(int in_fd, std::ostream& err);
+  // `err` must outlive this object; `in_fd` is not closed. Without
+  // `echo_messages` errors and warnings are only collected in `errors`, for
+  // a verb that reports them itself from its result.
+  TerminalInteraction(int in_fd, std::ostream& err, bool echo_messages = true);
   // Reads standard input and writes to standard error.
-  TerminalInteraction();
+  explicit TerminalInteraction(bool echo_messages = true);
 
   // Whether questions are put to a person.
   [[nodiscard]] bool Interactive() const { return interactive_; }
@@ -52,6 +54,7 @@ class TerminalInteraction final : public UserInteraction {
   int in_fd_;
   std::ostream& err_;
   bool interactive_;
+  bool echo_;
 };
 
 // Message texts break lines with a carriage return; a terminal line must
