@@ -20,7 +20,8 @@ int ParseOverwriteMode(const std::string& v) {
   if (v == "never") return restore::kOverwriteNever;
   if (v == "newer") return restore::kOverwriteNewer;
   if (v == "older") return restore::kOverwriteOlder;
-  throw EInvalidInput("--overwrite takes always, never, newer or older, not '" + v + "'");
+  if (v == "ask") return restore::kOverwritePrompt;
+  throw EInvalidInput("--overwrite takes always, never, newer, older or ask, not '" + v + "'");
 }
 
 int Restore(Context& ctx) {
@@ -126,7 +127,7 @@ int Restore(Context& ctx) {
 }
 
 ZB_CLI_VERB(Verb{"restore",
-                 "restore ARCHIVE [--to DIR] [--overwrite always|never|newer|older] "
+                 "restore ARCHIVE [--to DIR] [--overwrite always|never|newer|older|ask] "
                  "[--password P] [--flat] [PATTERN...]",
                  "restore all entries (or those matching a PATTERN) into their stored folders, "
                  "or into DIR",

@@ -185,3 +185,31 @@ TEST_F(CliRestoreTest, StopSignalEndsTheRunCleanly) {
 }
 
 }  // namespace
+
+namespace {
+
+// --overwrite ask puts each existing file to the person at the terminal; a
+// script (no terminal) gets No for every one, so nothing is replaced behind
+// its back and the run never waits for an answer.
+TEST_F(CliRestoreTest, OverwriteAskIsAskedOnATerminalOnly) {
+  MakeArchive();
+  const fs::path to = root_ / "out";
+  const std::vector<std::string> args = {"restore", (root_ / "t.zip").string(), "--to", to.string(),
+                                         "--flat", "--overwrite", "ask"};
+  Write(to / "a.txt", "old a");
+  Write(to / "b.txt", "old b");
+
+  const auto piped = zb::clitest::RunCliWithInput(cli_, args, root_, "y\ny\n");
+  EXPECT_EQ(piped.exit_code, 0) << piped.err;
+  EXPECT_EQ(Read(to / "a.txt"), "old a");
+  EXPECT_EQ(Read(to / "b.txt"), "old b");
+
+  // Yes for the first file, No for the second.
+  const auto typed = zb::clitest::RunCliOnTerminal(cli_, args, "y\nn\n");
+  EXPECT_EQ(typed.exit_code, 0) << typed.out;
+  EXPECT_NE(typed.out.find("yes (y), no (n)"), std::string::npos) << typed.out;
+  EXPECT_EQ(Read(to / "a.txt"), "alpha");
+  EXPECT_EQ(Read(to / "b.txt"), "old b");
+}
+
+}  // namespace
