@@ -12,6 +12,7 @@
 #include <string>
 
 #include "base/errors.h"
+#include "temp_files.h"
 
 namespace zb::app {
 namespace {
@@ -21,12 +22,9 @@ namespace fs = std::filesystem;
 class ActivityLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "zb_log_XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    dir_ = tmpl;
+    dir_ = temp_.path();
     file_ = dir_ / "log.txt";
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   // A log whose dates count up, so every entry is distinguishable.
   ActivityLog MakeLog(int log_count) {
@@ -53,6 +51,7 @@ class ActivityLogTest : public ::testing::Test {
     return out;
   }
 
+  zb::testfiles::TempDir temp_{"zb_log"};
   fs::path dir_;
   fs::path file_;
   int clock_ = 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "temp_files.h"
 
 namespace zb {
 namespace {
@@ -71,16 +72,10 @@ std::vector<std::string> ParseExec(const std::string& value) {
 class AutostartTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "zb_autostart_XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    dir_ = tmpl;
+    dir_ = temp_.path();
     setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);
   }
-  void TearDown() override {
-    unsetenv("XDG_CONFIG_HOME");
-    chmod(dir_.c_str(), 0700);
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { unsetenv("XDG_CONFIG_HOME"); }
   static std::string Read(const fs::path& p) {
     std::ifstream in(p);
     std::stringstream ss;
@@ -91,6 +86,7 @@ class AutostartTest : public ::testing::Test {
     const size_t at = text.find("\nExec=");
     return text.substr(at + 6, text.find('\n', at + 1) - at - 6);
   }
+  zb::testfiles::TempDir temp_{"zb_autostart"};
   fs::path dir_;
 };
 

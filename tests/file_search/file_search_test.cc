@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "base/date_time.h"
+#include "temp_files.h"
 
 namespace zb::file_search {
 namespace {
@@ -34,19 +35,7 @@ namespace fs = std::filesystem;
 class FileSearchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/zb_fsearch_XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    // Restore permissions so the clean-up can remove everything.
-    for (auto it = fs::recursive_directory_iterator(root_, ec);
-         it != fs::recursive_directory_iterator(); it.increment(ec)) {
-      if (it->is_directory(ec) && !it->is_symlink(ec))
-        fs::permissions(it->path(), fs::perms::all, ec);
-    }
-    fs::remove_all(root_, ec);
+    root_ = temp_.path();
   }
   std::string Make(const std::string& rel, const std::string& content = "x") {
     fs::path p = fs::path(root_) / rel;
@@ -73,6 +62,7 @@ class FileSearchTest : public ::testing::Test {
     std::sort(v.begin(), v.end());
     return v;
   }
+  zb::testfiles::TempDir temp_{"zb_fsearch"};
   std::string root_;
 };
 

@@ -13,6 +13,7 @@
 
 #include "base/errors.h"
 #include "platform/atomic_file.h"
+#include "temp_files.h"
 
 namespace zb::ini {
 namespace {
@@ -22,18 +23,13 @@ namespace fs = std::filesystem;
 class IniFileTest : public testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/zb_ini_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    dir_ = temp_.path();
     path_ = dir_ / "project.ini";
-  }
-  void TearDown() override {
-    chmod(dir_.c_str(), 0700);
-    fs::remove_all(dir_);
   }
   void Put(const std::string& text) const { std::ofstream(path_, std::ios::binary) << text; }
   std::string Get() const { return ReadFileIfExists(path_).value_or("<missing>"); }
 
+  zb::testfiles::TempDir temp_{"zb_ini"};
   fs::path dir_;
   fs::path path_;
 };

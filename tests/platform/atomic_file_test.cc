@@ -12,6 +12,7 @@
 #include <set>
 
 #include "base/errors.h"
+#include "temp_files.h"
 
 namespace zb {
 namespace {
@@ -58,13 +59,7 @@ class FailingOps final : public FileOps {
 class AtomicFileTest : public testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/zb_atomic_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);
-    fs::remove_all(dir_);
+    dir_ = temp_.path();
   }
   static std::string Read(const fs::path& p) { return ReadFileIfExists(p).value_or("<missing>"); }
   static void Put(const fs::path& p, const std::string& s) { std::ofstream(p) << s; }
@@ -74,6 +69,7 @@ class AtomicFileTest : public testing::Test {
     return names;
   }
 
+  zb::testfiles::TempDir temp_{"zb_atomic"};
   fs::path dir_;
 };
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "base/errors.h"
+#include "temp_files.h"
 
 namespace zb {
 namespace {
@@ -17,11 +18,9 @@ namespace fs = std::filesystem;
 class FileLockTest : public testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/zb_lock_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    dir_ = temp_.path();
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  zb::testfiles::TempDir temp_{"zb_lock"};
   fs::path dir_;
 };
 

@@ -10,6 +10,7 @@
 
 #include "base/errors.h"
 #include "fault_file.h"
+#include "temp_files.h"
 
 namespace zb {
 namespace {
@@ -19,17 +20,7 @@ namespace fs = std::filesystem;
 class FileSystemTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/zb_fs_test_XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    // Restore write permission so read-only test files can be removed.
-    std::error_code ec;
-    for (auto& e : fs::recursive_directory_iterator(dir_, ec)) {
-      ::chmod(e.path().c_str(), 0700);
-    }
-    fs::remove_all(dir_, ec);
+    dir_ = temp_.path();
   }
   void WriteText(const fs::path& p, const std::string& text) {
     std::ofstream(p, std::ios::binary) << text;
@@ -41,6 +32,7 @@ class FileSystemTest : public ::testing::Test {
   static std::span<const std::byte> Bytes(const std::string& s) {
     return std::as_bytes(std::span<const char>(s.data(), s.size()));
   }
+  zb::testfiles::TempDir temp_{"zb_fs_test"};
   fs::path dir_;
 };
 

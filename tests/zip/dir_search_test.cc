@@ -1,4 +1,5 @@
 #include "zip/dir_search.h"
+#include "temp_files.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -20,11 +21,8 @@ namespace fs = std::filesystem;
 class DirSearchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/zb_dirsearch_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
+    root_ = temp_.path();
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   void Write(const std::string& rel, const std::string& data = "x") {
     fs::create_directories(fs::path(root_ + "/" + rel).parent_path());
@@ -51,6 +49,7 @@ class DirSearchTest : public ::testing::Test {
     return seen;
   }
 
+  zb::testfiles::TempDir temp_{"zb_dirsearch"};
   std::string root_;
   std::map<std::string, FileProblem> problems_;
   std::map<std::string, uint64_t> sizes_;

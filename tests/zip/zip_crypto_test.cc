@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "zip/inflate.h"
+#include "temp_files.h"
 
 namespace zb::zip {
 namespace {
@@ -104,13 +105,7 @@ std::optional<std::string> ZlibInflateRaw(const Bytes& in) {
 class ZipCryptoTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "zb_crypto_XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
+    dir_ = temp_.path();
   }
 
   static bool HaveTool(const char* name) {
@@ -147,6 +142,7 @@ class ZipCryptoTest : public ::testing::Test {
     return data;
   }
 
+  zb::testfiles::TempDir temp_{"zb_crypto"};
   fs::path dir_;
 };
 
