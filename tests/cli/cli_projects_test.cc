@@ -17,24 +17,7 @@ namespace fs = std::filesystem;
 
 using Result = zb::clitest::CliResult;
 
-class CliProjectsTest : public testing::Test {
- protected:
-  void SetUp() override {
-    program_ = zb::clitest::CliProgram();
-    ASSERT_FALSE(program_.empty()) << "ZB_PROGRAM_DIR is set by CTest";
-    ASSERT_TRUE(fs::exists(program_)) << program_;
-    dir_ = zb::clitest::MakeScratchDir("zb_cli");
-    ASSERT_FALSE(dir_.empty());
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  Result Run(const std::vector<std::string>& args) const {
-    return zb::clitest::RunCli(program_, args, dir_);
-  }
-
-  fs::path program_;
-  fs::path dir_;
-};
+class CliProjectsTest : public zb::clitest::CliTest {};
 
 TEST_F(CliProjectsTest, ListsProjectsSortedWithoutRegardToCase) {
   std::ofstream(dir_ / "project.ini", std::ios::binary)
