@@ -368,11 +368,15 @@ app::AppSettings ReadAppSettings(const std::filesystem::path& data_dir) {
 void SaveAppSettings(const std::filesystem::path& data_dir, const app::AppSettings& settings,
                      const std::vector<std::string>& project_names,
                      const std::string& last_project) {
-  // With no project there is nothing worth keeping; writing the defaults
-  // here would also create a data file on a mere look at the program.
-  if (project_names.empty()) return;
   app::DataFolderLock lock(data_dir);
   ini::IniFile f = OpenProjects(data_dir);
+  if (project_names.empty()) {
+    // The general settings are the user's whether or not a project exists;
+    // the list itself and "Last Project" have nothing to say yet.
+    app::WriteChangedGeneralKeys(f, settings);
+    f.Save();
+    return;
+  }
   app::WriteCloseKeys(f, settings, last_project,
                       [&project_names](ini::IniFile& file) { WriteListTo(file, project_names); });
   f.Save();

@@ -143,15 +143,15 @@ struct StoredSchedule {
 
 // Every setting; a missing file or key gives the default.
 [[nodiscard]] app::AppSettings ReadAppSettings(const std::filesystem::path& data_dir);
-// The close-time write: nothing at all when `project_names` is empty;
-// otherwise the keys in their fixed order with "Last Project" =
-// `last_project` and the project list, in one save.
+// The close-time write, in one save: the keys in their fixed order with
+// "Last Project" = `last_project` and the project list; when
+// `project_names` is empty, only the general settings that differ from the
+// stored ones (so an unchanged or absent file stays as it is).
 // `settings.LastProject` is ignored in favour of `last_project`.
 void SaveAppSettings(const std::filesystem::path& data_dir, const app::AppSettings& settings,
                      const std::vector<std::string>& project_names,
                      const std::string& last_project);
-// The three keys the Preferences dialog writes itself on Apply ("Auto Run",
-// "Is Minimized", "Prompt sync"), in one save.
+// Every key the Preferences dialog edits, in one save (OK and Apply).
 void WritePreferenceKeys(const std::filesystem::path& data_dir, const app::AppSettings& settings);
 
 // The patterns shared by every wildcard picker, in the user's order:

@@ -676,10 +676,8 @@ void TFormMain::OnPreferences() {
   }
   env.ui = ui_;
   env.show_help = [this](int context) { ShowHelp(context); };
-  (void)RunCommand(*ui_, [&] {
-    TFormPreferences dialog(settings_, env, this);
-    if (dialog.exec() != QDialog::Accepted) return;
-    const app::AppSettings v = dialog.Values();
+  // OK and Apply have saved the values already; memory takes them at once.
+  env.applied = [this](const app::AppSettings& v) {
     settings_.AutoRun = v.AutoRun;
     settings_.StartMinimized = v.StartMinimized;
     settings_.PromptBeforeBackup = v.PromptBeforeBackup;
@@ -690,6 +688,10 @@ void TFormMain::OnPreferences() {
     settings_.PromptSync = v.PromptSync;
     log_.SetLogCount(settings_.LogCount);
     log_model_->Refresh();
+  };
+  (void)RunCommand(*ui_, [&] {
+    TFormPreferences dialog(settings_, env, this);
+    (void)dialog.exec();
   });
 }
 
