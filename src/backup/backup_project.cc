@@ -190,6 +190,24 @@ std::string CheckProjectName(std::string_view name) {
   return trimmed;
 }
 
+bool IsFileNamePart(std::string_view part) {
+  const std::string_view t = Trim(part);
+  if (t.find('/') != std::string_view::npos) return false;
+  return t.find_first_not_of('.') != std::string_view::npos;
+}
+
+std::string CheckNewProjectName(std::string_view name) {
+  std::string trimmed = CheckProjectName(name);
+  // A "/" would put the proposed archive into a subfolder nobody chose, and
+  // "." or ".." name folders, not files.
+  if (!IsFileNamePart(trimmed)) {
+    throw EInvalidInput("The project name '" + trimmed +
+                        "' cannot be used: a name is part of the archive file name, so it "
+                        "cannot contain \"/\" or consist of dots only");
+  }
+  return trimmed;
+}
+
 int FindProjectName(const std::vector<std::string>& names, std::string_view name) {
   const std::string_view wanted = Trim(name);
   for (size_t i = 0; i < names.size(); ++i) {
@@ -233,7 +251,7 @@ void AppendProjectToList(const std::filesystem::path& data_dir, const std::strin
 
 std::string AddProject(const std::filesystem::path& data_dir, std::string_view name,
                        BackupProject& project) {
-  const std::string n = CheckProjectName(name);
+  const std::string n = CheckNewProjectName(name);
   app::DataFolderLock lock(data_dir);
   // The name is not listed, so a ring under it belongs to no project: its
   // archives must not be handed to the new one for deletion.
@@ -434,7 +452,7 @@ NameChange RenameProject(const std::filesystem::path& data_dir, std::vector<std:
                          std::string_view old_name, std::string_view new_name,
                          BackupProject& page) {
   const std::string from(Trim(old_name));
-  const std::string to = CheckProjectName(new_name);
+  const std::string to = CheckNewProjectName(new_name);
   if (SameText(from, to)) return NameChange::kSameProject;
   if (FindProjectName(names, to) >= 0) return NameChange::kNameExists;
   app::DataFolderLock lock(data_dir);
@@ -470,7 +488,7 @@ NameChange RenameProject(const std::filesystem::path& data_dir, std::vector<std:
 
 NameChange CopyProject(const std::filesystem::path& data_dir, std::vector<std::string>& names,
                        std::string_view selected, std::string_view new_name, BackupProject& page) {
-  const std::string to = CheckProjectName(new_name);
+  const std::string to = CheckNewProjectName(new_name);
   if (SameText(Trim(selected), to)) return NameChange::kSameProject;
   if (FindProjectName(names, to) >= 0) return NameChange::kNameExists;
   app::DataFolderLock lock(data_dir);

@@ -80,6 +80,18 @@ void ClampForRun(BackupProject& project);
 // The stored form of a name (trimmed). Throws zb::EInvalidInput when it is
 // empty or holds a line break or NUL.
 [[nodiscard]] std::string CheckProjectName(std::string_view name);
+// A new project's name (wizard, Rename, Copy): CheckProjectName, and the
+// name must be able to stand in a file name, since the wizard proposes it as
+// the archive prefix: no "/" and not dots only. Throws zb::EInvalidInput
+// with a message for the user. Existing projects are not held to this.
+[[nodiscard]] std::string CheckNewProjectName(std::string_view name);
+// Whether `part` (a prefix or name, trimmed) can be part of a file name in
+// the archive folder: no "/" and not made of dots only.
+[[nodiscard]] bool IsFileNamePart(std::string_view part);
+// The message for an archive prefix that fails IsFileNamePart.
+inline constexpr char kBadPrefixMessage[] =
+    "The prefix of backup filename cannot contain \"/\" or consist of dots only";
+
 // Index of `name` in `names` ignoring case, or -1.
 [[nodiscard]] int FindProjectName(const std::vector<std::string>& names, std::string_view name);
 // Sorts without regard to case (stable, so equal names keep their order).

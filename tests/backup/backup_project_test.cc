@@ -310,6 +310,10 @@ TEST_F(BackupProjectTest, ProjectList) {
 TEST_F(BackupProjectTest, NameRulesAndNumbers) {
   EXPECT_EQ(CheckProjectName("  Daily  "), "Daily");
   EXPECT_THROW((void)CheckProjectName(" \t"), EInvalidInput);
+  // New names become archive prefixes: a "/" or dots alone cannot be one.
+  EXPECT_EQ(CheckNewProjectName(" .Docs. "), ".Docs.");
+  for (const char* bad : {"Docs/Set", "/", "..", " . "})
+    EXPECT_THROW((void)CheckNewProjectName(bad), EInvalidInput) << bad;
   const std::vector<std::string> names = {"Daily", "weekly"};
   EXPECT_EQ(FindProjectName(names, " WEEKLY "), 1);
   EXPECT_EQ(FindProjectName(names, "monthly"), -1);

@@ -197,6 +197,34 @@ class WizardTest : public QObject {
     QCOMPARE(w->Step(), 0);
   }
 
+  // A "/" in the name showed one archive path and stored another
+  // (<home>/Docs/Docs/Set1.zip), and the run then failed.
+  void nameOrPrefixWithSlashIsRefused() {
+    auto w = Open();
+    for (const char* bad : {"Docs/Set", "..."}) {
+      Find<QLineEdit>(w.get(), "comboproject")->setText(bad);
+      Click(w.get(), "btnNext");
+      QCOMPARE(LastError(), "The project name '" + std::string(bad) +
+                                "' cannot be used: a name is part of the archive file name, so "
+                                "it cannot contain \"/\" or consist of dots only");
+      QCOMPARE(w->Step(), 0);
+    }
+    ToStep3(*w, "Docs");
+    Click(w.get(), "btnNext");
+    Find<QLineEdit>(w.get(), "EditPrefix")->setText("Docs/Set");
+    Click(w.get(), "btnNext");
+    QCOMPARE(LastError(), std::string(zb::backup::kBadPrefixMessage));
+    QCOMPARE(w->Step(), 3);
+    // What is shown is what is stored.
+    Find<QLineEdit>(w.get(), "EditPrefix")->setText("Set");
+    const QString shown = Find<QLineEdit>(w.get(), "EditFilename")->text();
+    for (int i = 3; i < 6; ++i) Click(w.get(), "btnNext");
+    QCOMPARE(w->result(), int(QDialog::Accepted));
+    zb::backup::BackupProject p = zb::backup::ReadProject(Data(), "Docs");
+    zb::backup::ClampForRun(p);
+    QCOMPARE(QString::fromStdString(zb::backup::NextArchiveName(p, zb::Now(), {false, 2})), shown);
+  }
+
   void goingBackKeepsAPrefixAlreadySet() {
     auto w = Open();
     Find<QLineEdit>(w.get(), "comboproject")->setText("First");

@@ -596,6 +596,12 @@ bool TBackupPage::OnSaveProject() {
     ui_.ShowError(*message);
     return false;
   }
+  // The folder is cut from the archive path at its last "/"; one inside the
+  // prefix would store a folder and prefix other than those shown.
+  if (!IsFileNamePart(p.FilenamePrefix)) {
+    ui_.ShowError(kBadPrefixMessage);
+    return false;
+  }
   if (!RunCommand(ui_, [&] { WriteProject(host_.DataDir(), name, p); })) return false;
   ShowStored(p);
   SetEditMode(false);

@@ -439,10 +439,10 @@ bool TFormProjectName::CheckStep(int step) {
         ui.ShowError("Project '" + name.toStdString() + "' exists,please input another name!");
         return false;
       }
-      // A name the store cannot take (a line break inside) is refused here,
-      // not after five more steps.
+      // A name the store cannot take (a line break inside, a "/") is refused
+      // here, not after five more steps.
       try {
-        (void)CheckProjectName(trimmed);
+        (void)CheckNewProjectName(trimmed);
       } catch (const Error& e) {
         ui.ShowError(e.what());
         return false;
@@ -459,6 +459,12 @@ bool TFormProjectName::CheckStep(int step) {
     case 3:
       if (Trim(prefix_edit_->text().toStdString()).empty()) {
         ui.ShowError("Please enter the prefix of backup filename");
+        return false;
+      }
+      // The archive folder is taken from the path shown; a "/" in the prefix
+      // would move part of the prefix into that folder.
+      if (!IsFileNamePart(prefix_edit_->text().toStdString())) {
+        ui.ShowError(kBadPrefixMessage);
         return false;
       }
       return true;
