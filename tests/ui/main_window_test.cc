@@ -258,6 +258,27 @@ class MainWindowTest : public QObject {
     for (const auto& s : ui_.shown) QCOMPARE(s.what, std::string("timed"));
   }
 
+  // A daily time already past was made up at every start of the program.
+  void missedDailyTimeIsMadeUpOnceAcrossTwoStarts() {
+    const std::filesystem::path src = Data() / "src";
+    std::filesystem::create_directories(src);
+    WriteText(src / "a.txt", "alpha");
+    WriteText(Data() / "project.ini",
+              "[Common]\nProject Count=1\nCount0=Early\n[Early]\nFilename prefix=early\n"
+              "Value=0\nSave Path=" +
+                  Data().string() + "/out/\nBackup Directory Count=1\nBackup0=" + src.string() +
+                  "/*.txt\nWhether password Project=0\nBackupMode=0\n"
+                  "StartTime_or_Increase=00:00:01\n");
+    for (int start = 1; start <= 2; ++start) {
+      Make();
+      w_->Scheduler().OnTick();
+      QVERIFY(!w_->Busy());
+    }
+    QVERIFY(std::filesystem::is_regular_file(Data() / "out" / "early1.zip"));
+    QVERIFY(!std::filesystem::exists(Data() / "out" / "early2.zip"));
+    QCOMPARE(zb::backup::ReadProject(Data(), "Early").Value, 1);
+  }
+
   void trayBackupItemsKeepTheirImageAndRestDuringARun() {
     WriteText(Data() / "project.ini", kProjects);
     Make();
