@@ -4,6 +4,7 @@
 #include "shell/main_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QMenu>
 #include <QProgressBar>
@@ -433,6 +434,55 @@ class MainWindowTest : public QObject {
     w_->SetBusy(true);
     QTRY_COMPARE(closed.count(), 1);
     QVERIFY(ui_.shown.empty());  // nothing asked
+  }
+
+  // A long run that opts in is stopped by a close request and the window
+  // closes after it has returned, its tool windows first; a backup-style run
+  // still finishes first on the close box. Columns: stops on close, asked by
+  // the signal path, whether the run should stop early.
+  void closeStopsARunThatOptsIn_data() {
+    QTest::addColumn<bool>("stoppable");
+    QTest::addColumn<bool>("by_signal");
+    QTest::addColumn<bool>("stops");
+    QTest::newRow("opted in, close box") << true << false << true;
+    QTest::newRow("opted in, signal") << true << true << true;
+    QTest::newRow("backup, close box") << false << false << false;
+    QTest::newRow("backup, signal") << false << true << true;
+  }
+  void closeStopsARunThatOptsIn() {
+    QFETCH(bool, stoppable);
+    QFETCH(bool, by_signal);
+    QFETCH(bool, stops);
+    WriteText(Data() / "project.ini", kProjects);
+    Make();
+    w_->show();
+    QWidget tool;  // a tool window of the program, such as the FTP window
+    tool.show();
+    QStringList events;
+    connect(w_.get(), &TFormMain::FormClosed, this,
+            [&] { events << (tool.isVisible() ? "closed, tool open" : "closed"); });
+    zb::app::BusyStyle style;
+    style.stop_on_close = stoppable;
+    style.wait_cursor = !stoppable;
+    zb::app::RunProgress run = w_->ProgressHooks(style);
+    run.set_running(true);
+    QCOMPARE(QApplication::overrideCursor() != nullptr, !stoppable);
+    QTimer::singleShot(0, w_.get(), [&] {
+      if (by_signal) {
+        w_->CloseBySignal();
+      } else {
+        w_->close();  // what the close box and "E&xit" do
+      }
+    });
+    constexpr int kBlocks = 100;
+    int blocks = 0;
+    for (; blocks < kBlocks && !run.interrupted(); ++blocks) run.pump();
+    QVERIFY(events.isEmpty());  // the window waited for the run
+    events << "returned";
+    run.set_running(false);
+    QCOMPARE(blocks < kBlocks, stops);
+    QTRY_COMPARE(events, (QStringList{"returned", "closed"}));
+    QVERIFY(QApplication::overrideCursor() == nullptr);
   }
 
   void minimizeGoesToTrayAndClickRestores() {
