@@ -190,6 +190,14 @@ std::string CheckProjectName(std::string_view name) {
   return trimmed;
 }
 
+std::string RepeatedNameWarning(int suffix, bool overwrite_existing) {
+  if (suffix != kSuffixNone || overwrite_existing) return {};
+  return "Without a suffix every backup of this project gets the same file name, and the "
+         "preferences are set to skip a backup whose file name exists: every backup after the "
+         "first will be refused. Choose Date or Number, or \"Overwrite without prompt\" in the "
+         "preferences";
+}
+
 bool IsFileNamePart(std::string_view part) {
   const std::string_view t = Trim(part);
   if (t.find('/') != std::string_view::npos) return false;

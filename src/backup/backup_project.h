@@ -72,6 +72,10 @@ struct BackupProject {
 // itself may be below 1: a new project with step 5 starting at 1 stores -4),
 // keep count 2..50000, level 0..9, an unknown suffix mode becomes Number.
 void ClampForRun(BackupProject& project);
+// Why every run of a project after its first would be refused, or empty:
+// with the suffix None each run names the same archive, and with
+// `overwrite_existing` false a run whose archive exists stops.
+[[nodiscard]] std::string RepeatedNameWarning(int suffix, bool overwrite_existing);
 // The number of the next archive: last number plus step, limited to 1..1000.
 [[nodiscard]] int NextNumber(const BackupProject& project);
 

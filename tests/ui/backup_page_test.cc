@@ -301,6 +301,19 @@ class BackupPageTest : public QObject {
     QCOMPARE(zb::backup::ReadProject(Data(), "Daily").StoreNumber, 7);
   }
 
+  // Saving suffix None while the preferences skip an existing archive name
+  // warns that only the first backup would run; it still saves.
+  void SaveWarnsOfARepeatedArchiveName() {
+    Store({"Daily"});
+    Make();
+    QTest::mouseClick(Button("SpEdit"), Qt::LeftButton);
+    Find<QRadioButton>("RadioUseNone")->setChecked(true);
+    QTest::mouseClick(Button("SpSave"), Qt::LeftButton);
+    QVERIFY(!page_->Editing());
+    QCOMPARE(ui_.shown.back().what, std::string("warning"));
+    QCOMPARE(zb::backup::ReadProject(Data(), "Daily").Suffix, zb::backup::kSuffixNone);
+  }
+
   void RenameCopyAndDelete() {
     Store({"Daily", "Weekly"});
     Make();
