@@ -40,6 +40,31 @@ void WritePreferenceKeys(ini::IniFile& f, const AppSettings& s) {
   f.WriteBool(kCommonSection, "Auto Run", s.AutoRun);
   f.WriteBool(kCommonSection, "Is Minimized", s.StartMinimized);
   f.WriteBool(kCommonSection, "Prompt sync", s.PromptSync);
+  f.WriteBool(kCommonSection, "PromptBeforeBackup", s.PromptBeforeBackup);
+  f.WriteBool(kCommonSection, "Is Append 0", s.AppendZero);
+  f.WriteInteger(kCommonSection, "Width", s.NumberWidth);
+  f.WriteBool(kCommonSection, "IsOverWrite", s.OverwriteExisting);
+  f.WriteInteger(kCommonSection, "Log Count", s.LogCount);
+}
+
+void WriteChangedGeneralKeys(ini::IniFile& f, const AppSettings& s) {
+  const AppSettings stored = ReadAppSettings(f);
+  // Comparing with what the file reads (defaults included) keeps a first
+  // look at the program from creating a data file full of defaults.
+  auto put_bool = [&f](const char* key, bool now, bool before) {
+    if (now != before) f.WriteBool(kCommonSection, key, now);
+  };
+  auto put_int = [&f](const char* key, int now, int before) {
+    if (now != before) f.WriteInteger(kCommonSection, key, now);
+  };
+  put_bool("Is Append 0", s.AppendZero, stored.AppendZero);
+  put_int("Width", s.NumberWidth, stored.NumberWidth);
+  put_bool("IsOverWrite", s.OverwriteExisting, stored.OverwriteExisting);
+  put_bool("PromptBeforeBackup", s.PromptBeforeBackup, stored.PromptBeforeBackup);
+  put_int("By Field", s.SortField, stored.SortField);
+  put_int("Sort", s.SortDescending, stored.SortDescending);
+  put_int("Log Count", s.LogCount, stored.LogCount);
+  put_bool("Enable schedule", s.ScheduleEnabled, stored.ScheduleEnabled);
 }
 
 }  // namespace zb::app

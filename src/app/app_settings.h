@@ -44,8 +44,14 @@ void WriteCloseKeys(ini::IniFile& file, const AppSettings& settings,
                     const std::string& last_project,
                     const std::function<void(ini::IniFile&)>& write_project_list);
 
-// The three keys the Preferences dialog writes itself on Apply ("Auto Run",
-// "Is Minimized", "Prompt sync").
+// Every key the Preferences dialog edits: "Auto Run", "Is Minimized",
+// "Prompt sync", "PromptBeforeBackup", "Is Append 0", "Width", "IsOverWrite"
+// and "Log Count".
 void WritePreferenceKeys(ini::IniFile& file, const AppSettings& settings);
+
+// The settings that are not about projects (the close-time keys without the
+// project list and "Last Project"), each written only when the file does not
+// already read as its value, so a file that holds them all is left as it is.
+void WriteChangedGeneralKeys(ini::IniFile& file, const AppSettings& settings);
 
 }  // namespace zb::app

@@ -190,6 +190,32 @@ std::string CheckProjectName(std::string_view name) {
   return trimmed;
 }
 
+std::string RepeatedNameWarning(int suffix, bool overwrite_existing) {
+  if (suffix != kSuffixNone || overwrite_existing) return {};
+  return "Without a suffix every backup of this project gets the same file name, and the "
+         "preferences are set to skip a backup whose file name exists: every backup after the "
+         "first will be refused. Choose Date or Number, or \"Overwrite without prompt\" in the "
+         "preferences";
+}
+
+bool IsFileNamePart(std::string_view part) {
+  const std::string_view t = Trim(part);
+  if (t.find('/') != std::string_view::npos) return false;
+  return t.find_first_not_of('.') != std::string_view::npos;
+}
+
+std::string CheckNewProjectName(std::string_view name) {
+  std::string trimmed = CheckProjectName(name);
+  // A "/" would put the proposed archive into a subfolder nobody chose, and
+  // "." or ".." name folders, not files.
+  if (!IsFileNamePart(trimmed)) {
+    throw EInvalidInput("The project name '" + trimmed +
+                        "' cannot be used: a name is part of the archive file name, so it "
+                        "cannot contain \"/\" or consist of dots only");
+  }
+  return trimmed;
+}
+
 int FindProjectName(const std::vector<std::string>& names, std::string_view name) {
   const std::string_view wanted = Trim(name);
   for (size_t i = 0; i < names.size(); ++i) {
@@ -233,7 +259,7 @@ void AppendProjectToList(const std::filesystem::path& data_dir, const std::strin
 
 std::string AddProject(const std::filesystem::path& data_dir, std::string_view name,
                        BackupProject& project) {
-  const std::string n = CheckProjectName(name);
+  const std::string n = CheckNewProjectName(name);
   app::DataFolderLock lock(data_dir);
   // The name is not listed, so a ring under it belongs to no project: its
   // archives must not be handed to the new one for deletion.
@@ -368,11 +394,15 @@ app::AppSettings ReadAppSettings(const std::filesystem::path& data_dir) {
 void SaveAppSettings(const std::filesystem::path& data_dir, const app::AppSettings& settings,
                      const std::vector<std::string>& project_names,
                      const std::string& last_project) {
-  // With no project there is nothing worth keeping; writing the defaults
-  // here would also create a data file on a mere look at the program.
-  if (project_names.empty()) return;
   app::DataFolderLock lock(data_dir);
   ini::IniFile f = OpenProjects(data_dir);
+  if (project_names.empty()) {
+    // The general settings are the user's whether or not a project exists;
+    // the list itself and "Last Project" have nothing to say yet.
+    app::WriteChangedGeneralKeys(f, settings);
+    f.Save();
+    return;
+  }
   app::WriteCloseKeys(f, settings, last_project,
                       [&project_names](ini::IniFile& file) { WriteListTo(file, project_names); });
   f.Save();
@@ -430,7 +460,7 @@ NameChange RenameProject(const std::filesystem::path& data_dir, std::vector<std:
                          std::string_view old_name, std::string_view new_name,
                          BackupProject& page) {
   const std::string from(Trim(old_name));
-  const std::string to = CheckProjectName(new_name);
+  const std::string to = CheckNewProjectName(new_name);
   if (SameText(from, to)) return NameChange::kSameProject;
   if (FindProjectName(names, to) >= 0) return NameChange::kNameExists;
   app::DataFolderLock lock(data_dir);
@@ -466,7 +496,7 @@ NameChange RenameProject(const std::filesystem::path& data_dir, std::vector<std:
 
 NameChange CopyProject(const std::filesystem::path& data_dir, std::vector<std::string>& names,
                        std::string_view selected, std::string_view new_name, BackupProject& page) {
-  const std::string to = CheckProjectName(new_name);
+  const std::string to = CheckNewProjectName(new_name);
   if (SameText(Trim(selected), to)) return NameChange::kSameProject;
   if (FindProjectName(names, to) >= 0) return NameChange::kNameExists;
   app::DataFolderLock lock(data_dir);

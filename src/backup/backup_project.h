@@ -72,6 +72,10 @@ struct BackupProject {
 // itself may be below 1: a new project with step 5 starting at 1 stores -4),
 // keep count 2..50000, level 0..9, an unknown suffix mode becomes Number.
 void ClampForRun(BackupProject& project);
+// Why every run of a project after its first would be refused, or empty:
+// with the suffix None each run names the same archive, and with
+// `overwrite_existing` false a run whose archive exists stops.
+[[nodiscard]] std::string RepeatedNameWarning(int suffix, bool overwrite_existing);
 // The number of the next archive: last number plus step, limited to 1..1000.
 [[nodiscard]] int NextNumber(const BackupProject& project);
 
@@ -80,6 +84,18 @@ void ClampForRun(BackupProject& project);
 // The stored form of a name (trimmed). Throws zb::EInvalidInput when it is
 // empty or holds a line break or NUL.
 [[nodiscard]] std::string CheckProjectName(std::string_view name);
+// A new project's name (wizard, Rename, Copy): CheckProjectName, and the
+// name must be able to stand in a file name, since the wizard proposes it as
+// the archive prefix: no "/" and not dots only. Throws zb::EInvalidInput
+// with a message for the user. Existing projects are not held to this.
+[[nodiscard]] std::string CheckNewProjectName(std::string_view name);
+// Whether `part` (a prefix or name, trimmed) can be part of a file name in
+// the archive folder: no "/" and not made of dots only.
+[[nodiscard]] bool IsFileNamePart(std::string_view part);
+// The message for an archive prefix that fails IsFileNamePart.
+inline constexpr char kBadPrefixMessage[] =
+    "The prefix of backup filename cannot contain \"/\" or consist of dots only";
+
 // Index of `name` in `names` ignoring case, or -1.
 [[nodiscard]] int FindProjectName(const std::vector<std::string>& names, std::string_view name);
 // Sorts without regard to case (stable, so equal names keep their order).
@@ -143,15 +159,15 @@ struct StoredSchedule {
 
 // Every setting; a missing file or key gives the default.
 [[nodiscard]] app::AppSettings ReadAppSettings(const std::filesystem::path& data_dir);
-// The close-time write: nothing at all when `project_names` is empty;
-// otherwise the keys in their fixed order with "Last Project" =
-// `last_project` and the project list, in one save.
+// The close-time write, in one save: the keys in their fixed order with
+// "Last Project" = `last_project` and the project list; when
+// `project_names` is empty, only the general settings that differ from the
+// stored ones (so an unchanged or absent file stays as it is).
 // `settings.LastProject` is ignored in favour of `last_project`.
 void SaveAppSettings(const std::filesystem::path& data_dir, const app::AppSettings& settings,
                      const std::vector<std::string>& project_names,
                      const std::string& last_project);
-// The three keys the Preferences dialog writes itself on Apply ("Auto Run",
-// "Is Minimized", "Prompt sync"), in one save.
+// Every key the Preferences dialog edits, in one save (OK and Apply).
 void WritePreferenceKeys(const std::filesystem::path& data_dir, const app::AppSettings& settings);
 
 // The patterns shared by every wildcard picker, in the user's order:

@@ -70,7 +70,15 @@ std::optional<std::string> TerminalInteraction::ReadLine() {
 }
 
 Button TerminalInteraction::Ask(const Question& q) {
-  if (!interactive_ || q.buttons.empty()) return q.escape;
+  if (q.buttons.empty()) return q.escape;
+  if (!interactive_) {
+    // Nobody to ask: the answer that changes nothing and lets the work go
+    // on (No keeps an existing file), else the one that closes the box.
+    for (const Button b : q.buttons) {
+      if (b == Button::kNo) return b;
+    }
+    return q.escape;
+  }
   std::string choices;
   for (const Button b : q.buttons) {
     const ButtonWord& w = WordOf(b);

@@ -12,8 +12,8 @@ namespace zb::cli {
 
 // The command line's side of UserInteraction. Messages go to `err` as one
 // line each; questions are asked on the terminal when the answers come from
-// one (`in_fd` is a terminal) and answered No / Cancel without asking
-// otherwise, so a script or a scheduled job never waits for a reader that
+// one (`in_fd` is a terminal) and answered without asking otherwise: No
+// where the question offers it, else its escape answer (Cancel), so a script or a scheduled job never waits for a reader that
 // is not there. Run reports (the timed message) are left to the verbs,
 // which print them from their results.
 class TerminalInteraction final : public UserInteraction {

@@ -109,6 +109,24 @@ CopyOutcome CopyArchiveFile(const std::string& source, const std::string& dest_f
 
 CopyOutcome ImportArchive(const std::string& source, std::string_view zip_folder,
                           std::string_view project, MaintenanceHooks& hooks) {
+  // Only an archive belongs in the zip folder: its directory must read.
+  // A missing or unreadable source is left to the copy, which names it.
+  if (const FileInfo info = Stat(source); info.IsRegular()) {
+    try {
+      // The reader takes an empty file for a new archive without entries;
+      // as an import it is no archive at all.
+      if (info.size == 0) throw EBadZipFile();
+      zip::TZipReader reader;
+      // No end record is no archive here: nobody is asked for disks.
+      zip::TReadOptions o;
+      o.IncompleteZipMode = zip::TIncompleteZipMode::izAssumeNotAZip;
+      reader.SetZipName(source);
+      reader.ReadDirectory(o);
+    } catch (const std::exception& e) {
+      hooks.ui->ShowError(e.what());
+      return CopyOutcome::kFailed;
+    }
+  }
   return CopyWithReport("Import", source, std::string(Trim(zip_folder)), project, hooks);
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 #include <unordered_set>
 
 #include "app/activity_log.h"
@@ -100,6 +101,29 @@ void SaveRestoreOptions(const std::filesystem::path& data_dir, std::string_view 
                            StoredOverwriteMode(options.overwrite_mode));
 }
 
+std::string ExtractFolder(const RestoreOptions& options) {
+  std::string folder(Trim(options.extract_to));
+  return folder.empty() ? HomeFolder() : folder;
+}
+
+Question OverwriteQuestion(const ExistingFileChoice& c) {
+  const auto describe = [](uint64_t size, DateTime time) {
+    return IntToStr(static_cast<int64_t>(size)) + " bytes, " + FormatDateTimeFull(time);
+  };
+  Question q;
+  q.text = "Replace existing file?\r" + Padded("Existing file:") + "'" + c.existing_path + "'\r" +
+           Padded("") + describe(c.existing_size, c.existing_time) + "\r" +
+           Padded("With archived file:") + "'" + c.entry_name + "'\r" + Padded("") +
+           describe(c.entry_size, c.entry_time);
+  q.buttons = {Button::kYes, Button::kNo, Button::kYesToAll, Button::kNoToAll, Button::kCancel};
+  // Enter keeps the file on disk: a key pressed by habit destroys nothing.
+  q.default_button = Button::kNo;
+  q.escape = Button::kCancel;
+  q.kind = MessageKind::kConfirmation;
+  q.caption = "File Exists Alert";
+  return q;
+}
+
 std::string ConfirmationText(const RestoreRequest& request) {
   std::string name(Trim(request.archive_name));
   // The entry grid always shows at least one row, so a selection range
@@ -109,8 +133,8 @@ std::string ConfirmationText(const RestoreRequest& request) {
                           ? "Do you want to restore the file '" + name + "'?"
                           : "Do you want to restore " + IntToStr(static_cast<int64_t>(chosen)) +
                                 " files from '" + name + "'?";
-  return first + "\r" + Padded("Extract to:") + "'" +
-         std::string(Trim(request.options.extract_to)) + "'" + "\r" +
+  return first + "\r" + Padded("Extract to:") + "'" + ExtractFolder(request.options) + "'" +
+         "\r" +
          Padded("Use original folder:") + "'" +
          (request.options.use_original_folder ? "Yes" : "No") + "'" + "\r" +
          Padded("Overwrite Mode:") + "'" +
@@ -141,7 +165,7 @@ RestoreResult RunRestore(const RestoreRequest& request, RestoreHooks& hooks) {
   r.SetZipName(result.archive_path);
   zip::TUnZipOptions o;
   // The folder the user confirmed is the folder used: trimmed, as shown.
-  o.DestDir = std::string(Trim(request.options.extract_to));
+  o.DestDir = ExtractFolder(request.options);
   o.RecreateDirs = request.options.use_original_folder;
   o.DoAll = request.whole_archive;
   o.OverwriteMode = ReaderMode(request.options.overwrite_mode, memory.overwrite_mode);
@@ -150,7 +174,7 @@ RestoreResult RunRestore(const RestoreRequest& request, RestoreHooks& hooks) {
   o.RetainAttributes = true;
   // From the root, the stored folders are the original places: the
   // system's own links on the way are followed (nothing lies outside "/").
-  o.FollowDestLinks = Trim(request.options.extract_to) == "/";
+  o.FollowDestLinks = ExtractFolder(request.options) == "/";
   o.Password = Trim(request.options.password).empty() ? memory.password : request.options.password;
   o.FileFactory = hooks.output_factory;
   // The policy and password of this restore are the next one's defaults.
@@ -169,11 +193,19 @@ RestoreResult RunRestore(const RestoreRequest& request, RestoreHooks& hooks) {
 
   bool completed = false;
   bool tried_trimmed = false;
+  // The entry being extracted, for the overwrite question.
+  int current_index = -1;
+  std::string current_path;
+  std::optional<bool> answer_for_all;  // Yes to All, No to All
+  struct RestoreCancelled {};
+  bool cancelled = false;
   ev.OnUnZipComplete = [&](int count) {
     completed = true;
     result.restored = count;
   };
-  ev.OnStartUnZip = [&](int, std::string& fname, bool&) {
+  ev.OnStartUnZip = [&](int index, std::string& fname, bool&) {
+    current_index = index;
+    current_path = fname;
     if (hooks.on_file) hooks.on_file(ExtractFileName(fname));
   };
   ev.OnTotalPercentDone = hooks.on_total_percent;
@@ -201,9 +233,35 @@ RestoreResult RunRestore(const RestoreRequest& request, RestoreHooks& hooks) {
     if (!go_on) fname.clear();
   };
   ev.AskOverwrite = [&](const std::string& file_name) {
-    const std::string question = "Replace existing file " + file_name + "?";
-    return hooks.ask_overwrite ? hooks.ask_overwrite(question)
-                               : ui.AskYesNoCaptioned(question, "File Exists Alert");
+    if (answer_for_all) return *answer_for_all;
+    ExistingFileChoice choice;
+    choice.existing_path = current_path;
+    choice.entry_name = file_name;
+    struct stat st;
+    if (::stat(current_path.c_str(), &st) == 0) {
+      choice.existing_size = static_cast<uint64_t>(st.st_size);
+      choice.existing_time = DosToDateTime(TimeTToDos(st.st_mtime)).value_or(0);
+    }
+    if (current_index >= 0 && current_index < r.EntryCount()) {
+      choice.entry_name = r.Entry(current_index).FullName();
+      choice.entry_size = r.EntrySize(current_index);
+      choice.entry_time = r.EntryDateTime(current_index);
+    }
+    const Question q = OverwriteQuestion(choice);
+    switch (hooks.ask_overwrite ? hooks.ask_overwrite(q) : ui.Ask(q)) {
+      case Button::kYes:
+        return true;
+      case Button::kYesToAll:
+        answer_for_all = true;
+        return true;
+      case Button::kNoToAll:
+        answer_for_all = false;
+        return false;
+      case Button::kCancel:
+        throw RestoreCancelled();
+      default:
+        return false;
+    }
   };
   ev.OnEntryProblem = [&](const zip::EntryProblem& p) {
     if (p.index < 0) {
@@ -251,6 +309,8 @@ RestoreResult RunRestore(const RestoreRequest& request, RestoreHooks& hooks) {
       // Already said; the report below tells the rest.
     } catch (const RestoreInterrupted&) {
       interrupted = true;
+    } catch (const RestoreCancelled&) {
+      interrupted = cancelled = true;
     } catch (const std::exception& e) {
       result.error = e.what();
     }
@@ -260,14 +320,21 @@ RestoreResult RunRestore(const RestoreRequest& request, RestoreHooks& hooks) {
   const std::string project(Trim(request.project));
   if (interrupted) {
     result.status = RestoreStatus::kInterrupted;
+    result.cancelled = cancelled;
+    const std::string why = cancelled ? " restored before the restore was cancelled)"
+                                      : " restored before the program was closed)";
     if (hooks.log) {
       try {
         hooks.log->Add(kOperation, "Interrupt", project,
-                       result.archive_path + " (" + IntToStr(result.restored) +
-                           " restored before the program was closed)");
+                       result.archive_path + " (" + IntToStr(result.restored) + why);
       } catch (const std::exception& e) {
         result.late_errors.push_back(e.what());
       }
+    }
+    // Someone pressed Cancel, so someone is there to read what was done.
+    if (cancelled) {
+      result.report = "Restore cancelled: " + IntToStr(result.restored) + " files restored";
+      ui.ShowTimedMessage(result.report, MessageKind::kInformation, kReportSeconds);
     }
     return result;
   }
@@ -299,8 +366,13 @@ RestoreResult RunRestore(const RestoreRequest& request, RestoreHooks& hooks) {
     result.status = RestoreStatus::kSucceeded;
     result.report = "Restore " + IntToStr(result.restored) + " Files Succeeds!\rProject Name: '" +
                     project + "'\rFilename:     '" + ExtractFileName(result.archive_path) + "'";
+    // Files the policy kept are not restored: "Succeeds" alone would hide
+    // that the disk still holds the older (or newer) versions.
+    if (result.kept > 0)
+      result.report += "\rSkipped:      " + IntToStr(result.kept) + " existing files kept";
     ui.ShowTimedMessage(result.report, MessageKind::kInformation, kReportSeconds);
     information = IntToStr(result.restored) + " files restore from " + sized;
+    if (result.kept > 0) information += " (" + IntToStr(result.kept) + " skipped)";
   }
   if (hooks.log) {
     try {

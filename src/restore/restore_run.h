@@ -13,11 +13,12 @@
 #include <vector>
 
 #include "app/run_progress.h"
+#include "app/user_interaction.h"
+#include "base/date_time.h"
 #include "restore/archive_list.h"
 #include "zip/zip_reader.h"
 
 namespace zb {
-class UserInteraction;
 class WritableFileFactory;
 namespace app {
 class ActivityLog;
@@ -97,10 +98,11 @@ struct RestoreHooks : app::RunProgress {
   // An archive without an end record: the incomplete-archive dialog's
   // answer. Unset takes the archive for part of a multi-disk set.
   std::function<void(zip::TIncompleteZipMode& mode)> on_incomplete;
-  // The "Prompt Before  Overwrite" question ("Replace existing file " +
-  // name + "?", caption "File Exists Alert", Yes and No): true replaces.
-  // Unset asks through `ui` (AskYesNoCaptioned).
-  std::function<bool(const std::string& question)> ask_overwrite;
+  // The "Prompt Before  Overwrite" question (OverwriteQuestion): Yes
+  // replaces the file, No keeps it, Yes to All and No to All answer every
+  // later file of the run alike, Cancel ends the run after the files
+  // restored so far. Unset asks through `ui` (Ask).
+  std::function<Button(const Question& question)> ask_overwrite;
   // A spanned archive's disk request (OK and Cancel): false cancels.
   // Unset asks through `ui` (AskOkCancel).
   std::function<bool(const std::string& question)> ask_next_disk;
@@ -119,6 +121,8 @@ enum class RestoreStatus {
 
 struct RestoreResult {
   RestoreStatus status = RestoreStatus::kNotStarted;
+  // Cancel in the overwrite question ended the run (status kInterrupted).
+  bool cancelled = false;
   std::string archive_path;
   int restored = 0;
   int failed = 0;  // entries that failed (policy skips are not failures)
@@ -132,8 +136,26 @@ struct RestoreResult {
   std::vector<std::string> late_errors;  // options or log that could not be written
 };
 
-// The four-line confirmation (lines joined by a single CR).
+// The folder a restore extracts into: the trimmed "Extract to:" text, or the
+// home folder when that is blank (never the file system's root by accident).
+[[nodiscard]] std::string ExtractFolder(const RestoreOptions& options);
+// The four-line confirmation (lines joined by a single CR); it names the
+// folder that will be used.
 [[nodiscard]] std::string ConfirmationText(const RestoreRequest& request);
+
+// What both files of an overwrite question are.
+struct ExistingFileChoice {
+  std::string existing_path;
+  uint64_t existing_size = 0;
+  DateTime existing_time = 0;
+  std::string entry_name;  // the stored name in the archive
+  uint64_t entry_size = 0;
+  DateTime entry_time = 0;
+};
+// The overwrite question: both files with size and date, the buttons Yes,
+// No, Yes to All, No to All and Cancel (No on Enter, Cancel on Escape),
+// caption "File Exists Alert".
+[[nodiscard]] Question OverwriteQuestion(const ExistingFileChoice& choice);
 
 // Runs one restore. Failures of the run are in the result and were shown
 // through `ui`; nothing is thrown for them. Calls `pump` while it works.

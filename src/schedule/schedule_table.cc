@@ -65,10 +65,11 @@ tautobackup ComputeEntry(const ScheduleSpec& setting, DateTime now) {
 
 void ScheduleTable::RebuildSchedule(const std::filesystem::path& data_dir,
                                     const std::vector<std::string>& projects, DateTime now) {
-  Rebuild(backup::ReadSchedules(data_dir, projects), now);
+  Rebuild(backup::ReadSchedules(data_dir, projects), now, ReadLastScheduledRuns(data_dir));
 }
 
-void ScheduleTable::Rebuild(const std::vector<ScheduleSpec>& schedules, DateTime now) {
+void ScheduleTable::Rebuild(const std::vector<ScheduleSpec>& schedules, DateTime now,
+                            const LastRuns& last_runs) {
   FollowClock(now);
   const auto listed = [&](const std::string& name) {
     return std::any_of(schedules.begin(), schedules.end(),
@@ -110,6 +111,13 @@ void ScheduleTable::Rebuild(const std::vector<ScheduleSpec>& schedules, DateTime
     }
     if (kept == nullptr) kept = renamed_from(setting);
     tautobackup entry = kept != nullptr ? *kept : ComputeEntry(setting, now);
+    // Today's time (or this week's) already passed is due at once, unless a
+    // scheduled start since then served it: each restart would otherwise
+    // run the project again and push one more archive out of its ring.
+    const std::optional<DateTime> last = LastRunOf(last_runs, setting.project);
+    if (kept == nullptr && last && setting.mode != static_cast<int>(ScheduleMode::DailyEvery)) {
+      while (entry.Interval > 0 && !(entry.NextRun > *last)) entry.NextRun += entry.Interval;
+    }
     entry.ProjectName = setting.project;
     rebuilt.push_back(std::move(entry));
   }

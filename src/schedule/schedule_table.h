@@ -14,6 +14,7 @@
 
 #include "backup/backup_project.h"
 #include "base/date_time.h"
+#include "schedule/last_run_store.h"
 
 namespace zb::schedule {
 
@@ -57,11 +58,14 @@ class ScheduleTable final {
   // and schedule are unchanged keep their next run time, so saving one
   // project does not start the others again; a renamed project keeps its
   // entry under the new name; new and changed schedules are computed afresh
-  // at `now`. Modes other than 0..2 are not scheduled.
+  // at `now`. Modes other than 0..2 are not scheduled. A daily or weekly
+  // time computed afresh that has passed is made up only when the
+  // project's last scheduled start (schedule.ini) came before it.
   void RebuildSchedule(const std::filesystem::path& data_dir,
                        const std::vector<std::string>& projects, DateTime now);
-  // The same from schedules already read.
-  void Rebuild(const std::vector<ScheduleSpec>& schedules, DateTime now);
+  // The same from schedules and last starts already read.
+  void Rebuild(const std::vector<ScheduleSpec>& schedules, DateTime now,
+               const LastRuns& last_runs = {});
 
   // The due check of one tick. Nothing happens when the gate is closed.
   // Otherwise every entry whose next run time `clock()` has passed is moved

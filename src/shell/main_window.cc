@@ -552,18 +552,21 @@ void TFormMain::OnBackupProjectChosen(const std::string& name) {
 // ---------------------------------------------------------------------------
 // Busy state and progress
 
-void TFormMain::SetBusy(bool on) {
+void TFormMain::SetBusy(bool on, const app::BusyStyle& style) {
   const bool busy = !on;
   if (busy == busy_) return;
   busy_ = busy;
+  if (busy) busy_style_ = style;
   UpdateCommandStates();
   pages_->setEnabled(on);
   for (QAction* a : tray_backup_menu_->actions()) a->setEnabled(on);
   for (QAction* a : tray_sync_menu_->actions()) a->setEnabled(on);
-  if (busy) {
+  if (busy && style.wait_cursor) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
-  } else {
+    wait_cursor_set_ = true;
+  } else if (!busy && wait_cursor_set_) {
     QApplication::restoreOverrideCursor();
+    wait_cursor_set_ = false;
   }
   emit BusyChanged(busy);
   if (!busy && close_pending_) {
@@ -640,11 +643,11 @@ std::function<void()> TFormMain::Pump() const {
   return [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 50); };
 }
 
-app::RunProgress TFormMain::ProgressHooks() {
+app::RunProgress TFormMain::ProgressHooks(const app::BusyStyle& style) {
   app::RunProgress p;
   p.pump = Pump();
-  p.set_running = [this](bool running) {
-    SetBusy(!running);
+  p.set_running = [this, style](bool running) {
+    SetBusy(!running, style);
     ShowProgress(running);
   };
   p.on_total_percent = [this](int percent) { total_bar_->setValue(percent); };
@@ -676,10 +679,8 @@ void TFormMain::OnPreferences() {
   }
   env.ui = ui_;
   env.show_help = [this](int context) { ShowHelp(context); };
-  (void)RunCommand(*ui_, [&] {
-    TFormPreferences dialog(settings_, env, this);
-    if (dialog.exec() != QDialog::Accepted) return;
-    const app::AppSettings v = dialog.Values();
+  // OK and Apply have saved the values already; memory takes them at once.
+  env.applied = [this](const app::AppSettings& v) {
     settings_.AutoRun = v.AutoRun;
     settings_.StartMinimized = v.StartMinimized;
     settings_.PromptBeforeBackup = v.PromptBeforeBackup;
@@ -690,6 +691,10 @@ void TFormMain::OnPreferences() {
     settings_.PromptSync = v.PromptSync;
     log_.SetLogCount(settings_.LogCount);
     log_model_->Refresh();
+  };
+  (void)RunCommand(*ui_, [&] {
+    TFormPreferences dialog(settings_, env, this);
+    (void)dialog.exec();
   });
 }
 
@@ -825,11 +830,38 @@ void TFormMain::SaveOnClose() {
   }
 }
 
+bool TFormMain::CloseToolWindows() {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (w == this || !w->isVisible()) continue;
+    const Qt::WindowType type = w->windowType();
+    if (type == Qt::Popup || type == Qt::ToolTip || type == Qt::Desktop) continue;
+    w->close();
+  }
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    const Qt::WindowType type = w->windowType();
+    if (w != this && w->isVisible() && type != Qt::Popup && type != Qt::ToolTip &&
+        type != Qt::Desktop)
+      return false;
+  }
+  return true;
+}
+
 void TFormMain::closeEvent(QCloseEvent* event) {
   if (busy_) {
     // Tearing the window down under a running writer would leave a broken
-    // archive; the close happens when the run has ended.
+    // archive; the close happens when the run has ended. A run that stops
+    // on close is asked to stop at its next pump.
     close_pending_ = true;
+    if (busy_style_.stop_on_close) interrupt_requested_ = true;
+    event->ignore();
+    return;
+  }
+  // The tool windows go first, so none of them is left without its owner.
+  if (!CloseToolWindows()) {
+    // One of them refused (it asked, and the user kept it): the program
+    // stays, and later runs are not stopped by this request.
+    close_pending_ = false;
+    interrupt_requested_ = false;
     event->ignore();
     return;
   }

@@ -72,9 +72,11 @@ class TFormMain final : public QMainWindow, public app::PageHost {
   void ShowHelp(int context) override;
   [[nodiscard]] DateTime Now() const override;
   // A close asked for during the busy state is carried out when it ends.
-  void SetBusy(bool on) override;
+  void SetBusy(bool on) override { SetBusy(on, app::BusyStyle{}); }
+  void SetBusy(bool on, const app::BusyStyle& style) override;
   [[nodiscard]] bool Busy() const override { return busy_; }
-  [[nodiscard]] app::RunProgress ProgressHooks() override;
+  [[nodiscard]] app::RunProgress ProgressHooks() override { return ProgressHooks({}); }
+  [[nodiscard]] app::RunProgress ProgressHooks(const app::BusyStyle& style) override;
   // The window rereads log.txt with LoadLog after the run.
   [[nodiscard]] std::unique_ptr<app::ActivityLog> OpenRunLog() const override;
   void LoadLog() override;
@@ -97,8 +99,9 @@ class TFormMain final : public QMainWindow, public app::PageHost {
   void ShowProgress(bool on);
   // The pump long operations call between blocks: keeps the window alive.
   [[nodiscard]] std::function<void()> Pump() const;
-  // Set when a termination signal arrived during a run: the run stops at its
-  // next block boundary, removes its partial output and logs "Interrupt".
+  // Set when a termination signal arrived during a run, or a close request
+  // during a run that stops on close: the run stops at its next block
+  // boundary, removes its partial output and logs "Interrupt".
   [[nodiscard]] bool InterruptRequested() const { return interrupt_requested_; }
   // Appends to the activity log and refreshes the grid. Throws
   // zb::EWriteError when log.txt cannot be written.
@@ -153,6 +156,9 @@ class TFormMain final : public QMainWindow, public app::PageHost {
  private:
   void Initialize();
   void SaveOnClose();
+  // Closes the other windows of the program (tool windows, dialogs, message
+  // boxes); false when one of them stays open.
+  bool CloseToolWindows();
   void CreateToolbar(QWidget* panel);
   void CreatePages();
   void CreateLogPage(QWidget* page);
@@ -182,6 +188,8 @@ class TFormMain final : public QMainWindow, public app::PageHost {
   TScheduler* scheduler_ = nullptr;
 
   bool busy_ = false;
+  app::BusyStyle busy_style_;
+  bool wait_cursor_set_ = false;
   bool editing_ = false;
   bool close_pending_ = false;
   bool closing_by_signal_ = false;

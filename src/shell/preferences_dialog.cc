@@ -114,16 +114,21 @@ TFormPreferences::TFormPreferences(const app::AppSettings& memory, Environment e
   auto* help = new QPushButton("H&elp", this);
   help->setObjectName("Button1");
   help->setAutoDefault(false);
+  auto* ok = new QPushButton("&OK", this);
+  ok->setObjectName("btnOk");
+  ok->setAutoDefault(false);
   auto* apply = new QPushButton("&Apply", this);
   apply->setObjectName("btnApply");
   apply->setAutoDefault(false);
-  // Enter closes without applying: a stray key press never changes settings.
+  // Enter means Close: a stray key press never saves settings, and changes
+  // are not dropped either, because closing with changes asks.
   auto* close = new QPushButton("Clo&se", this);
   close->setObjectName("btnClose");
   close->setDefault(true);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(help);
   buttons->addStretch();
+  buttons->addWidget(ok);
   buttons->addWidget(apply);
   buttons->addWidget(close);
 
@@ -132,6 +137,7 @@ TFormPreferences::TFormPreferences(const app::AppSettings& memory, Environment e
   layout->addLayout(buttons);
 
   connect(autorun_box_, &QCheckBox::toggled, this, &TFormPreferences::OnAutorunToggled);
+  connect(ok, &QPushButton::clicked, this, &TFormPreferences::OnOk);
   connect(apply, &QPushButton::clicked, this, &TFormPreferences::OnApply);
   connect(close, &QPushButton::clicked, this, &QDialog::reject);
   connect(help, &QPushButton::clicked, this, &TFormPreferences::OnHelp);
@@ -156,6 +162,7 @@ void TFormPreferences::ShowSettings(const app::AppSettings& memory) {
   number_width_spin_->setValue(memory.NumberWidth);  // QSpinBox clamps to its range
   if (memory.OverwriteExisting) overwrite_radio_->setChecked(true);
   log_count_spin_->setValue(memory.LogCount);
+  applied_ = Values();
 }
 
 void TFormPreferences::OnAutorunToggled() { minimized_box_->setEnabled(autorun_box_->isChecked()); }
@@ -173,19 +180,51 @@ app::AppSettings TFormPreferences::Values() const {
   return s;
 }
 
-void TFormPreferences::OnApply() {
-  // The result is OK from here on, whatever fails below: the memory values
-  // are taken over by the caller in any case.
-  bool autostart_ok = true;
-  if (autorun_box_->isChecked()) {
-    autostart_ok = RunCommand(*env_.ui, [this] { WriteAutostartEntry(env_.executable); });
+bool TFormPreferences::Apply() {
+  app::AppSettings values = Values();
+  if (values.AutoRun) {
+    // Without the entry the program will not start at logon, so "Auto Run"
+    // keeps what was stored; the other settings are saved all the same.
+    if (!RunCommand(*env_.ui, [this] { WriteAutostartEntry(env_.executable); }))
+      values.AutoRun = backup::ReadAppSettings(env_.data_dir).AutoRun;
   } else {
     // A failed removal is not reported; the entry simply stays.
     (void)RemoveAutostartEntry();
   }
-  if (autostart_ok)
-    (void)RunCommand(*env_.ui, [this] { backup::WritePreferenceKeys(env_.data_dir, Values()); });
-  accept();
+  const bool saved =
+      RunCommand(*env_.ui, [&] { backup::WritePreferenceKeys(env_.data_dir, values); });
+  // Memory follows also when the file could not be written, so the window
+  // works with what the user chose and the close-time save tries again.
+  if (env_.applied) env_.applied(values);
+  if (saved) applied_ = Values();
+  return saved;
+}
+
+void TFormPreferences::OnOk() {
+  if (Apply()) accept();
+}
+
+void TFormPreferences::OnApply() { (void)Apply(); }
+
+void TFormPreferences::reject() {
+  if (Values() != applied_) {
+    Question q;
+    q.text = "The preferences have changed. Do you want to save the changes?";
+    q.buttons = {Button::kYes, Button::kNo, Button::kCancel};
+    q.default_button = Button::kYes;
+    q.escape = Button::kCancel;
+    q.kind = MessageKind::kConfirmation;
+    switch (env_.ui->Ask(q)) {
+      case Button::kYes:
+        if (Apply()) accept();
+        return;
+      case Button::kNo:
+        break;
+      default:
+        return;  // stay open
+    }
+  }
+  QDialog::reject();
 }
 
 void TFormPreferences::OnHelp() {

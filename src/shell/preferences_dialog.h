@@ -20,9 +20,11 @@ namespace zb::shell {
 
 // The Preferences dialog. It works on a copy of the settings: "Auto Run",
 // "Is Minimized" and "Prompt sync" come from the stored file, the rest from
-// the main window's memory. "&Apply" registers or removes the autostart
-// entry, writes those three keys itself and closes with Accepted; the caller
-// then takes Values() into memory. "Clo&se" discards everything.
+// the main window's memory. "&OK" and "&Apply" register or remove the
+// autostart entry, save every key the dialog edits in one save and hand the
+// values to `applied`; "&OK" then closes with Accepted, "&Apply" stays open.
+// "Clo&se", Escape and the close box ask first when there are changes that
+// were not applied.
 class TFormPreferences final : public QDialog {
   Q_OBJECT
  public:
@@ -31,6 +33,8 @@ class TFormPreferences final : public QDialog {
     std::filesystem::path executable;    // what the autostart entry starts
     UserInteraction* ui = nullptr;       // shows a failed write; required
     std::function<void(int)> show_help;  // opens a help context
+    // Takes applied values into memory; may be empty.
+    std::function<void(const app::AppSettings&)> applied;
   };
 
   TFormPreferences(const app::AppSettings& memory, Environment env, QWidget* parent = nullptr);
@@ -39,13 +43,19 @@ class TFormPreferences final : public QDialog {
   [[nodiscard]] app::AppSettings Values() const;
 
   void OnAutorunToggled();
+  void OnOk();
   void OnApply();
   void OnHelp();
+  // Closing without OK: asks whether to save changes not yet applied.
+  void reject() override;
 
  private:
   void ShowSettings(const app::AppSettings& memory);
+  // Saves and hands the values on; false when nothing could be saved.
+  bool Apply();
 
   app::AppSettings base_;
+  app::AppSettings applied_;  // the values as last shown or saved
   Environment env_;
   QTabWidget* pages_ = nullptr;
   QCheckBox* autorun_box_ = nullptr;

@@ -10,6 +10,7 @@
 #include "backup/backup_project.h"
 #include "backup/backup_run.h"
 #include "base/errors.h"
+#include "schedule/last_run_store.h"
 
 namespace zb::shell {
 namespace {
@@ -49,7 +50,10 @@ void TScheduler::OnTick() {
   try {
     (void)table_.Timer1TimerGated(
         gate_, [this] { return host_.Now(); },
-        [this](const std::string& project) { return RunProject(project, true); });
+        [this](const std::string& project) {
+          NoteScheduledStart(project);
+          return RunProject(project, true);
+        });
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zipbackup: scheduled check failed: %s\n", WithFullStop(e.what()).c_str());
   } catch (...) {
@@ -127,6 +131,17 @@ bool TScheduler::RunProject(const std::string& wanted, bool scheduled) {
     host_.Hooks().archive_named(result.next_file_name);
   host_.ReenterPage(page);
   return true;
+}
+
+void TScheduler::NoteScheduledStart(const std::string& project) {
+  // Noted before the run, so a program ended during the run does not start
+  // it again for the same due time. A failed write costs at most one
+  // repeated run after a restart; the run itself goes ahead.
+  try {
+    schedule::WriteLastScheduledRun(host_.DataDir(), project, host_.Now());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zipbackup: %s\n", WithFullStop(e.what()).c_str());
+  }
 }
 
 void TScheduler::ReportScheduledFailure(const std::string& project, const std::string& text) {

@@ -45,6 +45,8 @@ class TScheduler final : public QObject {
   [[nodiscard]] bool TimerActive() const;
 
  private:
+  // Keeps the moment of a scheduled start in the data folder.
+  void NoteScheduledStart(const std::string& project);
   // A scheduled start that failed before its run: a box that closes by
   // itself and a "Fails" line, never a box that waits for a click.
   void ReportScheduledFailure(const std::string& project, const std::string& text);

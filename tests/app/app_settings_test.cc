@@ -74,15 +74,16 @@ TEST(AppSettingsTest, CloseKeysAreWrittenInOrderAndKeepTheRest) {
   EXPECT_EQ(back, s);
 }
 
-TEST(AppSettingsTest, PreferenceKeysAreWrittenAlone) {
-  ini::IniFile f = File("[Common]\nLog Count=70\n");
+TEST(AppSettingsTest, PreferenceKeysAreTheDialogsOnly) {
+  ini::IniFile f = File("[Common]\nLog Count=70\nSort=1\n");
   AppSettings s;
   s.AutoRun = true;
-  s.StartMinimized = true;
-  s.PromptSync = true;
-  s.LogCount = 10;  // not one of the three
+  s.LogCount = 10;
+  s.SortDescending = 0;  // not the dialog's: stays as stored
   WritePreferenceKeys(f, s);
-  EXPECT_EQ(f.Text(), "[Common]\nLog Count=70\nAuto Run=1\nIs Minimized=1\nPrompt sync=1\n");
+  EXPECT_EQ(f.Text(),
+            "[Common]\nLog Count=10\nSort=1\nAuto Run=1\nIs Minimized=0\nPrompt sync=0\n"
+            "PromptBeforeBackup=0\nIs Append 0=0\nWidth=2\nIsOverWrite=0\n");
 }
 
 }  // namespace

@@ -310,6 +310,10 @@ TEST_F(BackupProjectTest, ProjectList) {
 TEST_F(BackupProjectTest, NameRulesAndNumbers) {
   EXPECT_EQ(CheckProjectName("  Daily  "), "Daily");
   EXPECT_THROW((void)CheckProjectName(" \t"), EInvalidInput);
+  // New names become archive prefixes: a "/" or dots alone cannot be one.
+  EXPECT_EQ(CheckNewProjectName(" .Docs. "), ".Docs.");
+  for (const char* bad : {"Docs/Set", "/", "..", " . "})
+    EXPECT_THROW((void)CheckNewProjectName(bad), EInvalidInput) << bad;
   const std::vector<std::string> names = {"Daily", "weekly"};
   EXPECT_EQ(FindProjectName(names, " WEEKLY "), 1);
   EXPECT_EQ(FindProjectName(names, "monthly"), -1);
@@ -390,14 +394,17 @@ class StoredSettingsTest : public BackupProjectTest {
   }
 };
 
-TEST_F(StoredSettingsTest, SaveWithoutProjectsWritesNothing) {
+// Settings changed while no project existed used to be dropped at close.
+TEST_F(StoredSettingsTest, SaveWithoutProjectsKeepsChangedSettingsOnly) {
+  SaveAppSettings(dir_, app::AppSettings{}, {}, "");
+  EXPECT_FALSE(fs::exists(dir_ / app::kProjectFile));  // a mere look creates nothing
   app::AppSettings s;
   s.LogCount = 10;
-  SaveAppSettings(dir_, s, {}, "");
-  EXPECT_FALSE(fs::exists(dir_ / app::kProjectFile));
+  s.ScheduleEnabled = false;
+  s.LastProject = "gone";
   PutProjects("[Common]\nLog Count=50\n");
   SaveAppSettings(dir_, s, {}, "");
-  EXPECT_EQ(Get(), "[Common]\nLog Count=50\n");
+  EXPECT_EQ(Get(), "[Common]\nLog Count=10\nEnable schedule=0\n");
 }
 
 TEST_F(StoredSettingsTest, WritesAreRefusedWhileAnotherProcessHoldsTheFolder) {

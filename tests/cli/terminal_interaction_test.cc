@@ -86,7 +86,10 @@ TEST(TerminalInteractionTest, WithoutATerminalEveryQuestionIsNoOrCancel) {
   EXPECT_FALSE(ui.Interactive());
   EXPECT_FALSE(ui.AskYesNo("Delete?", MessageKind::kConfirmation));
   EXPECT_FALSE(ui.AskOkCancel("Please insert disk number 2", MessageKind::kInformation));
-  EXPECT_EQ(ui.Ask(kReplace), Button::kCancel);
+  EXPECT_EQ(ui.Ask(kReplace), Button::kNo);  // keeps the file, goes on
+  EXPECT_EQ(ui.Ask({"Insert disk 2", {Button::kOk, Button::kCancel, Button::kBrowse}, Button::kOk,
+                    Button::kCancel, MessageKind::kInformation, ""}),
+            Button::kCancel);
   EXPECT_EQ(ui.AskText("Create Folder", "Name:", "New"), std::nullopt);
   EXPECT_FALSE(ui.AskTrustCertificate({"ftp.example.org", "CN=x", "CN=x", "AB", "self-signed"}));
   char c;

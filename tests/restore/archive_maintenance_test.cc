@@ -57,10 +57,11 @@ class MaintenanceTest : public ::testing::Test {
 };
 
 TEST_F(MaintenanceTest, ImportAndExportReportLogAndAskBeforeReplacing) {
-  WriteFile(t_ / "in/new.zip", "new archive bytes", rtest::LocalTime(2022, 5, 5));
+  const std::string first = rtest::StoredArchive({{"a.txt", "new archive bytes"}});
+  WriteFile(t_ / "in/new.zip", first, rtest::LocalTime(2022, 5, 5));
   EXPECT_EQ(ImportArchive(t_ / "in/new.zip", " " + (t_ / "zips") + "/ ", "Docs", hooks_),
             CopyOutcome::kCopied);
-  EXPECT_EQ(ReadFile(t_ / "zips/new.zip"), "new archive bytes");
+  EXPECT_EQ(ReadFile(t_ / "zips/new.zip"), first);
   EXPECT_EQ(fs::last_write_time(t_ / "zips/new.zip"), fs::last_write_time(t_ / "in/new.zip"));
   EXPECT_EQ(fs::status(t_ / "zips/new.zip").permissions(),
             fs::status(t_ / "in/new.zip").permissions());  // not the private temporary mode
@@ -73,14 +74,14 @@ TEST_F(MaintenanceTest, ImportAndExportReportLogAndAskBeforeReplacing) {
             "Import '" + (t_ / "in/new.zip") + "' to '" + (t_ / "zips") + "/'");
 
   // Existing target: No keeps it untouched, Yes replaces it.
-  WriteFile(t_ / "in/new.zip", "second version");
+  WriteFile(t_ / "in/new.zip", rtest::StoredArchive({{"b.txt", "second version"}}));
   ui_.Answer(false);
   EXPECT_EQ(ImportArchive(t_ / "in/new.zip", t_ / "zips", "Docs", hooks_), CopyOutcome::kDeclined);
   EXPECT_EQ(ui_.shown.back().text, "File already exists! Do you want to overwrite?");
-  EXPECT_EQ(ReadFile(t_ / "zips/new.zip"), "new archive bytes");
+  EXPECT_EQ(ReadFile(t_ / "zips/new.zip"), first);
   ui_.Answer(true);
   EXPECT_EQ(ExportArchive(t_ / "zips", "new.zip", t_ / "in", "Docs", hooks_), CopyOutcome::kCopied);
-  EXPECT_EQ(ReadFile(t_ / "in/new.zip"), "new archive bytes");
+  EXPECT_EQ(ReadFile(t_ / "in/new.zip"), first);
   EXPECT_EQ(ui_.shown.back().text,
             "Export '" + (t_ / "zips/new.zip") + "' to '" + (t_ / "in") + "' Successful!");
   EXPECT_EQ(log_->Rows().front().operation, "Export");
@@ -91,6 +92,20 @@ TEST_F(MaintenanceTest, ImportAndExportReportLogAndAskBeforeReplacing) {
 }
 
 // ---- Failure paths ---------------------------------------------------------------
+
+// Import copied any file into the zip folder and logged it as successful.
+TEST_F(MaintenanceTest, ImportRefusesAFileThatIsNoArchive) {
+  for (const char* content : {"just some text", ""}) {
+    WriteFile(t_ / "in/notes.zip", content);
+    const int logged = log_->Total();
+    EXPECT_EQ(ImportArchive(t_ / "in/notes.zip", t_ / "zips", "Docs", hooks_),
+              CopyOutcome::kFailed);
+    EXPECT_EQ(ui_.shown.back().what, "error");
+    EXPECT_EQ(ui_.shown.back().text, "Not a valid zip file!");
+    EXPECT_FALSE(fs::exists(t_ / "zips/notes.zip"));
+    EXPECT_EQ(log_->Total(), logged);
+  }
+}
 
 TEST_F(MaintenanceTest, FailedCopiesLeaveTargetsAndReportErrors) {
   WriteFile(t_ / "zips/a.zip", "archive");

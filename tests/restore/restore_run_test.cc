@@ -9,6 +9,7 @@
 #include "app/activity_log.h"
 #include "scripted_user_interaction.h"
 #include "backup/backup_project.h"
+#include "base/path.h"
 #include "fault_file.h"
 #include "platform/replacing_file.h"
 #include "restore/archive_list.h"
@@ -96,9 +97,9 @@ TEST_F(RestoreRunTest, EveryPolicyIntoStoredAndFlatFolders) {
       WriteFile(Out(dest, stored, "new.txt"), "disk new", rtest::LocalTime(2030, 1, 1));
       ui_.shown.clear();
       if (c.mode == kOverwritePrompt) {
-        ui_.Answer(true);   // the confirmation
-        ui_.Answer(true);   // old.txt (physical order: old, new)
-        ui_.Answer(false);  // new.txt
+        ui_.Answer(true);                  // the confirmation
+        ui_.AnswerButton(zb::Button::kYes);  // old.txt (physical order: old, new)
+        ui_.AnswerButton(zb::Button::kNo);   // new.txt
       }
       RestoreResult r = Run(Request(dest, stored, c.mode));
       EXPECT_EQ(r.status, RestoreStatus::kSucceeded);
@@ -112,8 +113,11 @@ TEST_F(RestoreRunTest, EveryPolicyIntoStoredAndFlatFolders) {
                 c.new_replaced ? "archived new.txt" : "disk new");
       if (c.mode == kOverwritePrompt) {
         ASSERT_GE(ui_.shown.size(), 3u);
-        EXPECT_EQ(ui_.shown[1].text, "Replace existing file old.txt?");
-        EXPECT_EQ(ui_.shown[2].text, "Replace existing file new.txt?");
+        // Both files with size and date: the disk's old.txt is from 2010.
+        EXPECT_NE(ui_.shown[1].text.find(Out(dest, stored, "old.txt") + "'\r"), std::string::npos);
+        EXPECT_NE(ui_.shown[1].text.find("8 bytes, 2010-01-01"), std::string::npos);
+        EXPECT_NE(ui_.shown[1].text.find("16 bytes, 2020-06-01"), std::string::npos);
+        EXPECT_NE(ui_.shown[2].text.find(stored_folder_ + "new.txt'"), std::string::npos);
         EXPECT_EQ(ui_.shown[1].caption, "File Exists Alert");
       }
       EXPECT_EQ(LastLog().operation, "Restore");
@@ -125,7 +129,10 @@ TEST_F(RestoreRunTest, EveryPolicyIntoStoredAndFlatFolders) {
       EXPECT_EQ(report.what, "timed");
       EXPECT_EQ(report.seconds, 6);
       EXPECT_EQ(report.text, "Restore " + std::to_string(expect) +
-                                 " Files Succeeds!\rProject Name: 'Docs'\rFilename:     'b.zip'");
+                                 " Files Succeeds!\rProject Name: 'Docs'\rFilename:     'b.zip'" +
+                                 (expect < 3 ? "\rSkipped:      " + std::to_string(3 - expect) +
+                                                   " existing files kept"
+                                             : std::string()));
     }
   }
   EXPECT_EQ(running_.size(), 20u);  // busy on and off around every run
@@ -141,13 +148,12 @@ TEST_F(RestoreRunTest, PromptAndDiskQuestionsGoThroughTheirOwnHooks) {
   hooks.ui = &ui_;
   hooks.reader = &reader_;
   std::vector<std::string> asked;
-  hooks.ask_overwrite = [&](const std::string& q) {
-    asked.push_back(q);
-    return q == "Replace existing file new.txt?";
+  hooks.ask_overwrite = [&](const zb::Question& q) {
+    asked.push_back(q.text.substr(q.text.rfind('/') + 1, 7));
+    return q.text.find("/new.txt'") != std::string::npos ? zb::Button::kYes : zb::Button::kNo;
   };
   RestoreResult r = RunRestore(Request(dest, false, kOverwritePrompt), hooks);
-  EXPECT_EQ(asked, (std::vector<std::string>{"Replace existing file old.txt?",
-                                             "Replace existing file new.txt?"}));
+  EXPECT_EQ(asked, (std::vector<std::string>{"old.txt", "new.txt"}));
   EXPECT_EQ(r.restored, 2);
   EXPECT_EQ(ReadFile(dest + "/old.txt"), "disk old");
   EXPECT_EQ(ReadFile(dest + "/new.txt"), "archived new.txt");
@@ -286,6 +292,52 @@ TEST_F(RestoreRunTest, FailedEntryMakesTheRunFailAndKeepsTheExistingFile) {
   EXPECT_EQ(ui_.shown.back().text, "Restore files fails!");
   EXPECT_EQ(LastLog().status, "Fails");
   EXPECT_NE(LastLog().information.find("(2 restored, 1 failed)"), std::string::npos);
+}
+
+// The overwrite question had only Yes and No, once per file, with no way out.
+TEST_F(RestoreRunTest, OverwriteQuestionAnswersForAllOrCancels) {
+  Archive();
+  struct Case {
+    zb::Button answer;
+    int questions, restored;
+    const char* status;
+  };
+  // Three existing files; archive order old, new, fresh.
+  const Case cases[] = {{zb::Button::kYesToAll, 1, 3, "Succeeds"},
+                        {zb::Button::kNoToAll, 1, 0, "Succeeds"},
+                        {zb::Button::kCancel, 1, 0, "Interrupt"}};
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string dest = t_ / ("all" + std::to_string(n++));
+    for (const char* f : {"old.txt", "new.txt", "fresh.txt"}) WriteFile(dest + "/" + f, "disk");
+    ui_.shown.clear();
+    ui_.AnswerButton(c.answer);
+    const RestoreResult r = Run(Request(dest, false, kOverwritePrompt));
+    int questions = 0;
+    for (const auto& m : ui_.shown) {
+      if (m.what != "buttons") continue;
+      ++questions;
+      EXPECT_EQ(m.buttons, (std::vector<zb::Button>{zb::Button::kYes, zb::Button::kNo,
+                                                    zb::Button::kYesToAll, zb::Button::kNoToAll,
+                                                    zb::Button::kCancel}));
+    }
+    EXPECT_EQ(questions, c.questions);
+    EXPECT_EQ(r.restored, c.restored);
+    EXPECT_EQ(LastLog().status, c.status);
+    EXPECT_EQ(ReadFile(dest + "/fresh.txt"), c.restored ? "archived fresh.txt" : "disk");
+    if (c.answer == zb::Button::kCancel) {
+      EXPECT_TRUE(r.cancelled);
+      EXPECT_EQ(ui_.shown.back().text, "Restore cancelled: 0 files restored");
+    }
+  }
+  // No to All: the report and the log say what was skipped.
+  EXPECT_NE(log_->Rows()[1].information.find(" (3 skipped)"), std::string::npos);
+}
+
+TEST_F(RestoreRunTest, BlankExtractFolderIsConfirmedAsTheHomeFolder) {
+  RestoreRequest req = Request("   ", false, kOverwriteNever);
+  EXPECT_NE(ConfirmationText(req).find("Extract to:          '" + HomeFolder() + "'"),
+            std::string::npos);
 }
 
 TEST_F(RestoreRunTest, InterruptStopsAtABlockAndLogsInterrupt) {

@@ -69,6 +69,21 @@ TEST_F(ScheduleTableTest, DailyOnceMakesUpTodaysMissedTimeOnceThenWaitsForTomorr
   EXPECT_EQ(TickUntil(At(11, 9, 0, 30)), std::vector<std::string>{"A"});
 }
 
+// Every restart after the day's time ran the project again, and each extra
+// run pushed an older archive out of its ring.
+TEST_F(ScheduleTableTest, PassedTimeIsMadeUpOnlyWithoutAStartSinceIt) {
+  now_ = At(10, 15, 0);  // a fresh table, as after a start of the program
+  const std::vector<ScheduleSpec> specs = {{"A", 0, "09:00:00"}, {"B", 2, "Wednesday"}};
+  ScheduleTable served;  // June 10, 2026 is a Wednesday
+  served.Rebuild(specs, now_, {{"a", At(10, 9, 0, 20)}, {"B", At(10, 12, 0, 30)}});
+  EXPECT_NEAR(served.Entries()[0].NextRun, At(11, 9, 0), kSecond);
+  EXPECT_NEAR(served.Entries()[1].NextRun, At(17, 12, 0), kSecond);
+  ScheduleTable missed;  // the last starts came before today's times
+  missed.Rebuild(specs, now_, {{"A", At(9, 9, 0, 20)}, {"B", At(3, 12, 0, 30)}});
+  EXPECT_NEAR(missed.Entries()[0].NextRun, At(10, 9, 0), kSecond);
+  EXPECT_NEAR(missed.Entries()[1].NextRun, At(10, 12, 0), kSecond);
+}
+
 TEST_F(ScheduleTableTest, DailyOnceWithANonTimeRunsAtNoon) {
   now_ = At(10, 8, 0);
   Rebuild({{"A", 0, "25:99:00"}, {"B", 0, ""}});

@@ -301,11 +301,24 @@ class BackupPageTest : public QObject {
     QCOMPARE(zb::backup::ReadProject(Data(), "Daily").StoreNumber, 7);
   }
 
+  // Saving suffix None while the preferences skip an existing archive name
+  // warns that only the first backup would run; it still saves.
+  void SaveWarnsOfARepeatedArchiveName() {
+    Store({"Daily"});
+    Make();
+    QTest::mouseClick(Button("SpEdit"), Qt::LeftButton);
+    Find<QRadioButton>("RadioUseNone")->setChecked(true);
+    QTest::mouseClick(Button("SpSave"), Qt::LeftButton);
+    QVERIFY(!page_->Editing());
+    QCOMPARE(ui_.shown.back().what, std::string("warning"));
+    QCOMPARE(zb::backup::ReadProject(Data(), "Daily").Suffix, zb::backup::kSuffixNone);
+  }
+
   void RenameCopyAndDelete() {
     Store({"Daily", "Weekly"});
     Make();
     QStringList captions, proposals;
-    QStringList answers = {"weekly", "Nightly", "Copy A"};
+    QStringList answers = {"weekly", "Docs/Set", "..", "Nightly", "Copy A"};
     page_->SetNameAsker(
         [&](const QString& caption, const QString& initial) -> std::optional<QString> {
           captions << caption;
@@ -317,6 +330,16 @@ class BackupPageTest : public QObject {
     QTest::mouseClick(Button("SpRename"), Qt::LeftButton);
     QVERIFY(ShownError("Project Name exists,Rename fail!"));
     QCOMPARE(Names(), QStringList({"Daily", "Weekly"}));
+    // A name that cannot stand in a file name used to send the archives into
+    // a subfolder; it is refused with the reason, and nothing changes.
+    for (const char* bad : {"Docs/Set", ".."}) {
+      QTest::mouseClick(Button("SpRename"), Qt::LeftButton);
+      QVERIFY2(ShownError("The project name '" + std::string(bad) +
+                          "' cannot be used: a name is part of the archive file name, so it "
+                          "cannot contain \"/\" or consist of dots only."),
+               bad);
+      QCOMPARE(Names(), QStringList({"Daily", "Weekly"}));
+    }
 
     QTest::mouseClick(Button("SpRename"), Qt::LeftButton);
     QCOMPARE(Names(), QStringList({"Nightly", "Weekly"}));
@@ -328,7 +351,8 @@ class BackupPageTest : public QObject {
 
     QTest::mouseClick(Button("spCopy"), Qt::LeftButton);
     QCOMPARE(proposals.last(), QString("Copy of Nightly"));
-    QCOMPARE(captions, QStringList({"Rename Project", "Rename Project", "Copy Project"}));
+    QCOMPARE(captions, QStringList({"Rename Project", "Rename Project", "Rename Project",
+                                    "Rename Project", "Copy Project"}));
     QCOMPARE(Selected(), QString("Copy A"));
     QCOMPARE(Find<QLineEdit>("EditPrefix")->text(), QString("d"));
     QCOMPARE(zb::backup::ReadProject(Data(), "Copy A").FilenamePrefix, std::string("d"));

@@ -4,6 +4,7 @@
 #include "shell/main_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QMenu>
 #include <QProgressBar>
@@ -258,6 +259,27 @@ class MainWindowTest : public QObject {
     for (const auto& s : ui_.shown) QCOMPARE(s.what, std::string("timed"));
   }
 
+  // A daily time already past was made up at every start of the program.
+  void missedDailyTimeIsMadeUpOnceAcrossTwoStarts() {
+    const std::filesystem::path src = Data() / "src";
+    std::filesystem::create_directories(src);
+    WriteText(src / "a.txt", "alpha");
+    WriteText(Data() / "project.ini",
+              "[Common]\nProject Count=1\nCount0=Early\n[Early]\nFilename prefix=early\n"
+              "Value=0\nSave Path=" +
+                  Data().string() + "/out/\nBackup Directory Count=1\nBackup0=" + src.string() +
+                  "/*.txt\nWhether password Project=0\nBackupMode=0\n"
+                  "StartTime_or_Increase=00:00:01\n");
+    for (int start = 1; start <= 2; ++start) {
+      Make();
+      w_->Scheduler().OnTick();
+      QVERIFY(!w_->Busy());
+    }
+    QVERIFY(std::filesystem::is_regular_file(Data() / "out" / "early1.zip"));
+    QVERIFY(!std::filesystem::exists(Data() / "out" / "early2.zip"));
+    QCOMPARE(zb::backup::ReadProject(Data(), "Early").Value, 1);
+  }
+
   void trayBackupItemsKeepTheirImageAndRestDuringARun() {
     WriteText(Data() / "project.ini", kProjects);
     Make();
@@ -412,6 +434,55 @@ class MainWindowTest : public QObject {
     w_->SetBusy(true);
     QTRY_COMPARE(closed.count(), 1);
     QVERIFY(ui_.shown.empty());  // nothing asked
+  }
+
+  // A long run that opts in is stopped by a close request and the window
+  // closes after it has returned, its tool windows first; a backup-style run
+  // still finishes first on the close box. Columns: stops on close, asked by
+  // the signal path, whether the run should stop early.
+  void closeStopsARunThatOptsIn_data() {
+    QTest::addColumn<bool>("stoppable");
+    QTest::addColumn<bool>("by_signal");
+    QTest::addColumn<bool>("stops");
+    QTest::newRow("opted in, close box") << true << false << true;
+    QTest::newRow("opted in, signal") << true << true << true;
+    QTest::newRow("backup, close box") << false << false << false;
+    QTest::newRow("backup, signal") << false << true << true;
+  }
+  void closeStopsARunThatOptsIn() {
+    QFETCH(bool, stoppable);
+    QFETCH(bool, by_signal);
+    QFETCH(bool, stops);
+    WriteText(Data() / "project.ini", kProjects);
+    Make();
+    w_->show();
+    QWidget tool;  // a tool window of the program, such as the FTP window
+    tool.show();
+    QStringList events;
+    connect(w_.get(), &TFormMain::FormClosed, this,
+            [&] { events << (tool.isVisible() ? "closed, tool open" : "closed"); });
+    zb::app::BusyStyle style;
+    style.stop_on_close = stoppable;
+    style.wait_cursor = !stoppable;
+    zb::app::RunProgress run = w_->ProgressHooks(style);
+    run.set_running(true);
+    QCOMPARE(QApplication::overrideCursor() != nullptr, !stoppable);
+    QTimer::singleShot(0, w_.get(), [&] {
+      if (by_signal) {
+        w_->CloseBySignal();
+      } else {
+        w_->close();  // what the close box and "E&xit" do
+      }
+    });
+    constexpr int kBlocks = 100;
+    int blocks = 0;
+    for (; blocks < kBlocks && !run.interrupted(); ++blocks) run.pump();
+    QVERIFY(events.isEmpty());  // the window waited for the run
+    events << "returned";
+    run.set_running(false);
+    QCOMPARE(blocks < kBlocks, stops);
+    QTRY_COMPARE(events, (QStringList{"returned", "closed"}));
+    QVERIFY(QApplication::overrideCursor() == nullptr);
   }
 
   void minimizeGoesToTrayAndClickRestores() {

@@ -1,5 +1,6 @@
-// The Preferences dialog: what it reads, what Apply writes (project.ini and
-// the autostart entry in a temporary home), what Close discards.
+// The Preferences dialog: what it reads, what OK and Apply save at once
+// (project.ini and the autostart entry in a temporary home), and the
+// question before changes are dropped.
 
 #include <QApplication>
 #include <QCheckBox>
@@ -94,15 +95,17 @@ class PreferencesTest : public QObject {
     Find<QCheckBox>(d.get(), "cbRun")->setChecked(true);
     Find<QSpinBox>(d.get(), "LogSpinEdit")->setValue(120);
     Find<QPushButton>(d.get(), "btnApply")->click();
-    QCOMPARE(d->result(), int(QDialog::Accepted));
     QVERIFY(ui_.shown.empty());
 
+    // Saved at once, with no project in the folder: a crash loses nothing.
     const std::string ini = ReadText(Data() / "project.ini");
     QVERIFY(ini.find("Auto Run=1") != std::string::npos);
     QVERIFY(ini.find("Is Minimized=1") != std::string::npos);
     QVERIFY(ini.find("Prompt sync=1") != std::string::npos);
-    QVERIFY(ini.find("Log Count") == std::string::npos);  // written only at close
-    QCOMPARE(d->Values().LogCount, 120);
+    QVERIFY(ini.find("Log Count=120") != std::string::npos);
+    // Applied, so closing now has nothing to ask.
+    d->reject();
+    QVERIFY(ui_.shown.empty());
 
     const auto entry = home_.path().toStdString() + "/config/autostart";
     QCOMPARE(zb::AutostartDir().string(), entry);
@@ -112,7 +115,8 @@ class PreferencesTest : public QObject {
     auto again = Open();
     QVERIFY(Find<QCheckBox>(again.get(), "cbRun")->isChecked());
     Find<QCheckBox>(again.get(), "cbRun")->setChecked(false);
-    Find<QPushButton>(again.get(), "btnApply")->click();
+    Find<QPushButton>(again.get(), "btnOk")->click();
+    QCOMPARE(again->result(), int(QDialog::Accepted));
     QVERIFY(!zb::AutostartEntryExists());
     QVERIFY(ReadText(Data() / "project.ini").find("Auto Run=0") != std::string::npos);
   }
@@ -125,30 +129,68 @@ class PreferencesTest : public QObject {
     auto d = Open();
     Find<QCheckBox>(d.get(), "cbRun")->setChecked(true);
     Find<QCheckBox>(d.get(), "cbPromptSync")->setChecked(true);
-    Find<QPushButton>(d.get(), "btnApply")->click();
+    Find<QPushButton>(d.get(), "btnOk")->click();
     std::filesystem::remove(zb::AutostartDir());
-    QCOMPARE(d->result(), int(QDialog::Accepted));  // still applied to memory
+    QCOMPARE(d->result(), int(QDialog::Accepted));
     QCOMPARE(ui_.shown.size(), size_t{1});
     QCOMPARE(ui_.shown[0].text, std::string("Failed to set data for 'Quillomar Compress Backup'."));
-    QVERIFY(ReadText(Data() / "project.ini").find("Prompt sync") == std::string::npos);
+    // No entry, so "Auto Run" stays as stored; the rest is kept.
+    const std::string ini = ReadText(Data() / "project.ini");
+    QVERIFY(ini.find("Auto Run=0") != std::string::npos);
+    QVERIFY(ini.find("Prompt sync=1") != std::string::npos);
   }
 
-  void closeAndEnterDiscard() {
+  // Enter, the close box and Escape all ask before unapplied changes go.
+  void closingWithChangesAsks_data() {
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<int>("result");  // -1: the dialog stays open
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("no") << int(zb::Button::kNo) << int(QDialog::Rejected) << false;
+    QTest::newRow("yes") << int(zb::Button::kYes) << int(QDialog::Accepted) << true;
+    QTest::newRow("cancel") << int(zb::Button::kCancel) << -1 << false;
+  }
+  void closingWithChangesAsks() {
+    QFETCH(int, answer);
+    QFETCH(int, result);
+    QFETCH(bool, saved);
     auto d = Open();
-    Find<QCheckBox>(d.get(), "cbRun")->setChecked(true);
-    Find<QCheckBox>(d.get(), "cbRun")->setFocus();
+    Find<QCheckBox>(d.get(), "cbPromptSync")->setChecked(true);
+    Find<QCheckBox>(d.get(), "cbPromptSync")->setFocus();
+    ui_.AnswerButton(static_cast<zb::Button>(answer));
+    bool open_after = false;
     // The key is pressed from inside the dialog's own event loop.
-    QTimer::singleShot(0, this, [] {
+    QTimer::singleShot(0, this, [&] {
       QWidget* modal = QApplication::activeModalWidget();
       QVERIFY(modal);
       QTest::keyClick(modal, Qt::Key_Return);
+      open_after = modal->isVisible();
+      if (open_after) modal->close();  // asks again: the default answer Yes saves
     });
-    const int result = d->exec();
-    QCOMPARE(result, int(QDialog::Rejected));
-    QVERIFY(!QFile::exists(QString::fromStdString((Data() / "project.ini").string())));
+    const int got = d->exec();
+    QCOMPARE(ui_.shown.at(0).what, std::string("buttons"));
+    QCOMPARE(ui_.shown[0].buttons,
+             (std::vector<zb::Button>{zb::Button::kYes, zb::Button::kNo, zb::Button::kCancel}));
+    if (result < 0) {
+      QVERIFY(open_after);
+      QCOMPARE(ui_.shown.size(), size_t{2});
+    } else {
+      QVERIFY(!open_after);
+      QCOMPARE(got, result);
+      const bool stored = QFile::exists(QString::fromStdString((Data() / "project.ini").string()));
+      QCOMPARE(stored, saved);
+    }
     QVERIFY(!zb::AutostartEntryExists());
   }
 
+  void closingWithoutChangesDoesNotAsk() {
+    auto d = Open();
+    d->reject();
+    QCOMPARE(d->result(), int(QDialog::Rejected));
+    QVERIFY(ui_.shown.empty());
+  }
+
+  // Apply through the window: memory and file follow before the dialog
+  // closes, so killing the program afterwards loses nothing.
   void applyResizesTheLogGridAtOnce() {
     ScriptedUserInteraction ui;
     zb::shell::TFormMain::Options o;
@@ -158,12 +200,17 @@ class PreferencesTest : public QObject {
     zb::shell::TFormMain w(std::move(o));
     auto* grid = w.findChild<QTableView*>("LogGrid");
     QCOMPARE(grid->model()->rowCount(), 50);
-    QTimer::singleShot(0, this, [] {
+    QTimer::singleShot(0, this, [this] {
       auto* dialog = qobject_cast<TFormPreferences*>(QApplication::activeModalWidget());
       QVERIFY(dialog);
       dialog->findChild<QSpinBox*>("LogSpinEdit")->setValue(10);
       dialog->findChild<QCheckBox*>("cbprompt")->setChecked(true);
       dialog->findChild<QPushButton*>("btnApply")->click();
+      QCOMPARE(dialog->parentWidget()->findChild<QTableView*>("LogGrid")->model()->rowCount(), 10);
+      const std::string ini = ReadText(zb::test::PathOf(*dir_) / "project.ini");
+      QVERIFY(ini.find("Log Count=10") != std::string::npos);
+      QVERIFY(ini.find("PromptBeforeBackup=1") != std::string::npos);
+      dialog->reject();
     });
     w.OnPreferences();
     QCOMPARE(grid->model()->rowCount(), 10);

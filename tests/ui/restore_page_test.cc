@@ -272,6 +272,27 @@ class RestorePageTest : public QObject {
     QCOMPARE(stored.OverwriteMode, 3);
   }
 
+  // The page's own question seam dropped the several-button question to a
+  // plain Yes/No; a cancelled run left the log grid behind.
+  void promptOffersAnswersForAllAndCancel() {
+    page_->SetSort(0, false);
+    ShowRestorePage();
+    page_->ArchiveGrid()->setCurrentIndex(page_->ArchiveGrid()->model()->index(1, 0));
+    w_->findChild<QRadioButton*>("RadioPrompt")->setChecked(true);
+    ui_.Answer(true);
+    page_->OnRestoreArchive();  // nothing on disk yet: no question
+    ui_.shown.clear();
+    ui_.Answer(true);
+    ui_.AnswerButton(zb::Button::kCancel);
+    page_->OnRestoreArchive();
+    int questions = 0;
+    for (const auto& s : ui_.shown) questions += s.what == "buttons";
+    QCOMPARE(questions, 1);
+    QVERIFY(Shown("timed", "Restore cancelled: 0 files restored"));
+    QCOMPARE(w_->Log().Rows().front().status, std::string("Interrupt"));
+    QVERIFY(!w_->Busy());
+  }
+
   void selectedRestoreTakesExactlyTheRows() {
     page_->SetSort(0, false);
     ShowRestorePage();

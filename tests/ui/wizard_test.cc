@@ -197,6 +197,34 @@ class WizardTest : public QObject {
     QCOMPARE(w->Step(), 0);
   }
 
+  // A "/" in the name showed one archive path and stored another
+  // (<home>/Docs/Docs/Set1.zip), and the run then failed.
+  void nameOrPrefixWithSlashIsRefused() {
+    auto w = Open();
+    for (const char* bad : {"Docs/Set", "..."}) {
+      Find<QLineEdit>(w.get(), "comboproject")->setText(bad);
+      Click(w.get(), "btnNext");
+      QCOMPARE(LastError(), "The project name '" + std::string(bad) +
+                                "' cannot be used: a name is part of the archive file name, so "
+                                "it cannot contain \"/\" or consist of dots only");
+      QCOMPARE(w->Step(), 0);
+    }
+    ToStep3(*w, "Docs");
+    Click(w.get(), "btnNext");
+    Find<QLineEdit>(w.get(), "EditPrefix")->setText("Docs/Set");
+    Click(w.get(), "btnNext");
+    QCOMPARE(LastError(), std::string(zb::backup::kBadPrefixMessage));
+    QCOMPARE(w->Step(), 3);
+    // What is shown is what is stored.
+    Find<QLineEdit>(w.get(), "EditPrefix")->setText("Set");
+    const QString shown = Find<QLineEdit>(w.get(), "EditFilename")->text();
+    for (int i = 3; i < 6; ++i) Click(w.get(), "btnNext");
+    QCOMPARE(w->result(), int(QDialog::Accepted));
+    zb::backup::BackupProject p = zb::backup::ReadProject(Data(), "Docs");
+    zb::backup::ClampForRun(p);
+    QCOMPARE(QString::fromStdString(zb::backup::NextArchiveName(p, zb::Now(), {false, 2})), shown);
+  }
+
   void goingBackKeepsAPrefixAlreadySet() {
     auto w = Open();
     Find<QLineEdit>(w.get(), "comboproject")->setText("First");
@@ -488,13 +516,69 @@ class WizardTest : public QObject {
     QCOMPARE(window.ProjectNames(), (std::vector<std::string>{"New", "Old"}));
   }
 
+  // Every help button opens its own section, and the user guide has it.
   void helpOpensTheStepsTopic() {
     auto w = Open();
     Click(w.get(), "Button1");
-    Find<QLineEdit>(w.get(), "comboproject")->setText("A");
-    Click(w.get(), "btnNext");
+    ToStep3(*w, "A");
+    for (int step = 2; step < 6; ++step) {
+      QCOMPARE(w->Step(), step);
+      Click(w.get(), "Button1");
+      Click(w.get(), "btnNext");
+    }
+    {
+      TFormWildcard d(Pickers());
+      Click(&d, "Button1");
+    }
+    QCOMPARE(help_, (std::vector<int>{301, 303, 304, 305, 306, 801}));
+    Click(w.get(), "btnBack");
+    Click(w.get(), "btnBack");
+    Click(w.get(), "btnBack");
+    Click(w.get(), "btnBack");
+    QCOMPARE(w->Step(), 1);
     Click(w.get(), "Button1");
-    QCOMPARE(help_, (std::vector<int>{301, 302}));
+    QCOMPARE(help_.back(), 302);
+    const std::string guide =
+        ReadText(qEnvironmentVariable("ZB_SOURCE_DIR").toStdString() + "/src/shell/help/index.html");
+    for (int topic : help_)
+      QVERIFY2(guide.find("id=\"context-" + std::to_string(topic) + "\"") != std::string::npos,
+               std::to_string(topic).c_str());
+  }
+
+  // Suffix None with "Skip" in the preferences refused every run after the
+  // first; nothing said so. A keep count below 2 sprang back silently.
+  void warnsOfRepeatedNamesAndOfAKeepCountOutOfRange() {
+    for (bool overwrite : {false, true}) {
+      WizardContext c;
+      c.pickers = Pickers();
+      c.overwrite_existing = overwrite;
+      TFormProjectName w(std::move(c));
+      ToStep3(w, "Same");
+      Click(&w, "btnNext");
+      Find<QRadioButton>(&w, "RadioUseNone")->setChecked(true);
+      ui_.shown.clear();
+      Click(&w, "btnNext");
+      QCOMPARE(w.Step(), 4);  // a warning, not a refusal
+      QCOMPARE(ui_.shown.size(), size_t{overwrite ? 0u : 1u});
+      if (!overwrite) {
+        QCOMPARE(LastKind(), std::string("warning"));
+        QVERIFY(LastError().find("every backup after the first will be refused") !=
+                std::string::npos);
+      }
+    }
+    auto w = Open();
+    ToStep3(*w, "Keep");
+    Click(w.get(), "btnNext");
+    Click(w.get(), "btnNext");
+    auto* keep = Find<QSpinBox>(w.get(), "spStore");
+    keep->setFocus();
+    keep->selectAll();
+    ui_.shown.clear();
+    QTest::keyClicks(keep, "1");
+    QTest::keyClick(keep, Qt::Key_Return);
+    QCOMPARE(keep->value(), 50);
+    QCOMPARE(LastError(),
+             std::string("The number of backups to keep must be from 2 to 50000; it stays 50."));
   }
 };
 

@@ -60,6 +60,18 @@ struct PageHooks {
   std::function<void()> reload_sync_projects;
 };
 
+// What a busy state does beyond disabling the commands.
+struct BusyStyle {
+  // A request to close the program (the close box, "E&xit", a termination
+  // signal) asks the run to stop: RunProgress::interrupted turns true, the
+  // run returns at its next pump, and the window closes once the busy state
+  // has ended. Without it the run finishes first (a signal still stops it).
+  bool stop_on_close = false;
+  // The application-wide wait cursor; off for a window that keeps its own
+  // pointer rules.
+  bool wait_cursor = true;
+};
+
 class PageHost {
  public:
   virtual ~PageHost() = default;
@@ -81,10 +93,15 @@ class PageHost {
   // pages and the tray project menus are disabled and the cursor waits;
   // true leaves it.
   virtual void SetBusy(bool on) = 0;
+  // SetBusy with a style; the style of entering holds until the busy state
+  // ends.
+  virtual void SetBusy(bool on, const BusyStyle& style) = 0;
   [[nodiscard]] virtual bool Busy() const = 0;
   // A run's window side: the pump, the busy state with the progress strip,
   // both bars, the file name and the stop request.
   [[nodiscard]] virtual RunProgress ProgressHooks() = 0;
+  // The same for a run whose busy state has `style`.
+  [[nodiscard]] virtual RunProgress ProgressHooks(const BusyStyle& style) = 0;
   // The activity log as an object of the run's own, holding the entries
   // already in log.txt.
   [[nodiscard]] virtual std::unique_ptr<ActivityLog> OpenRunLog() const = 0;

@@ -30,6 +30,7 @@
 #include "backup/ui/new_project_wizard.h"
 #include "backup/ui/password_box.h"
 #include "backup/ui/rename_dialog.h"
+#include "backup/ui/range_warning.h"
 #include "backup/ui/wildcard_picker.h"
 #include "base/errors.h"
 
@@ -323,6 +324,7 @@ void TBackupPage::BuildOptions(QGroupBox* group) {
   keep_count_spin_ = new QSpinBox(group);
   keep_count_spin_->setObjectName("spStore");
   keep_count_spin_->setRange(2, 50000);
+  WarnWhenOutOfRange(keep_count_spin_, ui_, QStringLiteral("The number of backups to keep"));
   keep->addWidget(keep_count_spin_);
   keep->addWidget(new QLabel("backups", group));
   keep->addStretch();
@@ -596,6 +598,15 @@ bool TBackupPage::OnSaveProject() {
     ui_.ShowError(*message);
     return false;
   }
+  // The folder is cut from the archive path at its last "/"; one inside the
+  // prefix would store a folder and prefix other than those shown.
+  if (!IsFileNamePart(p.FilenamePrefix)) {
+    ui_.ShowError(kBadPrefixMessage);
+    return false;
+  }
+  if (const std::string warning = RepeatedNameWarning(p.Suffix, host_.Settings().OverwriteExisting);
+      !warning.empty())
+    ui_.ShowWarning(warning);
   if (!RunCommand(ui_, [&] { WriteProject(host_.DataDir(), name, p); })) return false;
   ShowStored(p);
   SetEditMode(false);

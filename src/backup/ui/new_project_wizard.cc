@@ -27,6 +27,7 @@
 #include "backup/ui/file_list_buttons.h"
 #include "backup/ui/file_picker.h"
 #include "backup/ui/password_box.h"
+#include "backup/ui/range_warning.h"
 #include "base/date_time.h"
 #include "base/errors.h"
 #include "base/path.h"
@@ -246,6 +247,8 @@ void TFormProjectName::BuildPages() {
   keep_count_spin_->setObjectName(QStringLiteral("spStore"));
   keep_count_spin_->setRange(2, 50000);
   keep_count_spin_->setValue(50);
+  WarnWhenOutOfRange(keep_count_spin_, *context_.pickers.messages,
+                     QStringLiteral("The number of backups to keep"));
   auto* grid = new QGridLayout;
   grid->addWidget(password_box_, 0, 0, 1, 4);
   grid->addWidget(password_label_, 1, 0);
@@ -439,10 +442,10 @@ bool TFormProjectName::CheckStep(int step) {
         ui.ShowError("Project '" + name.toStdString() + "' exists,please input another name!");
         return false;
       }
-      // A name the store cannot take (a line break inside) is refused here,
-      // not after five more steps.
+      // A name the store cannot take (a line break inside, a "/") is refused
+      // here, not after five more steps.
       try {
-        (void)CheckProjectName(trimmed);
+        (void)CheckNewProjectName(trimmed);
       } catch (const Error& e) {
         ui.ShowError(e.what());
         return false;
@@ -461,6 +464,18 @@ bool TFormProjectName::CheckStep(int step) {
         ui.ShowError("Please enter the prefix of backup filename");
         return false;
       }
+      // The archive folder is taken from the path shown; a "/" in the prefix
+      // would move part of the prefix into that folder.
+      if (!IsFileNamePart(prefix_edit_->text().toStdString())) {
+        ui.ShowError(kBadPrefixMessage);
+        return false;
+      }
+      // A warning, not a refusal: the user may mean to change the preference.
+      if (const std::string warning = RepeatedNameWarning(
+              suffix_none_radio_->isChecked() ? kSuffixNone : kSuffixNumber,
+              context_.overwrite_existing);
+          !warning.empty())
+        ui.ShowWarning(warning);
       return true;
     case 4:
       if (password_box_->isChecked() && Trim(password_edit_->text().toStdString()) !=
@@ -540,6 +555,7 @@ bool RunNewProjectWizard(app::PageHost& host, QWidget* parent) {
   context.pickers.show_help = [&host](int topic) { host.ShowHelp(topic); };
   context.naming.append_zero = host.Settings().AppendZero;
   context.naming.width = host.Settings().NumberWidth;
+  context.overwrite_existing = host.Settings().OverwriteExisting;
   for (const std::string& name : host.ProjectNames())
     context.project_names << QString::fromStdString(name);
   TFormProjectName wizard(std::move(context), parent);

@@ -38,6 +38,7 @@ namespace zb::backup::ui {
 struct WizardContext {
   PickerContext pickers;      // data folder, messages, help
   NamingOptions naming;       // "Is Append 0" and "Width"
+  bool overwrite_existing = false;  // "IsOverWrite": a run may replace its archive
   QStringList project_names;  // the list in memory, for the name check
 };
 

@@ -31,6 +31,7 @@
 #include <exception>
 
 #include "app/activity_log.h"
+#include "app/ui/arrow_cursor_ui.h"
 #include "app/ui/page_host.h"
 #include "app/user_interaction.h"
 #include "backup/backup_project.h"
@@ -104,63 +105,12 @@ void SetUpGrid(QTableView* grid, const std::vector<int>& widths, const QString& 
                       2 * grid->frameWidth());
 }
 
-// The normal pointer for as long as a question or message is up.
-struct ArrowCursor {
-  ArrowCursor() { QApplication::setOverrideCursor(Qt::ArrowCursor); }
-  ~ArrowCursor() { QApplication::restoreOverrideCursor(); }
-  ArrowCursor(const ArrowCursor&) = delete;
-  ArrowCursor& operator=(const ArrowCursor&) = delete;
-};
-
 // The hourglass while a copy runs.
 struct WaitCursor {
   WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
   ~WaitCursor() { QApplication::restoreOverrideCursor(); }
   WaitCursor(const WaitCursor&) = delete;
   WaitCursor& operator=(const WaitCursor&) = delete;
-};
-
-// Questions and messages of the page's commands show the normal pointer,
-// also while a run's busy state or a copy holds the hourglass.
-class ArrowCursorUi final : public UserInteraction {
- public:
-  explicit ArrowCursorUi(UserInteraction& inner) : inner_(inner) {}
-  bool AskYesNo(std::string_view text, MessageKind kind) override {
-    const Arrow a;
-    return inner_.AskYesNo(text, kind);
-  }
-  bool AskYesNoCaptioned(std::string_view text, std::string_view caption) override {
-    const Arrow a;
-    return inner_.AskYesNoCaptioned(text, caption);
-  }
-  bool AskOkCancel(std::string_view text, MessageKind kind) override {
-    const Arrow a;
-    return inner_.AskOkCancel(text, kind);
-  }
-  void ShowError(std::string_view text) override {
-    const Arrow a;
-    inner_.ShowError(text);
-  }
-  void ShowWarning(std::string_view text) override {
-    const Arrow a;
-    inner_.ShowWarning(text);
-  }
-  void ShowInformation(std::string_view text) override {
-    const Arrow a;
-    inner_.ShowInformation(text);
-  }
-  void ShowTimedMessage(std::string_view text, MessageKind kind, int seconds) override {
-    const Arrow a;
-    inner_.ShowTimedMessage(text, kind, seconds);
-  }
-  void ShowCommandError(std::string_view text) override {
-    const Arrow a;
-    inner_.ShowCommandError(text);
-  }
-
- private:
-  using Arrow = ArrowCursor;
-  UserInteraction& inner_;
 };
 
 QString ArchiveCell(const ArchiveRow& r, int column) {
@@ -216,7 +166,7 @@ TRestorePage::TRestorePage(app::PageHost& host, QWidget* page)
     : QObject(page),
       host_(host),
       reader_(std::make_unique<zip::TZipReader>()),
-      ui_(std::make_unique<ArrowCursorUi>(host.Ui())),
+      ui_(std::make_unique<app::ArrowCursorUi>(host.Ui())),
       writer_(std::make_unique<zip::TZipWriter>()),
       archives_({"Filename", "Size(KB)", "Date"}, ArchiveCell),
       entries_({"Filename", "Size(KB)", "Path", "Date"}, EntryCell) {
@@ -234,7 +184,7 @@ TRestorePage::TRestorePage(app::PageHost& host, QWidget* page)
     return QFileDialog::getExistingDirectory(page, caption, from);
   };
   ask_incomplete = [page] {
-    const ArrowCursor arrow;
+    const app::ArrowCursor arrow;
     return TIncompleteZipDlg::Ask(page->window());
   };
   open_file = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
@@ -694,7 +644,9 @@ void TRestorePage::RunRestoreFor(bool whole_archive) {
     mode = IncompleteModeFor(ask_incomplete());
   };
   const RestoreResult result = RunRestore(request, hooks);
-  if (result.status == RestoreStatus::kSucceeded || result.status == RestoreStatus::kFailed)
+  // A run cancelled at the overwrite question logged "Interrupt" as well.
+  if (result.status == RestoreStatus::kSucceeded || result.status == RestoreStatus::kFailed ||
+      result.cancelled)
     AfterLogWritten();
 }
 
