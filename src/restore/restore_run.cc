@@ -133,8 +133,7 @@ std::string ConfirmationText(const RestoreRequest& request) {
                           ? "Do you want to restore the file '" + name + "'?"
                           : "Do you want to restore " + IntToStr(static_cast<int64_t>(chosen)) +
                                 " files from '" + name + "'?";
-  return first + "\r" + Padded("Extract to:") + "'" + ExtractFolder(request.options) + "'" +
-         "\r" +
+  return first + "\r" + Padded("Extract to:") + "'" + ExtractFolder(request.options) + "'" + "\r" +
          Padded("Use original folder:") + "'" +
          (request.options.use_original_folder ? "Yes" : "No") + "'" + "\r" +
          Padded("Overwrite Mode:") + "'" +

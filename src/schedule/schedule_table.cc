@@ -65,7 +65,21 @@ tautobackup ComputeEntry(const ScheduleSpec& setting, DateTime now) {
 
 void ScheduleTable::RebuildSchedule(const std::filesystem::path& data_dir,
                                     const std::vector<std::string>& projects, DateTime now) {
-  Rebuild(backup::ReadSchedules(data_dir, projects), now, ReadLastScheduledRuns(data_dir));
+  const LastRuns last_runs = ReadLastScheduledRuns(data_dir);
+  renamed_.clear();
+  Rebuild(backup::ReadSchedules(data_dir, projects), now, last_runs);
+  // A renamed project keeps the moment of its last scheduled start, or the
+  // next start of the program would make up a time it has served.
+  for (const auto& [from, to] : renamed_) {
+    const std::optional<DateTime> last = LastRunOf(last_runs, from);
+    if (!last || LastRunOf(last_runs, to)) continue;
+    try {
+      WriteLastScheduledRun(data_dir, to, *last);
+    } catch (const std::exception&) {
+      // At worst one repeated run after a restart.
+    }
+  }
+  renamed_.clear();
 }
 
 void ScheduleTable::Rebuild(const std::vector<ScheduleSpec>& schedules, DateTime now,
@@ -109,7 +123,10 @@ void ScheduleTable::Rebuild(const std::vector<ScheduleSpec>& schedules, DateTime
         break;
       }
     }
-    if (kept == nullptr) kept = renamed_from(setting);
+    if (kept == nullptr) {
+      kept = renamed_from(setting);
+      if (kept != nullptr) renamed_.emplace_back(kept->ProjectName, setting.project);
+    }
     tautobackup entry = kept != nullptr ? *kept : ComputeEntry(setting, now);
     // Today's time (or this week's) already passed is due at once, unless a
     // scheduled start since then served it: each restart would otherwise

@@ -60,7 +60,8 @@ class ScheduleTable final {
   // entry under the new name; new and changed schedules are computed afresh
   // at `now`. Modes other than 0..2 are not scheduled. A daily or weekly
   // time computed afresh that has passed is made up only when the
-  // project's last scheduled start (schedule.ini) came before it.
+  // project's last scheduled start (schedule.ini) came before it; a renamed
+  // project's moment is stored under its new name.
   void RebuildSchedule(const std::filesystem::path& data_dir,
                        const std::vector<std::string>& projects, DateTime now);
   // The same from schedules and last starts already read.
@@ -101,6 +102,8 @@ class ScheduleTable final {
   void FollowClock(DateTime now);
 
   std::vector<tautobackup> entries_;
+  // Renames (old name, new name) the last Rebuild recognised.
+  std::vector<std::pair<std::string, std::string>> renamed_;
   // The latest clock reading seen; NaN before the first.
   DateTime last_seen_ = std::numeric_limits<double>::quiet_NaN();
   bool in_tick_ = false;

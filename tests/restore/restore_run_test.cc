@@ -97,7 +97,7 @@ TEST_F(RestoreRunTest, EveryPolicyIntoStoredAndFlatFolders) {
       WriteFile(Out(dest, stored, "new.txt"), "disk new", rtest::LocalTime(2030, 1, 1));
       ui_.shown.clear();
       if (c.mode == kOverwritePrompt) {
-        ui_.Answer(true);                  // the confirmation
+        ui_.Answer(true);                    // the confirmation
         ui_.AnswerButton(zb::Button::kYes);  // old.txt (physical order: old, new)
         ui_.AnswerButton(zb::Button::kNo);   // new.txt
       }
@@ -317,9 +317,9 @@ TEST_F(RestoreRunTest, OverwriteQuestionAnswersForAllOrCancels) {
     for (const auto& m : ui_.shown) {
       if (m.what != "buttons") continue;
       ++questions;
-      EXPECT_EQ(m.buttons, (std::vector<zb::Button>{zb::Button::kYes, zb::Button::kNo,
-                                                    zb::Button::kYesToAll, zb::Button::kNoToAll,
-                                                    zb::Button::kCancel}));
+      EXPECT_EQ(m.buttons,
+                (std::vector<zb::Button>{zb::Button::kYes, zb::Button::kNo, zb::Button::kYesToAll,
+                                         zb::Button::kNoToAll, zb::Button::kCancel}));
     }
     EXPECT_EQ(questions, c.questions);
     EXPECT_EQ(r.restored, c.restored);

@@ -414,5 +414,29 @@ TEST(ReadSchedulesTest, ReadsTheStoredKeysOfEachListedProject) {
   fs::remove_all(dir);
 }
 
+// A rename lost the moment of the last scheduled start, so the next start
+// of the program ran the project again.
+TEST(ReadSchedulesTest, LastStartIsKeptAcrossARename) {
+  char tmpl[] = "/tmp/zb_sched_XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const fs::path dir = tmpl;
+  const auto store = [&](const char* name) {
+    std::ofstream(dir / "project.ini", std::ios::binary)
+        << "[Common]\nProject Count=1\nCount0=" << name << "\n[" << name
+        << "]\nBackupMode=0\nStartTime_or_Increase=09:00:00\n";
+  };
+  store("Old");
+  ScheduleTable table;
+  DateTime now = At(10, 8, 0);
+  table.RebuildSchedule(dir, {"Old"}, now);
+  WriteLastScheduledRun(dir, "Old", At(10, 9, 0, 20));
+  store("New");
+  table.RebuildSchedule(dir, {"New"}, now = At(10, 9, 30));
+  ScheduleTable after_restart;
+  after_restart.RebuildSchedule(dir, {"New"}, now);
+  EXPECT_NEAR(after_restart.Entries().at(0).NextRun, At(11, 9, 0), kSecond);
+  fs::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace zb::schedule

@@ -538,8 +538,8 @@ class WizardTest : public QObject {
     QCOMPARE(w->Step(), 1);
     Click(w.get(), "Button1");
     QCOMPARE(help_.back(), 302);
-    const std::string guide =
-        ReadText(qEnvironmentVariable("ZB_SOURCE_DIR").toStdString() + "/src/shell/help/index.html");
+    const std::string guide = ReadText(qEnvironmentVariable("ZB_SOURCE_DIR").toStdString() +
+                                       "/src/shell/help/index.html");
     for (int topic : help_)
       QVERIFY2(guide.find("id=\"context-" + std::to_string(topic) + "\"") != std::string::npos,
                std::to_string(topic).c_str());

@@ -29,8 +29,8 @@
 #include "backup/ui/file_picker.h"
 #include "backup/ui/new_project_wizard.h"
 #include "backup/ui/password_box.h"
-#include "backup/ui/rename_dialog.h"
 #include "backup/ui/range_warning.h"
+#include "backup/ui/rename_dialog.h"
 #include "backup/ui/wildcard_picker.h"
 #include "base/errors.h"
 

@@ -471,9 +471,9 @@ bool TFormProjectName::CheckStep(int step) {
         return false;
       }
       // A warning, not a refusal: the user may mean to change the preference.
-      if (const std::string warning = RepeatedNameWarning(
-              suffix_none_radio_->isChecked() ? kSuffixNone : kSuffixNumber,
-              context_.overwrite_existing);
+      if (const std::string warning =
+              RepeatedNameWarning(suffix_none_radio_->isChecked() ? kSuffixNone : kSuffixNumber,
+                                  context_.overwrite_existing);
           !warning.empty())
         ui.ShowWarning(warning);
       return true;

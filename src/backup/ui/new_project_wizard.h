@@ -36,10 +36,10 @@ struct BackupProject;
 namespace zb::backup::ui {
 
 struct WizardContext {
-  PickerContext pickers;      // data folder, messages, help
-  NamingOptions naming;       // "Is Append 0" and "Width"
+  PickerContext pickers;            // data folder, messages, help
+  NamingOptions naming;             // "Is Append 0" and "Width"
   bool overwrite_existing = false;  // "IsOverWrite": a run may replace its archive
-  QStringList project_names;  // the list in memory, for the name check
+  QStringList project_names;        // the list in memory, for the name check
 };
 
 // The wizard dialog. Nothing is stored before Finish; Finish stores the
