@@ -138,9 +138,8 @@ std::string ShortList(const std::vector<LeftOutFile>& files) {
 // Moves a file found under a run's archive name to "<stem>.kept-<n>.zip"
 // beside it, never over another file. Returns the new path.
 std::string SetAside(const std::string& path) {
-  const std::string stem = path.size() > 4 && EndsWith(LowerCase(path), ".zip")
-                               ? path.substr(0, path.size() - 4)
-                               : path;
+  const std::string stem =
+      path.size() > 4 && EndsWith(LowerCase(path), ".zip") ? path.substr(0, path.size() - 4) : path;
   for (int n = 1;; ++n) {
     const std::string target = stem + ".kept-" + IntToStr(n) + ".zip";
     if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
@@ -503,8 +502,7 @@ bool Run::OlderThanThreshold(const std::string& path) const {
   try {
     const FileInfo info = Stat(path);
     // A file whose time cannot be read is taken.
-    return info.Exists() &&
-           FromTimeT(info.mtime.tv_sec, info.mtime.tv_nsec) < project().NewerThan;
+    return info.Exists() && FromTimeT(info.mtime.tv_sec, info.mtime.tv_nsec) < project().NewerThan;
   } catch (const Error&) {
     return false;
   }
@@ -513,8 +511,7 @@ bool Run::OlderThanThreshold(const std::string& path) const {
 zip::TZipEvents Run::WriterEvents() {
   const bool filter = project().UseNewer;
   zip::TZipEvents ev;
-  ev.OnStartZip = [this, filter](const std::string& fname, zip::TZipHeaderInfo&,
-                                            bool& skip) {
+  ev.OnStartZip = [this, filter](const std::string& fname, zip::TZipHeaderInfo&, bool& skip) {
     if (hooks_.interrupted && hooks_.interrupted()) throw ERunInterrupted();
     if (filter && OlderThanThreshold(fname)) {
       skip = true;
@@ -634,8 +631,8 @@ std::optional<std::string> Run::ReadBackProblem(const std::string& archive,
     return std::nullopt;
   }
   if (!first_problem.empty()) return first_problem;
-  return IntToStr(test.tested + folders) + " of " +
-         IntToStr(expected < 0 ? count : expected) + " entries read back";
+  return IntToStr(test.tested + folders) + " of " + IntToStr(expected < 0 ? count : expected) +
+         " entries read back";
 }
 
 void Run::Verify(const std::string& temp, const std::string& password) {
@@ -821,8 +818,8 @@ BackupRunResult RunBackup(const BackupRunRequest& request, BackupRunHooks& hooks
   return run.Execute();
 }
 
-BackupRunRequest StoredProjectRequest(const std::filesystem::path& data_dir,
-                                      std::string_view name, const app::AppSettings& settings) {
+BackupRunRequest StoredProjectRequest(const std::filesystem::path& data_dir, std::string_view name,
+                                      const app::AppSettings& settings) {
   const ProjectList list = ReadProjectList(data_dir);
   const int index = FindProjectName(list.names, Trim(name));
   if (index < 0) {

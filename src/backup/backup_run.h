@@ -37,11 +37,11 @@ inline constexpr char kRunTempMarker[] = ".zbrun-";
 [[nodiscard]] bool IsRunTempName(std::string_view file_name);
 
 enum class RunStatus {
-  kNotStarted,   // declined at the question; nothing shown or logged
-  kSucceeded,    // the archive exists under its name and was checked
+  kNotStarted,       // declined at the question; nothing shown or logged
+  kSucceeded,        // the archive exists under its name and was checked
   kNothingToBackUp,  // the sources hold no file to store (none changed): no archive
-  kInterrupted,  // stopped before writing (folder, existing archive) or by the user
-  kFailed,       // a check, the writer or the verification failed
+  kInterrupted,      // stopped before writing (folder, existing archive) or by the user
+  kFailed,           // a check, the writer or the verification failed
 };
 
 // The points of a run past which its state on disk differs; the order of the

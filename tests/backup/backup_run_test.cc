@@ -849,6 +849,9 @@ TEST_F(BackupRunTest, OwnArchivesAndTemporaryFilesAreNeverStored) {
   project_.SavePath = (src_ / "backups").string() + "/";
   Write(src_ / ".StoreNumber.txt.tmp-1234-0", "a data file's copy");
   Write(src_ / ".x.zip.zbk-abcd1234.tmp", "a killed run's archive");
+  // A copy of a live process (this one) is never swept from the data folder.
+  const fs::path live = data_ / (".log.txt.tmp-" + std::to_string(getpid()) + "-9");
+  Write(live, "being written");
   for (int i = 0; i < 3; ++i) {
     BackupRunResult r = Run();
     ASSERT_EQ(r.status, RunStatus::kSucceeded) << r.message;
@@ -857,6 +860,7 @@ TEST_F(BackupRunTest, OwnArchivesAndTemporaryFilesAreNeverStored) {
   for (const std::string& n : EntryNames((src_ / "backups" / "p3.zip").string())) {
     EXPECT_EQ(n.find("backups"), std::string::npos) << n;
   }
+  EXPECT_TRUE(fs::exists(live));
 }
 
 }  // namespace
