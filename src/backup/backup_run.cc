@@ -96,6 +96,16 @@ bool IsDeadDataFileCopy(std::string_view name) {
   return kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 
+// ".StoreNumber.txt.tmp" and the like: a copy of a data file without a
+// process named. No writer of this program makes such a name, and the data
+// folder is held while the sweep runs, so no one is writing it.
+bool IsBareDataFileCopy(std::string_view name) {
+  for (const char* file : {app::kStoreNumberFile, app::kProjectFile, app::kLogFile}) {
+    if (name == "." + std::string(file) + ".tmp") return true;
+  }
+  return false;
+}
+
 // True for the names of the program's own temporary files, live or not:
 // a backup never stores them.
 bool IsOwnTempName(std::string_view name) {
@@ -109,7 +119,8 @@ void SweepDataFolder(const std::filesystem::path& data_dir) {
   try {
     app::DataFolderLock lock(data_dir);
     RemoveUnlockedLeftovers(data_dir.string(), [](const char* name) {
-      return IsDeadDataFileCopy(name) || ReplacingFile::IsTempName(name);
+      return IsDeadDataFileCopy(name) || ReplacingFile::IsTempName(name) ||
+             IsBareDataFileCopy(name);
     });
   } catch (const Error&) {
   }

@@ -713,6 +713,7 @@ TEST_F(BackupRunTest, RunKilledAtAnyPointIsRecoveredByTheNextRun) {
     ASSERT_EQ(WEXITSTATUS(status), 0);
     // A copy of the ring file a killed write left, named after the dead child.
     Write(data_ / (".StoreNumber.txt.tmp-" + std::to_string(child) + "-0"), "[P]\nMax=");
+    Write(data_ / ".StoreNumber.txt.tmp", "[P]\nHead=");
 
     // The next start reads the number as the killed run left it.
     project_.Value = StoredValue();
