@@ -497,7 +497,8 @@ zip::TZipOptions Run::WriterOptions() const {
   const std::string comment(Trim(p.Comment));
   o.ArchiveComment = p.StoreComment ? comment : std::string();
   o.FilesList = p.Include;
-  o.ExcludeList = p.Exclude;
+  // "~/" means the home folder here as in the include list.
+  for (const std::string& e : p.Exclude) o.ExcludeList.push_back(ExpandHome(e));
   // An old archive of the same name stays until the new one replaces it; it
   // must not be stored in its successor when it lies among the sources.
   if (LStat(result_.archive_path).Exists()) o.ExcludeList.push_back(result_.archive_path);

@@ -800,21 +800,24 @@ TEST_F(BackupRunTest, IncludeEntriesMustBeFullPathsAndFoldersAreBackedUpWhole) {
   setenv("HOME", home.c_str(), 1);
   struct Case {
     std::vector<std::string> include;
+    std::vector<std::string> exclude;
     RunStatus status;
     int files;
     std::string left_out;  // the entry named as left out, if any
   };
   const Case cases[] = {
-      {{"mydocs/*"}, RunStatus::kFailed, 0, "mydocs/*"},
-      {{"mydocs/*", src_.string() + "/*.*"}, RunStatus::kSucceeded, 3, "mydocs/*"},
-      {{"~/docs/*.txt"}, RunStatus::kSucceeded, 3, ""},
-      {{src_.string() + "/"}, RunStatus::kSucceeded, 3, ""},
-      {{src_.string()}, RunStatus::kSucceeded, 3, ""},
-      {{">" + (src_ / "sub").string() + "/"}, RunStatus::kSucceeded, 1, ""},
+      {{"mydocs/*"}, {}, RunStatus::kFailed, 0, "mydocs/*"},
+      {{"mydocs/*", src_.string() + "/*.*"}, {}, RunStatus::kSucceeded, 3, "mydocs/*"},
+      {{"~/docs/*.txt"}, {}, RunStatus::kSucceeded, 3, ""},
+      {{"~/docs/*.txt"}, {"~/docs/sub/*"}, RunStatus::kSucceeded, 2, ""},
+      {{src_.string() + "/"}, {}, RunStatus::kSucceeded, 3, ""},
+      {{src_.string()}, {}, RunStatus::kSucceeded, 3, ""},
+      {{">" + (src_ / "sub").string() + "/"}, {}, RunStatus::kSucceeded, 1, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.include[0]);
     project_.Include = c.include;
+    project_.Exclude = c.exclude;
     BackupRunResult r = Run(true);
     ASSERT_EQ(r.status, c.status) << r.message;
     if (c.status == RunStatus::kSucceeded) {
