@@ -422,13 +422,15 @@ BackupRunResult& Run::Start() {
   RemoveRunLeftovers(folder);
 
   try {
-    if (LStat(path).Exists() && !request_.settings.OverwriteExisting) {
+    const FileInfo found = LStat(path);
+    if (found.Exists() && !request_.settings.OverwriteExisting) {
       if (project().Suffix == kSuffixNone) return NoOverwriteStop(path);
       // A ring's archive of the same name (two runs in one second, a
       // number at its limit) is refused: the ring's rules decide its end.
-      if (RingHolds(request_.data_dir, path)) return ExistsStop(path);
-      // Anything else is moved out of the way, never overwritten: a run
-      // killed before the pending note existed, or a file of the user's.
+      // So is anything but a plain file: a folder is never renamed.
+      if (!found.IsRegular() || RingHolds(request_.data_dir, path)) return ExistsStop(path);
+      // A file is moved out of the way, never overwritten: a run killed
+      // before the pending note existed, or a file of the user's.
       SetAsideFound(path, "was found under the name of the new archive");
     }
   } catch (const std::exception& e) {

@@ -400,6 +400,10 @@ TEST_F(BackupRunTest, UnrecordedFileUnderTheNewNameIsSetAsideNeverOverwritten) {
   EXPECT_EQ(StoredValue(), 1);
   EXPECT_NE(LogLines()[1].information.find("kept as " + Out("p1.kept-1.zip")), std::string::npos);
   EXPECT_EQ(RingArchives(data_, "P"), (std::vector<std::string>{Out("p1.zip")}));
+  // A folder under the name is never moved: the run stops as before.
+  fs::create_directories(out_ / "p2.zip");
+  EXPECT_EQ(Run().status, RunStatus::kInterrupted);
+  EXPECT_TRUE(fs::is_directory(out_ / "p2.zip"));
 }
 
 TEST_F(BackupRunTest, NoneModeWithoutOverwriteSaysTheProjectDoesNotOverwrite) {
