@@ -20,6 +20,7 @@
 #include "base/date_time.h"
 
 namespace zb {
+class FileOps;
 class UserInteraction;
 class WritableFileFactory;
 namespace app {
@@ -36,10 +37,20 @@ inline constexpr char kRunTempMarker[] = ".zbrun-";
 [[nodiscard]] bool IsRunTempName(std::string_view file_name);
 
 enum class RunStatus {
-  kNotStarted,   // declined at the question; nothing shown or logged
-  kSucceeded,    // the archive exists under its name and was checked
-  kInterrupted,  // stopped before writing (folder, existing archive) or by the user
-  kFailed,       // a check, the writer or the verification failed
+  kNotStarted,       // declined at the question; nothing shown or logged
+  kSucceeded,        // the archive exists under its name and was checked
+  kNothingToBackUp,  // the sources hold no file to store (none changed): no archive
+  kInterrupted,      // stopped before writing (folder, existing archive) or by the user
+  kFailed,           // a check, the writer or the verification failed
+};
+
+// The points of a run past which its state on disk differs; the order of the
+// steps and what each point leaves are told in backup_run.cc.
+enum class RunStep {
+  kMarked,    // the archive is checked and noted as pending, not yet named
+  kPlaced,    // the archive has its name; ring and number do not know it
+  kRecorded,  // the ring holds it; number and newer-than moment not written
+  kCounted,   // all written but the pending note
 };
 
 struct LeftOutFile {
@@ -76,6 +87,11 @@ struct BackupRunHooks : app::RunProgress {
   std::function<DateTime()> clock;
   // Tests: where the writer opens its output (a full-disk double).
   WritableFileFactory* output_factory = nullptr;
+  // Tests: the writes of the ring file (a full-disk double).
+  FileOps* data_file_ops = nullptr;
+  // Tests: called as the run passes each point (a test may end the process
+  // there, as a power cut would).
+  std::function<void(RunStep)> at_step;
 };
 
 struct BackupRunResult {
@@ -88,6 +104,10 @@ struct BackupRunResult {
   std::vector<LeftOutFile> left_out;
   // The archive entered the retention ring; these archives were deleted.
   bool recorded = false;
+  // Archives an earlier, interrupted run left: kept into the ring, or found
+  // under this run's name without a record and moved to these paths.
+  std::vector<std::string> adopted;
+  std::vector<std::string> set_aside;
   std::vector<std::string> deleted;
   // The project after the run: "Value" and "NewerThan" advanced on success.
   BackupProject project;

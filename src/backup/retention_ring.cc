@@ -9,6 +9,7 @@
 #include "base/errors.h"
 #include "base/text.h"
 #include "ini/ini_file.h"
+#include "platform/atomic_file.h"
 #include "platform/file_system.h"
 
 namespace zb::backup {
@@ -16,6 +17,9 @@ namespace {
 
 constexpr char kMaxKey[] = "Max";
 constexpr char kHeadKey[] = "Head";
+constexpr char kPendingKey[] = "Pending";
+constexpr char kPendingNumberKey[] = "PendingNumber";
+constexpr char kPendingStartKey[] = "PendingStart";
 constexpr std::string_view kPlaceholder = "NoFile";
 
 std::string SlotKey(int64_t slot) { return "N" + IntToStr(slot); }
@@ -69,6 +73,13 @@ bool DeleteArchive(const std::string& text, const FileInfo& new_archive) {
 std::vector<std::string> RecordArchive(const std::filesystem::path& data_dir,
                                        std::string_view project, const std::string& archive_path,
                                        int keep_count, int naming_mode) {
+  return RecordArchive(data_dir, project, archive_path, keep_count, naming_mode,
+                       FileOps::Default());
+}
+
+std::vector<std::string> RecordArchive(const std::filesystem::path& data_dir,
+                                       std::string_view project, const std::string& archive_path,
+                                       int keep_count, int naming_mode, FileOps& ops) {
   if (naming_mode == kSuffixNone) return {};
   if (keep_count < kMinKeepCount || keep_count > kMaxKeepCount) {
     throw EInvalidInput("The number of archives to keep (" + IntToStr(keep_count) +
@@ -128,7 +139,7 @@ std::vector<std::string> RecordArchive(const std::filesystem::path& data_dir,
     }
   }
 
-  file.Save();
+  file.Save(ops);
 
   FileInfo new_archive;
   try {
@@ -162,6 +173,11 @@ void MoveRing(const std::filesystem::path& data_dir, std::string_view old_name,
     const int max = file.ReadInteger(old_name, kMaxKey, 2);
     file.WriteInteger(new_name, kMaxKey, max);
     file.WriteInteger(new_name, kHeadKey, file.ReadInteger(old_name, kHeadKey, 0));
+    // A run interrupted before a rename is still recovered under the new name.
+    for (const char* key : {kPendingKey, kPendingNumberKey, kPendingStartKey}) {
+      if (file.KeyExists(old_name, key))
+        file.WriteString(new_name, key, file.ReadString(old_name, key, ""));
+    }
     // A damaged Max copies no slot rather than walking an absurd range.
     const int last = (max >= kMinKeepCount && max <= kMaxKeepCount) ? max : 0;
     for (int slot = 1; slot <= last; ++slot) {
@@ -171,6 +187,51 @@ void MoveRing(const std::filesystem::path& data_dir, std::string_view old_name,
     file.EraseSection(old_name);
   }
   file.Save();
+}
+
+void MarkPending(const std::filesystem::path& data_dir, std::string_view project,
+                 const PendingArchive& pending, FileOps& ops) {
+  app::DataFolderLock lock(data_dir);
+  ini::IniFile file = LoadRingFile(data_dir);
+  file.WriteString(project, kPendingKey, pending.path);
+  file.WriteInteger(project, kPendingNumberKey, pending.number);
+  file.WriteInteger(project, kPendingStartKey, pending.start_seconds);
+  file.Save(ops);
+}
+
+void ClearPending(const std::filesystem::path& data_dir, std::string_view project, FileOps& ops) {
+  app::DataFolderLock lock(data_dir);
+  ini::IniFile file = LoadRingFile(data_dir);
+  file.DeleteKey(project, kPendingKey);
+  file.DeleteKey(project, kPendingNumberKey);
+  file.DeleteKey(project, kPendingStartKey);
+  file.Save(ops);
+}
+
+std::optional<PendingArchive> ReadPending(const std::filesystem::path& data_dir,
+                                          std::string_view project) {
+  const ini::IniFile file = LoadRingFile(data_dir);
+  PendingArchive pending;
+  pending.path = file.ReadString(project, kPendingKey, "");
+  if (pending.path.empty()) return std::nullopt;
+  pending.number = file.ReadInteger(project, kPendingNumberKey, 0);
+  pending.start_seconds = StrToInt64Def(file.ReadString(project, kPendingStartKey, ""), 0);
+  return pending;
+}
+
+bool RingHolds(const std::filesystem::path& data_dir, const std::string& path) {
+  const ini::IniFile file = LoadRingFile(data_dir);
+  const std::string wanted = NormalPath(path);
+  for (const std::string& section : file.SectionNames()) {
+    // Slots above Max count too, as they do for the deletions of the ring:
+    // a file any slot names is never moved away by a run.
+    for (const std::string& key : file.KeyNames(section)) {
+      if (!IsSlotKey(key)) continue;
+      const std::string text = file.ReadString(section, key, "");
+      if (HoldsArchive(text) && NormalPath(text) == wanted) return true;
+    }
+  }
+  return false;
 }
 
 std::vector<std::string> RingArchives(const std::filesystem::path& data_dir,

@@ -10,10 +10,16 @@
 // save throws zb::EWriteError and leaves both the file and the archives as
 // they were.
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace zb {
+class FileOps;
+}
 
 namespace zb::backup {
 
@@ -28,10 +34,31 @@ inline constexpr int kMaxKeepCount = 50000;
 // damaged section (Max outside 1..50000, a negative Head) deletes nothing:
 // the ring restarts with the new archive. Returns the paths deleted.
 // Throws zb::EInvalidInput (nothing changed) for a keep count outside
-// 1..50000.
+// 1..50000. `ops` carries the file write (tests put a full disk there).
+std::vector<std::string> RecordArchive(const std::filesystem::path& data_dir,
+                                       std::string_view project, const std::string& archive_path,
+                                       int keep_count, int naming_mode, FileOps& ops);
 std::vector<std::string> RecordArchive(const std::filesystem::path& data_dir,
                                        std::string_view project, const std::string& archive_path,
                                        int keep_count, int naming_mode);
+
+// What a run is about to place, noted in the project's section before the
+// archive gets its name and cleared once the ring, the number and the
+// newer-than moment are written. A run that finds it knows that the run
+// before it stopped somewhere between those steps ("Pending",
+// "PendingNumber", "PendingStart").
+struct PendingArchive {
+  std::string path;
+  int number = 0;             // the archive number used (Number mode)
+  int64_t start_seconds = 0;  // the run's start, whole seconds of DateTime
+};
+void MarkPending(const std::filesystem::path& data_dir, std::string_view project,
+                 const PendingArchive& pending, FileOps& ops);
+void ClearPending(const std::filesystem::path& data_dir, std::string_view project, FileOps& ops);
+[[nodiscard]] std::optional<PendingArchive> ReadPending(const std::filesystem::path& data_dir,
+                                                        std::string_view project);
+// True when a slot of any project's ring names `path`.
+[[nodiscard]] bool RingHolds(const std::filesystem::path& data_dir, const std::string& path);
 
 // Removes the project's section; its archives stay on disk.
 void EraseRing(const std::filesystem::path& data_dir, std::string_view project);

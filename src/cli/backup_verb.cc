@@ -56,6 +56,17 @@ int RunBackupVerb(Context& ctx) {
   for (const std::string& e : result.late_errors) {
     std::cerr << "zipbackup-cli: " << OneLine(e) << "\n";
   }
+  for (const std::string& kept : result.adopted) {
+    std::cout << "kept the archive of an interrupted run: " << kept << "\n";
+  }
+  for (const std::string& moved : result.set_aside) {
+    std::cerr << "moved aside: " << moved << "\n";
+  }
+  // Nothing new to store is no failure: the last backup is still current.
+  if (result.status == backup::RunStatus::kNothingToBackUp) {
+    std::cout << OneLine(result.message) << "\n";
+    return result.late_errors.empty() ? kExitOk : kExitError;
+  }
   if (result.status != backup::RunStatus::kSucceeded) {
     std::cerr << "zipbackup-cli: " << OneLine(result.message) << "\n";
     return kExitError;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -20,6 +22,7 @@
 #include "backup/retention_ring.h"
 #include "fault_file.h"
 #include "ini/ini_file.h"
+#include "platform/atomic_file.h"
 #include "platform/file_system.h"
 #include "zip/zip_reader.h"
 #include "zip/zip_writer.h"
@@ -119,6 +122,8 @@ class BackupRunTest : public ::testing::Test {
     };
     hooks.pump = pump_;
     hooks.output_factory = factory_;
+    hooks.data_file_ops = data_ops_;
+    hooks.at_step = at_step_;
     hooks.set_running = [this](bool on) { running_.push_back(on); };
     BackupRunResult result = RunBackup(request, hooks);
     project_ = result.project;
@@ -173,6 +178,8 @@ class BackupRunTest : public ::testing::Test {
   std::function<void(const std::string&)> on_file_;
   std::function<void()> pump_;
   WritableFileFactory* factory_ = nullptr;
+  FileOps* data_ops_ = nullptr;
+  std::function<void(RunStep)> at_step_;
   std::vector<bool> running_;
   // Names handed to on_archive_name, with how many busy changes came before.
   std::vector<std::pair<std::string, size_t>> named_;
@@ -248,11 +255,13 @@ TEST_F(BackupRunTest, NameBoxKeepsATypedPathUntilAnArchiveIsMade) {
   EXPECT_EQ(r.next_file_name, Out("typed.zip"));
   Write(out_ / "typed.zip", "in the way");
   project_.Include = {src_.string() + "/*.*"};
+  project_.Suffix = kSuffixNone;
   r = Run();
   ASSERT_EQ(r.status, RunStatus::kInterrupted);
   EXPECT_EQ(r.next_file_name, Out("typed.zip"));
   // The typed path is the archive; afterwards the box shows the next name.
   fs::remove(out_ / "typed.zip");
+  project_.Suffix = kSuffixNumber;
   r = Run();
   ASSERT_EQ(r.status, RunStatus::kSucceeded) << r.message;
   EXPECT_EQ(r.archive_path, Out("typed.zip"));
@@ -350,28 +359,22 @@ TEST_F(BackupRunTest, NewerThanMomentIsTheStartOfTheRun) {
   EXPECT_GT(r.project.NewerThan, start - 1.0 / 86400);
 }
 
-TEST_F(BackupRunTest, EmptyRunIsReportedButRotatesNothing) {
+TEST_F(BackupRunTest, RunWithEverySourceGoneFailsAndWritesNothing) {
   ASSERT_EQ(Run().status, RunStatus::kSucceeded);
   ASSERT_EQ(Run().status, RunStatus::kSucceeded);
-  // The sources are gone (a disk not mounted): the runs still make archives,
-  // report and log them, but the two real backups stay.
+  // The sources are gone (a disk not mounted): each run fails naming the
+  // source, writes no archive, and the two real backups stay.
   fs::remove_all(src_);
   for (int i = 0; i < 3; ++i) {
-    BackupRunResult r = Run();
-    ASSERT_EQ(r.status, RunStatus::kSucceeded) << r.message;
-    EXPECT_EQ(r.file_count, 0);
+    BackupRunResult r = Run(/*scheduled=*/true);
+    ASSERT_EQ(r.status, RunStatus::kFailed) << r.message;
+    EXPECT_NE(r.message.find("'" + src_.string() + "'"), std::string::npos) << r.message;
     EXPECT_FALSE(r.recorded);
-    EXPECT_TRUE(r.deleted.empty());
-    ASSERT_EQ(r.left_out.size(), 1u);
-    EXPECT_EQ(r.left_out[0].path, src_.string());
+    EXPECT_EQ(LogLines()[0].status, "Fails");
   }
-  EXPECT_TRUE(fs::exists(Out("p1.zip")) && fs::exists(Out("p2.zip")));
+  EXPECT_EQ(OutFiles(), (std::set<std::string>{"p1.zip", "p2.zip"}));
   EXPECT_EQ(RingArchives(data_, "P"), (std::vector<std::string>{Out("p1.zip"), Out("p2.zip")}));
-  EXPECT_EQ(StoredValue(), 5);
-  EXPECT_TRUE(ui_.shown.back().text.starts_with("Backup 0 Files Succeeds!"));
-  EXPECT_NE(ui_.shown.back().text.find("1 file left out:\r'" + src_.string() + "'"),
-            std::string::npos);
-  EXPECT_TRUE(LogLines()[0].information.ends_with("Kb; 1 left out"));
+  EXPECT_EQ(StoredValue(), 2);
 }
 
 TEST_F(BackupRunTest, DuplicateStoredNamesAreCountedAsLeftOut) {
@@ -387,15 +390,34 @@ TEST_F(BackupRunTest, DuplicateStoredNamesAreCountedAsLeftOut) {
 
 // ---- An archive of the same name --------------------------------------------
 
-TEST_F(BackupRunTest, ExistingArchiveWithOverwriteOffStopsAndKeepsIt) {
+TEST_F(BackupRunTest, UnrecordedFileUnderTheNewNameIsSetAsideNeverOverwritten) {
   Write(out_ / "p1.zip", "old archive");
   BackupRunResult r = Run();
+  ASSERT_EQ(r.status, RunStatus::kSucceeded) << r.message;
+  EXPECT_EQ(Read(out_ / "p1.kept-1.zip"), "old archive");
+  EXPECT_EQ(r.set_aside, (std::vector<std::string>{Out("p1.kept-1.zip")}));
+  EXPECT_EQ(EntryNames(Out("p1.zip")).size(), 3u);
+  EXPECT_EQ(StoredValue(), 1);
+  EXPECT_NE(LogLines()[1].information.find("kept as " + Out("p1.kept-1.zip")), std::string::npos);
+  EXPECT_EQ(RingArchives(data_, "P"), (std::vector<std::string>{Out("p1.zip")}));
+  // A folder under the name is never moved: the run stops as before.
+  fs::create_directories(out_ / "p2.zip");
+  EXPECT_EQ(Run().status, RunStatus::kInterrupted);
+  EXPECT_TRUE(fs::is_directory(out_ / "p2.zip"));
+}
+
+TEST_F(BackupRunTest, NoneModeWithoutOverwriteSaysTheProjectDoesNotOverwrite) {
+  project_.Suffix = kSuffixNone;
+  ASSERT_EQ(Run().status, RunStatus::kSucceeded);
+  const std::string first = Read(out_ / "p.zip");
+  BackupRunResult r = Run();
   EXPECT_EQ(r.status, RunStatus::kInterrupted);
-  EXPECT_EQ(Read(out_ / "p1.zip"), "old archive");
-  EXPECT_EQ(StoredValue(), -1);
-  EXPECT_EQ(project_.Value, 0);
-  EXPECT_EQ(LogLines().size(), 1u);
-  EXPECT_EQ(OutFiles(), (std::set<std::string>{"p1.zip"}));
+  EXPECT_EQ(Read(out_ / "p.zip"), first);
+  EXPECT_EQ(r.message.find("interrupted"), std::string::npos) << r.message;
+  EXPECT_NE(r.message.find("does not overwrite it"), std::string::npos) << r.message;
+  EXPECT_EQ(LogLines()[0].status, "Interrupt");
+  EXPECT_NE(LogLines()[0].information.find("does not overwrite it"), std::string::npos);
+  EXPECT_EQ(OutFiles(), (std::set<std::string>{"p.zip"}));
 }
 
 TEST_F(BackupRunTest, ExistingArchiveWithOverwriteOnIsReplacedOnlyByTheCheckedArchive) {
@@ -442,9 +464,10 @@ TEST_F(BackupRunTest, LongArchiveNameDoesNotOverflowTheTemporaryName) {
 }
 
 TEST_F(BackupRunTest, NumberAtItsLimitSaysWhyTheRunStopped) {
-  project_.Value = 1000;
+  project_.Value = 995;
   project_.IncreaseValue = 5;
-  Write(out_ / "p1000.zip", "x");
+  ASSERT_EQ(Run().status, RunStatus::kSucceeded);
+  ASSERT_TRUE(fs::exists(out_ / "p1000.zip"));
   BackupRunResult r = Run();
   EXPECT_EQ(r.status, RunStatus::kInterrupted);
   EXPECT_NE(ui_.shown.back().text.find("reached its limit of 1000"), std::string::npos);
@@ -625,6 +648,227 @@ TEST_F(BackupRunTest, BookkeepingSurvivesALogThatCannotBeWritten) {
   ASSERT_GE(ui_.shown.size(), 2u);
   EXPECT_EQ(ui_.shown[0].kind, MessageKind::kInformation);
   EXPECT_EQ(ui_.shown.back().what, "command");
+}
+
+// ---- Interrupted runs, empty runs, odd include entries ---------------------------
+
+// Writes of data files fail with a full disk from the `ok`+1-th file on.
+class FullDiskOps final : public FileOps {
+ public:
+  explicit FullDiskOps(int ok) : ok_(ok) {}
+  int Open(const char* path, int flags, mode_t mode) override {
+    ++opened_;
+    return FileOps::Open(path, flags, mode);
+  }
+  ssize_t Write(int fd, const void* data, size_t size) override {
+    if (opened_ > ok_) {
+      errno = ENOSPC;
+      return -1;
+    }
+    return FileOps::Write(fd, data, size);
+  }
+
+ private:
+  int ok_;
+  int opened_ = 0;
+};
+
+// Names in `dir` that a run leaves only when something went wrong.
+std::vector<std::string> Debris(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    const std::string n = e.path().filename().string();
+    if (n.starts_with(".") && n != ".zipbackup.lock") names.push_back(n);
+    if (n.find(".kept-") != std::string::npos) names.push_back(n);
+  }
+  return names;
+}
+
+TEST_F(BackupRunTest, RunKilledAtAnyPointIsRecoveredByTheNextRun) {
+  struct Case {
+    RunStep killed_at;
+    std::vector<std::string> ring_after_next;  // keep count 2
+    int value_after_next;
+  };
+  const Case cases[] = {
+      // Before placing: nothing of the killed run remains; its number is reused.
+      {RunStep::kMarked, {"p1.zip", "p2.zip"}, 2},
+      // Placed, recorded, counted: the killed run's p2 is kept, the next is p3.
+      {RunStep::kPlaced, {"p2.zip", "p3.zip"}, 3},
+      {RunStep::kRecorded, {"p2.zip", "p3.zip"}, 3},
+      {RunStep::kCounted, {"p2.zip", "p3.zip"}, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.killed_at));
+    TearDown();
+    SetUp();
+    ASSERT_EQ(Run().status, RunStatus::kSucceeded);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      at_step_ = [&c](RunStep step) {
+        if (step == c.killed_at) _exit(0);
+      };
+      (void)Run(true);
+      _exit(1);  // not reached when the step is passed
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    // A copy of the ring file a killed write left, named after the dead child.
+    Write(data_ / (".StoreNumber.txt.tmp-" + std::to_string(child) + "-0"), "[P]\nMax=");
+    Write(data_ / ".StoreNumber.txt.tmp", "[P]\nHead=");
+
+    // The next start reads the number as the killed run left it.
+    project_.Value = StoredValue();
+    BackupRunResult r = Run(true);
+    ASSERT_EQ(r.status, RunStatus::kSucceeded) << r.message;
+    std::vector<std::string> ring;
+    for (const std::string& n : c.ring_after_next) ring.push_back(Out(n));
+    EXPECT_EQ(RingArchives(data_, "P"), ring);
+    EXPECT_EQ(StoredValue(), c.value_after_next);
+    EXPECT_EQ(project_.Value, c.value_after_next);
+    // Every archive left is one the ring holds and reads back whole.
+    EXPECT_EQ(OutFiles().size(), ring.size());
+    for (const std::string& a : ring) EXPECT_EQ(EntryNames(a).size(), 3u);
+    EXPECT_TRUE(Debris(out_).empty());
+    EXPECT_TRUE(Debris(data_).empty());
+    EXPECT_FALSE(ReadPending(data_, "P").has_value());
+    EXPECT_EQ(Run(true).status, RunStatus::kSucceeded);
+  }
+}
+
+TEST_F(BackupRunTest, FullDiskAtTheRingRecordFailsAndTheNextRunKeepsTheArchive) {
+  ASSERT_EQ(Run().status, RunStatus::kSucceeded);
+  FullDiskOps full(/*ok=*/1);  // the pending note is written, the ring is not
+  data_ops_ = &full;
+  BackupRunResult r = Run(true);
+  EXPECT_EQ(r.status, RunStatus::kFailed);
+  EXPECT_NE(r.message.find("record could not be written"), std::string::npos) << r.message;
+  EXPECT_EQ(LogLines()[0].status, "Fails");
+  EXPECT_EQ(StoredValue(), 1);
+  EXPECT_TRUE(fs::exists(out_ / "p2.zip"));
+  data_ops_ = nullptr;
+  r = Run(true);
+  ASSERT_EQ(r.status, RunStatus::kSucceeded) << r.message;
+  EXPECT_EQ(r.adopted, (std::vector<std::string>{Out("p2.zip")}));
+  EXPECT_EQ(r.archive_path, Out("p3.zip"));
+  EXPECT_EQ(RingArchives(data_, "P"), (std::vector<std::string>{Out("p2.zip"), Out("p3.zip")}));
+  EXPECT_EQ(OutFiles(), (std::set<std::string>{"p2.zip", "p3.zip"}));
+}
+
+TEST_F(BackupRunTest, PendingArchiveThatDoesNotReadBackIsSetAside) {
+  ASSERT_EQ(Run().status, RunStatus::kSucceeded);
+  MarkPending(data_, "P", {Out("p2.zip"), 2, 0}, FileOps::Default());
+  Write(out_ / "p2.zip", "not an archive");
+  BackupRunResult r = Run();
+  ASSERT_EQ(r.status, RunStatus::kSucceeded) << r.message;
+  EXPECT_EQ(Read(out_ / "p2.kept-1.zip"), "not an archive");
+  EXPECT_EQ(r.archive_path, Out("p3.zip"));
+  EXPECT_EQ(RingArchives(data_, "P"), (std::vector<std::string>{Out("p1.zip"), Out("p3.zip")}));
+}
+
+TEST_F(BackupRunTest, DeletionsOfTheRingAreLogged) {
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(Run().status, RunStatus::kSucceeded);
+  const std::vector<app::LogEntry> lines = LogLines();
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[0].information.find("files added to " + Out("p3.zip")), 2u);
+  EXPECT_EQ(lines[1].status, "Succeeds");
+  EXPECT_EQ(lines[1].information,
+            "deleted the old archive " + Out("p1.zip") + " (only the last 2 are kept)");
+}
+
+TEST_F(BackupRunTest, NothingChangedRunsWriteNoArchiveAndKeepTheRing) {
+  project_.UseNewer = true;
+  project_.UseToday = true;
+  project_.NewerThan = 0;
+  // Runs a minute ahead: every file is older than the last run's start.
+  clock_ = [] { return Now() + 1.0 / 1440; };
+  ASSERT_EQ(Run().status, RunStatus::kSucceeded);
+  for (int i = 0; i < 10; ++i) {
+    BackupRunResult r = Run(true);
+    ASSERT_EQ(r.status, RunStatus::kNothingToBackUp) << r.message;
+    EXPECT_EQ(LogLines()[0].status, "Succeeds");
+    EXPECT_EQ(LogLines()[0].information, "nothing changed since the last backup");
+  }
+  EXPECT_EQ(OutFiles(), (std::set<std::string>{"p1.zip"}));
+  EXPECT_EQ(RingArchives(data_, "P"), (std::vector<std::string>{Out("p1.zip")}));
+  EXPECT_EQ(StoredValue(), 1);
+}
+
+TEST_F(BackupRunTest, IncludeEntriesMustBeFullPathsAndFoldersAreBackedUpWhole) {
+  const std::string home = (root_ / "home").string();
+  fs::create_directories(home);
+  fs::copy(src_, root_ / "home" / "docs", fs::copy_options::recursive);
+  const std::string old_home = getenv("HOME") ? getenv("HOME") : "";
+  setenv("HOME", home.c_str(), 1);
+  struct Case {
+    std::vector<std::string> include;
+    std::vector<std::string> exclude;
+    RunStatus status;
+    int files;
+    std::string left_out;  // the entry named as left out, if any
+  };
+  const Case cases[] = {
+      {{"mydocs/*"}, {}, RunStatus::kFailed, 0, "mydocs/*"},
+      {{"mydocs/*", src_.string() + "/*.*"}, {}, RunStatus::kSucceeded, 3, "mydocs/*"},
+      {{"~/docs/*.txt"}, {}, RunStatus::kSucceeded, 3, ""},
+      {{"~/docs/*.txt"}, {"~/docs/sub/*"}, RunStatus::kSucceeded, 2, ""},
+      {{src_.string() + "/"}, {}, RunStatus::kSucceeded, 3, ""},
+      {{src_.string()}, {}, RunStatus::kSucceeded, 3, ""},
+      {{">" + (src_ / "sub").string() + "/"}, {}, RunStatus::kSucceeded, 1, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.include[0]);
+    project_.Include = c.include;
+    project_.Exclude = c.exclude;
+    BackupRunResult r = Run(true);
+    ASSERT_EQ(r.status, c.status) << r.message;
+    if (c.status == RunStatus::kSucceeded) {
+      EXPECT_EQ(r.file_count, c.files);
+      for (const std::string& n : EntryNames(r.archive_path)) EXPECT_EQ(n[0], 't') << n;
+    }
+    const std::string& named = c.status == RunStatus::kFailed
+                                   ? r.message
+                                   : (r.left_out.empty() ? std::string() : r.left_out[0].path);
+    if (!c.left_out.empty()) {
+      EXPECT_NE(named.find(c.left_out), std::string::npos) << named;
+      if (c.status == RunStatus::kFailed) {
+        EXPECT_NE(named.find("'P'"), std::string::npos);
+      }
+    } else {
+      EXPECT_TRUE(r.left_out.empty());
+    }
+  }
+  // A save folder under "~/" is the home folder's; no folder "~" appears.
+  project_.Include = {src_.string() + "/*.*"};
+  project_.SavePath = "~/saved/";
+  BackupRunResult r = Run(true);
+  EXPECT_EQ(r.status, RunStatus::kSucceeded) << r.message;
+  EXPECT_EQ(fs::path(r.archive_path).parent_path(), fs::path(home) / "saved");
+  EXPECT_FALSE(fs::exists("~"));
+  project_.SavePath = "~nobody/";
+  EXPECT_EQ(Run(true).status, RunStatus::kFailed);
+  EXPECT_FALSE(fs::exists("~nobody"));
+  setenv("HOME", old_home.c_str(), 1);
+}
+
+TEST_F(BackupRunTest, OwnArchivesAndTemporaryFilesAreNeverStored) {
+  project_.SavePath = (src_ / "backups").string() + "/";
+  Write(src_ / ".StoreNumber.txt.tmp-1234-0", "a data file's copy");
+  Write(src_ / ".x.zip.zbk-abcd1234.tmp", "a killed run's archive");
+  // A copy of a live process (this one) is never swept from the data folder.
+  const fs::path live = data_ / (".log.txt.tmp-" + std::to_string(getpid()) + "-9");
+  Write(live, "being written");
+  for (int i = 0; i < 3; ++i) {
+    BackupRunResult r = Run();
+    ASSERT_EQ(r.status, RunStatus::kSucceeded) << r.message;
+    EXPECT_EQ(r.file_count, 3);
+  }
+  for (const std::string& n : EntryNames((src_ / "backups" / "p3.zip").string())) {
+    EXPECT_EQ(n.find("backups"), std::string::npos) << n;
+  }
+  EXPECT_TRUE(fs::exists(live));
 }
 
 }  // namespace

@@ -139,8 +139,11 @@ TEST_F(CliBackupTest, RepeatedRunsNameRotateLogAndStoreTheNumber) {
     const zb::ini::IniFile project(data_ / "project.ini");
     EXPECT_EQ(project.ReadInteger("Docs", "Value", -1), run);
     const zb::ini::IniFile log = Log();
-    EXPECT_EQ(log.ReadInteger("Common", "Log Total", 0), run);
-    const std::string section = "Log" + std::to_string(run);
+    // The third run also logs the deletion of the first archive, before its
+    // own line.
+    const int lines = run == 3 ? 4 : run;
+    EXPECT_EQ(log.ReadInteger("Common", "Log Total", 0), lines);
+    const std::string section = "Log" + std::to_string(lines);
     EXPECT_EQ(log.ReadString(section, "Operate", ""), "Backup");
     EXPECT_EQ(log.ReadString(section, "Status", ""), "Succeeds");
     EXPECT_EQ(log.ReadString(section, "Project", ""), "Docs");
@@ -175,18 +178,16 @@ TEST_F(CliBackupTest, FailuresExitTwoWithOneLineAndChangeNothing) {
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_EQ(r.err, "zipbackup-cli: There is no backup project 'nope'\n");
 
-  // The next archive's name is taken: the run stops, the number stays.
+  // The next archive's name is taken by a file no ring knows: it is moved
+  // aside, never overwritten, and the run goes on.
   fs::create_directories(root_ / "out");
   std::ofstream(Out("docs001.zip")) << "someone else's file";
   r = Backup("Docs");
-  EXPECT_EQ(r.exit_code, 2);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "zipbackup-cli: '" + Out("docs001.zip") +
-                       "' exists,backup operation has been interrupted! You can setup Overwrite "
-                       "or Skip existed file in Preferences!\n");
-  EXPECT_EQ(Slurp(Out("docs001.zip")), "someone else's file");
-  EXPECT_EQ(zb::ini::IniFile(data_ / "project.ini").ReadInteger("Docs", "Value", -1), 0);
-  EXPECT_EQ(Log().ReadString("Log1", "Status", ""), "Interrupt");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.err, "moved aside: " + Out("docs001.kept-1.zip") + "\n");
+  EXPECT_EQ(Slurp(Out("docs001.kept-1.zip")), "someone else's file");
+  EXPECT_EQ(zb::ini::IniFile(data_ / "project.ini").ReadInteger("Docs", "Value", -1), 1);
+  EXPECT_EQ(Log().ReadString("Log1", "Status", ""), "Succeeds");
 
   // A project that fails its checks leaves a "Fails" line.
   std::ofstream(data_ / "project.ini", std::ios::app) << "[Empty]\r\nFilename prefix=e\r\n";
@@ -199,7 +200,42 @@ TEST_F(CliBackupTest, FailuresExitTwoWithOneLineAndChangeNothing) {
   r = Backup("Empty");
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_EQ(r.err, "zipbackup-cli: Please select files to backup\n");
-  EXPECT_EQ(Log().ReadString("Log2", "Status", ""), "Fails");
+  EXPECT_EQ(Log().ReadString("Log3", "Status", ""), "Fails");
+}
+
+TEST_F(CliBackupTest, EmptyRunsMissingSourcesAndStalledProjectsExitCodes) {
+  WriteProjects("isUseNew=1\r\nisUseToday=1\r\nNewDateTime=2000-01-01 00:00:00\r\n");
+  // The sources are older than any run's start, also within its second.
+  for (const char* name : {"one.txt", "deep/two.txt", "skip.tmp"}) {
+    fs::last_write_time(src_ / name, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  }
+  ASSERT_EQ(Backup("Docs").exit_code, 0);
+  // Nothing changed since: no archive, exit 0, the reason on stdout.
+  Result r = Backup("Docs");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("nothing changed since the last backup"), std::string::npos) << r.out;
+  EXPECT_EQ(OutFiles(), std::vector<std::string>{"docs001.zip"});
+
+  // A run stopped after placing its archive: the next one keeps it.
+  zb::ini::IniFile ring(data_ / "StoreNumber.txt");
+  ring.WriteString("Docs", "Pending", Out("docs002.zip"));
+  ring.WriteInteger("Docs", "PendingNumber", 2);
+  ring.Save();
+  fs::copy_file(Out("docs001.zip"), Out("docs002.zip"));
+  std::ofstream(src_ / "new.txt") << "new";
+  r = Backup("Docs");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("kept the archive of an interrupted run: " + Out("docs002.zip")),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(OutFiles(), (std::vector<std::string>{"docs002.zip", "docs003.zip"}));
+
+  // Every source gone: exit 2 naming it, no archive.
+  fs::remove_all(src_);
+  r = Backup("Docs");
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("'" + src_.string() + "'"), std::string::npos) << r.err;
+  EXPECT_EQ(OutFiles(), (std::vector<std::string>{"docs002.zip", "docs003.zip"}));
 }
 
 TEST_F(CliBackupTest, RefusesWhileAnotherProcessHoldsTheDataFolder) {
