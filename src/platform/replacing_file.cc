@@ -51,10 +51,13 @@ std::string TempPrefix(std::string_view leaf) {
 
 }  // namespace
 
-ReplacingFile::ReplacingFile(OpenFolder folder, std::string leaf, const Options& options)
-    : folder_(std::move(folder)),
+ReplacingFile::ReplacingFile(UniqueFd own_dir, int dir_fd, std::filesystem::path dir_path,
+                             std::string leaf, const Options& options)
+    : own_dir_(std::move(own_dir)),
+      dir_fd_(dir_fd),
+      dir_path_(std::move(dir_path)),
       leaf_(std::move(leaf)),
-      target_(folder_.path / leaf_),
+      target_(dir_path_ / leaf_),
       flush_(options.flush_to_disk),
       stamps_required_(options.stamps_required),
       private_(options.keep_private) {
@@ -62,15 +65,15 @@ ReplacingFile::ReplacingFile(OpenFolder folder, std::string leaf, const Options&
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     temp_name_ = prefix + RandomPart(attempt) + std::string(kTempSuffix);
-    fd = ::openat(folder_.fd.Get(), temp_name_.c_str(),
-                  O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    fd = ::openat(dir_fd_, temp_name_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                  0666);
     if (fd < 0 && errno != EEXIST && errno != EINTR) break;
   }
   if (fd < 0) {
     const int err = errno == EINTR ? EEXIST : errno;
-    throw EOSError("Unable to create a temporary file in", folder_.path.string(), err);
+    throw EOSError("Unable to create a temporary file in", dir_path_.string(), err);
   }
-  temp_path_ = folder_.path / temp_name_;
+  temp_path_ = dir_path_ / temp_name_;
   File file = File::Adopt(fd, temp_path_);
   state_ = State::kOpen;
   // From here on a failure removes the file again (the destructor is not
@@ -80,11 +83,14 @@ ReplacingFile::ReplacingFile(OpenFolder folder, std::string leaf, const Options&
     Discard();
     throw EOSError(what, temp_path_.string(), err);
   };
-  // The mode the creation got is what a new file gets here.
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) undo("Unable to read the attributes of", errno);
-  new_file_mode_ = st.st_mode & 07777;
-  if (private_ && ::fchmod(fd, 0600) != 0) undo("Unable to set the permissions of", errno);
+  if (private_) {
+    // The mode the creation got is what a new file gets here; it is given
+    // back at the commit.
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) undo("Unable to read the attributes of", errno);
+    new_file_mode_ = st.st_mode & 07777;
+    if (::fchmod(fd, 0600) != 0) undo("Unable to set the permissions of", errno);
+  }
   // The lock tells a later sweep of this folder that the file is in use; it
   // goes away with the process, so a killed run's file can be cleaned up.
   lock_fd_ = UniqueFd(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
@@ -107,22 +113,19 @@ ReplacingFile ReplacingFile::Create(const std::filesystem::path& target, const O
     const int err = errno;
     throw EOSError("Unable to create a temporary file in", open.path.string(), err);
   }
-  open.path = folder;
-  return ReplacingFile(std::move(open), target.filename().string(), options);
+  const int fd = open.fd.Get();
+  return ReplacingFile(std::move(open.fd), fd, folder, target.filename().string(), options);
 }
 
 ReplacingFile ReplacingFile::CreateIn(const OpenFolder& folder, std::string_view leaf,
                                       const Options& options) {
-  OpenFolder own = folder.Duplicate();
-  if (!own.Valid()) {
-    const int err = errno;
-    throw EOSError("Unable to create a temporary file in", folder.path.string(), err);
-  }
-  return ReplacingFile(std::move(own), std::string(leaf), options);
+  return ReplacingFile(UniqueFd(), folder.fd.Get(), folder.path, std::string(leaf), options);
 }
 
 ReplacingFile::ReplacingFile(ReplacingFile&& other) noexcept
-    : folder_(std::move(other.folder_)),
+    : own_dir_(std::move(other.own_dir_)),
+      dir_fd_(other.dir_fd_),
+      dir_path_(std::move(other.dir_path_)),
       leaf_(std::move(other.leaf_)),
       temp_name_(std::move(other.temp_name_)),
       target_(std::move(other.target_)),
@@ -138,7 +141,9 @@ ReplacingFile::ReplacingFile(ReplacingFile&& other) noexcept
 ReplacingFile& ReplacingFile::operator=(ReplacingFile&& other) noexcept {
   if (this != &other) {
     Discard();
-    folder_ = std::move(other.folder_);
+    own_dir_ = std::move(other.own_dir_);
+    dir_fd_ = other.dir_fd_;
+    dir_path_ = std::move(other.dir_path_);
     leaf_ = std::move(other.leaf_);
     temp_name_ = std::move(other.temp_name_);
     target_ = std::move(other.target_);
@@ -159,7 +164,7 @@ ReplacingFile::~ReplacingFile() { Discard(); }
 void ReplacingFile::Discard() noexcept {
   if (state_ == State::kOpen || state_ == State::kClosed) {
     output_.reset();  // closes without reporting: nothing of it is kept
-    ::unlinkat(folder_.fd.Get(), temp_name_.c_str(), 0);
+    ::unlinkat(dir_fd_, temp_name_.c_str(), 0);
   }
   lock_fd_.Reset();
   state_ = State::kGone;
@@ -182,7 +187,7 @@ void ReplacingFile::Close(std::optional<mode_t> mode, std::optional<timespec> mt
   }
   output_.reset();
   state_ = State::kClosed;
-  if (!mode && private_) mode = new_file_mode_;
+  if (!mode && private_) mode = NewFileMode();
   if (mode && ::fchmod(lock_fd_.Get(), *mode) != 0 && stamps_required_) {
     const int err = errno;
     Fail("Unable to set the permissions of", temp_path_, err);
@@ -196,18 +201,30 @@ void ReplacingFile::Close(std::optional<mode_t> mode, std::optional<timespec> mt
   }
 }
 
+mode_t ReplacingFile::NewFileMode() {
+  if (!new_file_mode_) {
+    // Not private: the file still has the mode its creation gave it.
+    struct stat st {};
+    if (::fstat(lock_fd_.Get(), &st) != 0) {
+      const int err = errno;
+      throw EOSError("Unable to read the attributes of", temp_path_.string(), err);
+    }
+    new_file_mode_ = st.st_mode & 07777;
+  }
+  return *new_file_mode_;
+}
 
 void ReplacingFile::Committed() {
   state_ = State::kCommitted;
   lock_fd_.Reset();
   // The rename is durable only once the folder is; a failure here cannot
   // undo it and loses nothing, so it is not reported.
-  if (flush_) (void)::fsync(folder_.fd.Get());
+  if (flush_) (void)::fsync(dir_fd_);
 }
 
 void ReplacingFile::Commit(std::optional<mode_t> mode, std::optional<timespec> mtime) {
   Close(mode, mtime);
-  const int dir = folder_.fd.Get();
+  const int dir = dir_fd_;
   if (::renameat(dir, temp_name_.c_str(), dir, leaf_.c_str()) != 0) {
     const int err = errno;
     Fail("Unable to rename " + temp_path_.string() + " to", target_, err);
@@ -217,7 +234,7 @@ void ReplacingFile::Commit(std::optional<mode_t> mode, std::optional<timespec> m
 
 bool ReplacingFile::CommitNoReplace(std::optional<mode_t> mode, std::optional<timespec> mtime) {
   Close(mode, mtime);
-  const int dir = folder_.fd.Get();
+  const int dir = dir_fd_;
   if (::renameat2(dir, temp_name_.c_str(), dir, leaf_.c_str(), RENAME_NOREPLACE) == 0) {
     Committed();
     return true;

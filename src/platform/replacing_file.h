@@ -54,6 +54,7 @@ class ReplacingFile final {
   }
   // The same for the file `leaf` of a folder already open (walked without
   // following links): every later step works on that descriptor.
+  // REQUIRES: `folder` outlives the object (its descriptor is borrowed).
   [[nodiscard]] static ReplacingFile CreateIn(const OpenFolder& folder, std::string_view leaf,
                                               const Options& options);
 
@@ -73,8 +74,9 @@ class ReplacingFile final {
   [[nodiscard]] const std::filesystem::path& Target() const { return target_; }
   [[nodiscard]] const std::filesystem::path& TempPath() const { return temp_path_; }
   // The permission bits the file gets at its commit unless told otherwise:
-  // those of any new file here (0666 less the umask).
-  [[nodiscard]] mode_t NewFileMode() const { return new_file_mode_; }
+  // those of any new file here (0666 less the umask). Asked before the
+  // commit; throws zb::EOSError.
+  [[nodiscard]] mode_t NewFileMode();
 
   // Flushes and closes the file, gives it `mode` (default NewFileMode())
   // and the modification time `mtime` (default: left as written), renames
@@ -97,14 +99,17 @@ class ReplacingFile final {
  private:
   enum class State { kOpen, kClosed, kCommitted, kGone };
 
-  ReplacingFile(OpenFolder folder, std::string leaf, const Options& options);
+  ReplacingFile(UniqueFd own_dir, int dir_fd, std::filesystem::path dir_path, std::string leaf,
+                const Options& options);
   // Flushes, closes and stamps the file once (the first commit attempt).
   void Close(std::optional<mode_t> mode, std::optional<timespec> mtime);
   void Committed();
   void Discard() noexcept;
   [[noreturn]] void Fail(std::string_view what, const std::filesystem::path& path, int err);
 
-  OpenFolder folder_;
+  UniqueFd own_dir_;  // the folder, when this object opened it
+  int dir_fd_ = -1;   // the folder every step works in
+  std::filesystem::path dir_path_;
   std::string leaf_;  // the target's name in the folder
   std::string temp_name_;
   std::filesystem::path target_;
@@ -112,7 +117,7 @@ class ReplacingFile final {
   bool flush_ = true;
   bool stamps_required_ = true;
   bool private_ = true;
-  mode_t new_file_mode_ = 0644;
+  std::optional<mode_t> new_file_mode_;  // learnt when first needed
   // A second descriptor of the temporary file: it keeps the lock, and gives
   // mode and time once the output is closed.
   UniqueFd lock_fd_;
