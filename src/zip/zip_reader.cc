@@ -32,6 +32,20 @@ void CallPump(const TReadEvents& events) {
   if (events.Pump) events.Pump();
 }
 
+// Gives `h` its name and time from the stored name and the extra field. An
+// entry is a folder when its name ends in "/" or its attributes say so:
+// some Windows tools mark folders by the DOS directory bit alone, and
+// taken as files they would block every entry inside them.
+void SetNameAndTime(TZipHeaderInfo* h, std::span<const std::byte> extra, bool oem_convert) {
+  std::string name = DecodeStoredName(h->raw_name, h->flags, h->version_made_by, extra, oem_convert);
+  if (!name.empty() && name.back() != '/' && h->AttributesSayFolder()) name += '/';
+  std::string directory, file_name;
+  SplitName(name, &directory, &file_name);
+  h->SetDirectory(directory);
+  h->SetFileName(file_name);
+  h->unix_mtime = ReadTimestampExtra(extra);
+}
+
 }  // namespace
 
 // --- Construction and properties ------------------------------------------------
@@ -354,12 +368,7 @@ bool TZipReader::ReadCentralDirectory(File& file, uint64_t file_size, const TEnd
       return false;
     }
     h->oem_convert = oem_convert_;
-    std::string name =
-        DecodeStoredName(h->raw_name, h->flags, h->version_made_by, extra, oem_convert_);
-    std::string directory, file_name;
-    SplitName(name, &directory, &file_name);
-    h->SetDirectory(directory);
-    h->SetFileName(file_name);
+    SetNameAndTime(h.get(), extra, oem_convert_);
     h->dos_date_time = ValidateDos(h->dos_date_time);
     h->central_header_offset = end.central_offset + pos;
     previous = h.get();
@@ -436,11 +445,7 @@ void TZipReader::RecoveryScan(File& file, uint64_t file_size, const TReadEvents&
     std::span<const std::byte> extra = std::span<const std::byte>(names).subspan(lh.name_length);
     if (!ApplyZip64Extra(extra, lh.uncompressed_size, lh.compressed_size, 0, 0, h.get())) break;
     h->oem_convert = oem_convert_;
-    std::string directory, file_name;
-    SplitName(DecodeStoredName(h->raw_name, h->flags, 0, extra, oem_convert_), &directory,
-              &file_name);
-    h->SetDirectory(directory);
-    h->SetFileName(file_name);
+    SetNameAndTime(h.get(), extra, oem_convert_);
     uint64_t next =
         pos + kLocalHeaderSize + var + h->compressed_size + (h->HasDataDescriptor() ? 16 : 0);
     if (dir_->Add(std::move(h)) < 0) break;
@@ -484,11 +489,7 @@ void TZipReader::RecoveryScan(File& file, uint64_t file_size, const TReadEvents&
         h->external_attributes = c.external_attributes;
         h->central_header_offset = pos;
         h->raw_name = std::string(AsText(std::span<const std::byte>(var).first(name_len)));
-        std::string directory, file_name;
-        SplitName(DecodeStoredName(h->raw_name, h->flags, h->version_made_by, extra, oem_convert_),
-                  &directory, &file_name);
-        h->SetDirectory(directory);
-        h->SetFileName(file_name);
+        SetNameAndTime(h, extra, oem_convert_);
       }
     }
     pos += total;

@@ -48,6 +48,9 @@ enum class EntryProblemKind {
   kOverlapping,     // shares its data with another entry (zip bomb pattern)
   kBadLocalHeader,  // no local header where the directory says
   kUnsupported,     // strong encryption, other disks
+  kNoOriginalPlace,  // restoring from the root would make a new top-level folder
+                     // (the name was stored relative): a folder must be chosen
+  kNeedsPassword,    // encrypted, and no password was given
 };
 
 struct EntryProblem {
