@@ -536,6 +536,12 @@ class TZipReader::Extraction {
 // the archive held: unless the user chose the scan when asked, the run must
 // not end as if the archive were sound.
 void TZipReader::Extraction::ReportRecovered() {
+  if (r_.recovered_ && !r_.recovered_unasked_ && r_.recovery_gaps_ > 0) {
+    Report(-1, TZipHeaderInfo(), {}, EntryProblemKind::kCorrupt,
+           "the archive is damaged: scanning found " + std::to_string(r_.dir_->Count()) +
+               " entries and stepped over " + std::to_string(r_.recovery_gaps_) +
+               " damaged stretch(es) whose entries are lost");
+  }
   if (!r_.recovered_unasked_) return;
   Report(-1, TZipHeaderInfo(), {}, EntryProblemKind::kCorrupt,
          "the archive's central directory is damaged; scanning found " +
@@ -551,7 +557,7 @@ std::vector<int> TZipReader::Extraction::SelectForUnZip(uint64_t* total) {
   for (int i = 0; i < r_.EntryCount(); ++i) {
     TZipHeaderInfo* h = r_.ViewAt(i);
     h->selected_for_extraction = false;
-    if (h->IsDirectoryEntry() && !o_.RecreateDirs) continue;
+    if (h->IsDirectoryEntry() && !h->FullName().empty() && !o_.RecreateDirs) continue;
     if (!o_.DoAll && !selection_.Selects(*h)) continue;
     h->selected_for_extraction = true;
     chosen.push_back(i);
@@ -715,6 +721,7 @@ TZipReader::Extraction::Outcome TZipReader::Extraction::DecodeAndCommit(int inde
       throw ECantWriteUCF();
     case Decode::kPrematureEnd:
       Report(index, h, out.fname, EntryProblemKind::kCorrupt, EFatalUnzipError().what());
+      if (r_.recovered_) return Outcome::kLeftOut;
       throw EFatalUnzipError();
     default:
       Report(index, h, out.fname, KindOf(res), Describe(res, decoder_.Detail()));
@@ -779,7 +786,9 @@ bool TZipReader::Extraction::ExtractFile(int index, const TZipHeaderInfo& h, Out
   }
   DataSpan span;
   const Decode located = LocateData(h, &span);
-  if (located == Decode::kPrematureEnd) {
+  // In an archive pieced together by the recovery scan a cut entry is one
+  // of the losses it reports; the entries found after it still count.
+  if (located == Decode::kPrematureEnd && !r_.recovered_) {
     Report(index, h, out.fname, EntryProblemKind::kCorrupt, EFatalUnzipError().what());
     throw EFatalUnzipError();
   }
@@ -853,6 +862,10 @@ int TZipReader::Extraction::UnZip(const std::string& dest, int* count) {
   for (int index : chosen) {
     const TZipHeaderInfo& h = *r_.ViewAt(index);
     Output out;
+    if (h.FullName().empty()) {
+      Report(index, h, {}, EntryProblemKind::kUnsafePath, "the entry has an empty name");
+      continue;
+    }
     if (!PlaceOutput(index, h, &out)) continue;
     if (NewTopFolder(index, h, out)) continue;
     if (h.IsDirectoryEntry()) {
@@ -877,6 +890,10 @@ TestResult TZipReader::Extraction::Test() {
   for (int index = 0; index < r_.EntryCount(); ++index) {
     const TZipHeaderInfo& h = *r_.ViewAt(index);
     if (!all && !selection_.Selects(h)) continue;
+    if (h.FullName().empty()) {
+      Report(index, h, {}, EntryProblemKind::kUnsafePath, "the entry has an empty name");
+      continue;
+    }
     if (h.IsDirectoryEntry() && h.uncompressed_size == 0) continue;
     if (overlapping_.count(&h)) {
       Report(index, h, {}, EntryProblemKind::kOverlapping,

@@ -181,6 +181,9 @@ class TZipReader {
   // True when the loaded directory came from the recovery scan: it may lack
   // entries the archive held, so it must not be the base of an update.
   [[nodiscard]] bool DirectoryRecovered() const { return recovered_; }
+  // Damaged stretches the recovery scan stepped over to reach the entries
+  // behind them (0 when it found one unbroken run of entries).
+  [[nodiscard]] int RecoveryGaps() const { return recovery_gaps_; }
   // Forgets the directory; the next ReadDirectory reads the archive again.
   void ForgetDirectory();
 
@@ -230,6 +233,7 @@ class TZipReader {
   bool recovered_ = false;          // the directory came from the recovery scan
   bool recovered_unasked_ = false;  // ... because the directory was damaged
   uint64_t declared_entries_ = 0;   // ... which declared this many entries
+  int recovery_gaps_ = 0;           // damaged stretches the recovery scan skipped
   ArchiveStamp stamp_;
   // Data ranges shared by several entries; such entries are never decoded.
   std::vector<bool> overlapping_;  // by physical index

@@ -38,12 +38,15 @@ constexpr size_t kBlockSize = 256 * 1024;
 // A new entry whose name is stored in CP437 but is not plain ASCII also gets
 // a Unicode Path block (0x7075: version 1, CRC-32 of the stored name, the
 // name in UTF-8) in both headers: for a Unix entry readers would otherwise
-// take the CP437 bytes as the name. Plain ASCII names need no block.
+// take the CP437 bytes as the name.
 std::vector<std::byte> UnicodePathExtra(const TZipHeaderInfo& h) {
   if ((h.flags & kFlagUtf8) != 0) return {};
+  // Only a name that was turned into CP437 needs one: ASCII names are the
+  // same bytes in every form, and a Linux name that is not UTF-8 is stored
+  // as the bytes it is.
   const std::string& raw = h.raw_name;
-  if (std::all_of(raw.begin(), raw.end(), [](char c) { return (c & 0x80) == 0; })) return {};
-  const std::string utf8 = Cp437ToUtf8(raw);
+  const std::string utf8 = h.FullName();
+  if (utf8 == raw || !IsValidUtf8(utf8)) return {};
   const size_t body = 1 + 4 + utf8.size();
   if (body > 0xFFFF - 4) return {};
   std::vector<std::byte> out;
@@ -144,6 +147,15 @@ std::vector<std::byte> WithoutZip64Block(std::span<const std::byte> extra) {
   // Bytes that do not form a whole block are kept as they were.
   out.insert(out.end(), extra.begin() + i, extra.end());
   return out;
+}
+
+// The end record holds a comment of at most 65535 bytes; a longer one is
+// refused before anything is written rather than cut without a word.
+void CheckComment(const std::optional<std::string>& comment) {
+  if (comment && comment->size() > kMaxCommentLength) {
+    throw EZipError("The archive comment is " + std::to_string(comment->size()) +
+                    " bytes long; an archive comment holds at most 65535");
+  }
 }
 
 // A read of a source file failed: the file is left out, the run goes on.
@@ -812,6 +824,7 @@ int TZipWriter::Job::Zip(const TZipOptions& options) {
   if (options.MultiZipInfo.MultiMode != TMultiMode::mmNone) {
     throw EZipError("Disk spanning is not supported yet");
   }
+  CheckComment(options.ArchiveComment);
   const FileInfo archive = Stat(zip_name);
   if (archive.Exists() && !archive.IsRegular()) {
     throw EOSError("Unable to write archive", zip_name, archive.IsDirectory() ? EISDIR : EINVAL);
@@ -912,6 +925,7 @@ int TZipWriter::Job::Zip(const TZipOptions& options) {
 int TZipWriter::Job::ZipInto(ReplacingFile& out, const TZipOptions& options) {
   opt_ = &options;
   zip_name_ = out.Target().string();
+  CheckComment(options.ArchiveComment);
   if (options.MultiZipInfo.MultiMode != TMultiMode::mmNone) {
     throw EZipError("Disk spanning is not supported yet");
   }
@@ -935,6 +949,7 @@ int TZipWriter::Job::Remove(const TRemoveOptions& options) {
   zip_name_ = options.ZipName;
   const std::string& zip_name = options.ZipName;
   if (zip_name.empty()) return 0;
+  CheckComment(options.ArchiveComment);
   ReadBase(zip_name);
   const std::string comment =
       options.ArchiveComment ? *options.ArchiveComment : reader_.ArchiveComment();

@@ -295,15 +295,28 @@ TEST_F(ZipReaderTest, EmptyAndTinyFiles) {
   Use("");
   reader_.ReadDirectory(opts_, ev_);
   EXPECT_EQ(reader_.EntryCount(), 0) << "a 0-byte file is an empty archive";
-  for (size_t n : {1u, 21u}) {
-    Use(std::string(n, 'P'));
-    reader_.SetZipName("");
-    reader_.SetZipName(zip_.string());
-    opts_.IncompleteZipMode = TIncompleteZipMode::izAssumeNotAZip;
-    EXPECT_THROW(reader_.ReadDirectory(opts_, ev_), ENotAZipFile) << n << " bytes";
-    opts_.IncompleteZipMode = TIncompleteZipMode::izAssumeMulti;
-    EXPECT_THROW(reader_.ReadDirectory(opts_, ev_), EIncompleteZip) << n << " bytes";
+  // Without a local header anywhere near its start a file is no archive,
+  // whatever the caller would assume of a missing end record, and nobody is
+  // asked about disks or recovery.
+  int asked = 0;
+  ev_.OnInCompleteZip = [&](TIncompleteZipMode&) { ++asked; };
+  for (const std::string& bytes : {std::string(1, 'P'), std::string(21, 'P'),
+                                   std::string("just some text\n", 15), std::string(70000, 'q')}) {
+    for (auto mode : {TIncompleteZipMode::izAssumeNotAZip, TIncompleteZipMode::izAssumeMulti,
+                      TIncompleteZipMode::izAssumeBad}) {
+      Use(bytes);
+      reader_.SetZipName("");
+      reader_.SetZipName(zip_.string());
+      opts_.IncompleteZipMode = mode;
+      EXPECT_THROW(reader_.ReadDirectory(opts_, ev_), ENotAZipFile) << bytes.size() << " bytes";
+    }
   }
+  EXPECT_EQ(asked, 0);
+  // The start of an archive without its end is incomplete, not foreign.
+  ev_.OnInCompleteZip = nullptr;
+  Use(Build({{.name = "a.txt", .data = "abc"}}).bytes.substr(0, 27));
+  opts_.IncompleteZipMode = TIncompleteZipMode::izAssumeMulti;
+  EXPECT_THROW(reader_.ReadDirectory(opts_, ev_), EIncompleteZip);
 }
 
 TEST_F(ZipReaderTest, LongestCommentIsFoundAndRead) {
@@ -318,7 +331,7 @@ TEST_F(ZipReaderTest, LongestCommentIsFoundAndRead) {
 }
 
 TEST_F(ZipReaderTest, IncompleteHandlerIsAskedOnEveryRead) {
-  Use(std::string(100, 'x'));
+  Use(Build({{.name = "a.txt", .data = std::string(100, 'x')}}).bytes.substr(0, 100));
   int asked = 0;
   std::vector<TIncompleteZipMode> offered;
   ev_.OnInCompleteZip = [&](TIncompleteZipMode& m) {
@@ -460,8 +473,29 @@ TEST_F(ZipReaderTest, RecoveryScanFindsEntriesOfACutArchive) {
   EXPECT_EQ(ExtractAll(), 2);
   EXPECT_EQ(ReadFile(dest_ / "b.txt"), "de");
 
-  Use(std::string(5000, 'q'));
+  Use(std::string("PK\x03\x04\x14\x00", 6) + std::string(5000, 'q'));
   EXPECT_THROW(reader_.ReadDirectory(opts_, ev_), EBadZipFile) << "nothing to recover";
+}
+
+TEST_F(ZipReaderTest, RecoveryGoesOnPastDamagedAndCutEntries) {
+  Built b = Build({{.name = "a.txt", .data = "first"},
+                   {.name = "b.txt", .data = std::string(3000, 'b'), .deflate = true},
+                   {.name = "c.txt", .data = "third"},
+                   {.name = "d.txt", .data = "fourth", .deflate = true}});
+  // b's local header is smashed and the archive is cut inside d's data:
+  // a and c are intact, b and d are lost, and the run says so.
+  std::string bytes = b.bytes.substr(0, b.offsets[3] + 40);
+  bytes[b.offsets[1]] = 'X';
+  Use(bytes);
+  opts_.IncompleteZipMode = TIncompleteZipMode::izAssumeBad;
+  EXPECT_EQ(ExtractAll(), 2);
+  EXPECT_EQ(ReadFile(dest_ / "a.txt"), "first");
+  EXPECT_EQ(ReadFile(dest_ / "c.txt"), "third");
+  EXPECT_FALSE(fs::exists(dest_ / "d.txt"));
+  EXPECT_TRUE(HasProblem(EntryProblemKind::kCorrupt, "d.txt"));
+  ASSERT_FALSE(problems_.empty());
+  EXPECT_EQ(problems_[0].index, -1) << "the lost stretch is reported for the archive";
+  EXPECT_NE(problems_[0].reason.find("stepped over 1"), std::string::npos) << problems_[0].reason;
 }
 
 // --- Extraction ----------------------------------------------------------------
@@ -837,6 +871,8 @@ TEST_F(ZipReaderTest, LyingDirectoriesEndInRecoveryOrArchiveErrors) {
       (void)reader_.Test(opts_, ev_);
     } catch (const EIncompleteZip&) {
     } catch (const EBadZipFile&) {
+    } catch (const ENotAZipFile&) {
+      EXPECT_LT(n, 6u) << "only a stub shorter than a signature is no archive at all";
     } catch (const std::exception& e) {
       ADD_FAILURE() << "cut at " << n << ": " << e.what();
     }
@@ -947,6 +983,14 @@ TEST_F(ZipReaderTest, FromTheRootARelativeNameNeverMakesATopLevelFolder) {
   EXPECT_EQ(ReadFile(root_ / "kept.txt"), "original place");
   EXPECT_FALSE(fs::exists("/zb-no-such-top-level"));
   EXPECT_TRUE(HasProblem(EntryProblemKind::kNoOriginalPlace, "zb-no-such-top-level/a.txt"));
+}
+
+TEST_F(ZipReaderTest, EntryWithAnEmptyNameIsReportedNotSkipped) {
+  Use(Build({{.name = "", .data = "nameless"}, {.name = "a.txt", .data = "a"}}).bytes);
+  EXPECT_EQ(ExtractAll(), 1);
+  EXPECT_TRUE(HasProblem(EntryProblemKind::kUnsafePath, ""));
+  problems_.clear();
+  EXPECT_EQ(reader_.Test(opts_, ev_).failed, 1);
 }
 
 TEST_F(ZipReaderTest, EncryptedEntryWithoutPasswordNeedsOne) {

@@ -209,6 +209,15 @@ TEST_F(ZipWriterTest, EmptyListGivesEndRecordAloneAndBlankNameWritesNothing) {
   EXPECT_EQ(completed_, (std::vector<int>{0, 0}));
 }
 
+TEST_F(ZipWriterTest, CommentTooLongForTheEndRecordIsRefusedNotCut) {
+  opts_.ArchiveComment = std::string(65536, 'c');
+  EXPECT_THROW(ZipFiles({Put("a.txt", "x")}), EZipError);
+  EXPECT_FALSE(std::filesystem::exists(zip_));
+  opts_.ArchiveComment = std::string(65535, 'c');
+  ASSERT_EQ(ZipFiles({Put("a.txt", "x")}), 1);
+  EXPECT_EQ(Archive().comment.size(), 65535u);
+}
+
 // --- Expansion through the writer ------------------------------------------------
 
 TEST_F(ZipWriterTest, SameNameTwiceWithoutPathsStoresTheFirstAndReportsTheSecond) {
