@@ -44,6 +44,10 @@ std::string EscapedName(std::string_view name) {
   return out;
 }
 
+void PrintWarning(const TZipReader& r, const std::string& archive) {
+  if (!r.Warning().empty()) std::cerr << "zipbackup-cli: " << archive << ": " << r.Warning() << "\n";
+}
+
 int List(Context& ctx) {
   ArgReader args(ctx.args);
   if (args.Done()) throw EInvalidInput("list needs an ARCHIVE");
@@ -57,6 +61,7 @@ int List(Context& ctx) {
   } catch (...) {
     RethrowWithArchive(archive);
   }
+  PrintWarning(r, archive);
   for (int i = 0; i < r.EntryCount(); ++i) {
     const auto& h = r.Entry(i);
     std::cout << h.uncompressed_size << '\t' << FormatDos(h.dos_date_time) << '\t'
@@ -121,6 +126,7 @@ int Extract(Context& ctx) {
   } catch (...) {
     RethrowWithArchive(archive);
   }
+  PrintWarning(r, archive);
   // Patterns that chose nothing are a typing slip far more often than a
   // wish: "0 extracted" with success would hide it.
   if (!o.FilesList.empty() && extracted + failed + kept == 0) {
@@ -167,6 +173,7 @@ int Test(Context& ctx) {
   } catch (...) {
     RethrowWithArchive(archive);
   }
+  PrintWarning(r, archive);
   std::cout << result.tested << " entries OK, " << result.failed << " failed\n";
   return result.failed > 0 ? kExitSomeFailed : kExitOk;
 }

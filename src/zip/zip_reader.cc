@@ -124,6 +124,7 @@ void TZipReader::ForgetDirectory() {
   view_.reset();
   dir_->Clear();
   recovery_gaps_ = 0;
+  warning_.clear();
   overlapping_.clear();
   multi_mode_ = TMultiMode::mmNone;
   recovered_ = false;
@@ -256,8 +257,25 @@ void TZipReader::LoadDirectory(TIncompleteZipMode& mode, const TReadEvents& even
       throw EZipError("The archive " + zip_name_ + " spans " + std::to_string(end.this_disk + 1) +
                       " disks; reading multi-disk archives is not supported");
     }
+    // Bytes put before an archive (a self-extractor stub) without its
+    // offsets adjusted: the directory lies right before the end record, not
+    // where the record says. Read it there and move every offset alike.
+    uint64_t shift = 0;
+    if (!from_zfc && !end.zip64 && end.central_size <= end.record_offset) {
+      const uint64_t actual = end.record_offset - end.central_size;
+      if (actual > end.central_offset && LooksLikeCentral(file, actual, size) &&
+          !LooksLikeCentral(file, end.central_offset, size)) {
+        shift = actual - end.central_offset;
+        end.central_offset = actual;
+      }
+    }
     // The configuration file's headers were read with it.
     bool ok = from_zfc || ReadCentralDirectory(file, size, end, events);
+    if (ok && shift > 0) {
+      for (size_t i = 0; i < dir_->Count(); ++i) dir_->At(i)->local_header_offset += shift;
+      warning_ = "the archive's offsets do not count the " + std::to_string(shift) +
+                 " bytes before its first entry; they were corrected";
+    }
     if (!ok) {
       declared = end.total_entries;
       RecoveryScan(file, size, events);

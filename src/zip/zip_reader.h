@@ -184,6 +184,10 @@ class TZipReader {
   // Damaged stretches the recovery scan stepped over to reach the entries
   // behind them (0 when it found one unbroken run of entries).
   [[nodiscard]] int RecoveryGaps() const { return recovery_gaps_; }
+  // Something the last directory read corrected without losing anything
+  // (offsets that did not count a stub before the first entry); empty when
+  // the archive was read as it stands.
+  [[nodiscard]] const std::string& Warning() const { return warning_; }
   // Forgets the directory; the next ReadDirectory reads the archive again.
   void ForgetDirectory();
 
@@ -234,6 +238,7 @@ class TZipReader {
   bool recovered_unasked_ = false;  // ... because the directory was damaged
   uint64_t declared_entries_ = 0;   // ... which declared this many entries
   int recovery_gaps_ = 0;           // damaged stretches the recovery scan skipped
+  std::string warning_;
   ArchiveStamp stamp_;
   // Data ranges shared by several entries; such entries are never decoded.
   std::vector<bool> overlapping_;  // by physical index

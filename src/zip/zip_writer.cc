@@ -301,6 +301,10 @@ class TZipWriter::Job {
   bool WriteFileData(File& file, TZipHeaderInfo& h, bool zip64_local, uint64_t* read_total,
                      std::string* why, bool* grew_past_limit);
   void CopyKeptEntry(const TZipHeaderInfo& old, File& source);
+  // Copies the bytes before the old archive's first entry (a self-extractor
+  // stub), so they stay in front of the new one; the offsets written after
+  // them count them.
+  void CopyPrefix(File& source);
   void PrepareName(const std::string& path, bool is_folder, TZipHeaderInfo* h) const;
 
   void ReportProblem(const std::string& path, FileProblem problem, const std::string& detail) {
@@ -790,6 +794,21 @@ void TZipWriter::Job::CopyKeptEntry(const TZipHeaderInfo& old, File& source) {
   new_dir_.push_back(std::move(entry));
 }
 
+void TZipWriter::Job::CopyPrefix(File& source) {
+  const TSortedZip& dir = reader_.PhysicalOrder();
+  const uint64_t prefix =
+      dir.Count() > 0 ? dir[0].local_header_offset : reader_.EndCentral().central_offset;
+  std::vector<std::byte> buf(kBlockSize);
+  for (uint64_t at = 0; at < prefix;) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(buf.size(), prefix - at));
+    if (source.ReadAt(at, std::span(buf.data(), want)) != want) {
+      throw EBadZipFile("The bytes before the first entry of " + zip_name_ + " are cut off");
+    }
+    out_->Append(std::span(buf.data(), want));
+    at += want;
+  }
+}
+
 // --- Operations ---------------------------------------------------------------------
 
 std::vector<Item> TZipWriter::Job::Items(const TZipOptions& options, ExpandOptions expand) {
@@ -900,6 +919,7 @@ int TZipWriter::Job::Zip(const TZipOptions& options) {
 
   int count = 0;
   if (update) {
+    CopyPrefix(*source);
     for (size_t k = 0; k < dir.Count(); ++k) {
       const int x = replaced_by[k];
       if (x >= 0 && StoreItem(items[static_cast<size_t>(x)]) == StoreResult::kStored) {
@@ -976,6 +996,7 @@ int TZipWriter::Job::Remove(const TRemoveOptions& options) {
   for (const std::string& name : options.ExactNames) ++exact[name];
 
   int count = 0;
+  CopyPrefix(source);
   const TSortedZip& dir = reader_.PhysicalOrder();
   for (size_t k = 0; k < dir.Count(); ++k) {
     const TZipHeaderInfo& e = dir[k];

@@ -238,4 +238,33 @@ TEST_F(CliArchiveWriteTest, WorkNotDoneIsNeverReportedAsSuccess) {
   EXPECT_NE(r.err.find("no entry matches 'nothing*'"), std::string::npos) << r.err;
 }
 
+// Bytes before the first entry (a self-extractor stub) whose offsets were
+// never adjusted: read with the offsets corrected and one warning, and kept
+// in front of the archive by zip and remove, with the offsets counting them.
+TEST_F(CliArchiveWriteTest, StubBeforeTheFirstEntryIsReadAndKept) {
+  const std::string py =
+      "/usr/bin/python3 -c \"import zipfile,io,sys\n"
+      "b=io.BytesIO(); z=zipfile.ZipFile(b,'w'); z.writestr('a.txt','aa'); "
+      "z.writestr('b.txt','bb'); z.close()\n"
+      "open(sys.argv[1],'wb').write(b'#!stub'*100+b.getvalue())\" '" +
+      zip_ + "'";
+  ASSERT_EQ(std::system(py.c_str()), 0);
+  Result r = Run({"list", zip_});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("b.txt"), std::string::npos) << r.out;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  EXPECT_NE(r.err.find("600 bytes before its first entry"), std::string::npos) << r.err;
+
+  ASSERT_EQ(Run({"zip", zip_, dir_ / "src/a.txt"}).exit_code, 0);
+  ASSERT_EQ(Run({"remove", zip_, "b.txt"}).exit_code, 0);
+  EXPECT_EQ(ReadFile(zip_).substr(0, 12), "#!stub#!stub");
+  const std::string check = "/usr/bin/python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); "
+                            "assert z.testzip() is None; assert len(z.namelist())==1\" '" +
+                            zip_ + "'";
+  EXPECT_EQ(std::system(check.c_str()), 0);
+  r = Run({"test", zip_});
+  EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+  EXPECT_TRUE(r.err.empty()) << "adjusted offsets need no correction: " << r.err;
+}
+
 }  // namespace
