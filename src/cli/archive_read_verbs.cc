@@ -26,6 +26,28 @@ std::string FormatDos(uint32_t dos) {
   return buf;
 }
 
+// A stored name is bytes from someone else's archive: control characters
+// (a newline, an escape sequence) are shown escaped, never sent raw to the
+// terminal. Other bytes are printed as they are.
+std::string EscapedName(std::string_view name) {
+  std::string out;
+  for (char c : name) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02X", b);
+      out += buf;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+void PrintWarning(const TZipReader& r, const std::string& archive) {
+  if (!r.Warning().empty()) std::cerr << "zipbackup-cli: " << archive << ": " << r.Warning() << "\n";
+}
+
 int List(Context& ctx) {
   ArgReader args(ctx.args);
   if (args.Done()) throw EInvalidInput("list needs an ARCHIVE");
@@ -39,10 +61,11 @@ int List(Context& ctx) {
   } catch (...) {
     RethrowWithArchive(archive);
   }
+  PrintWarning(r, archive);
   for (int i = 0; i < r.EntryCount(); ++i) {
     const auto& h = r.Entry(i);
-    std::cout << h.uncompressed_size << '\t' << FormatDos(h.dos_date_time) << '\t' << h.FullName()
-              << '\n';
+    std::cout << h.uncompressed_size << '\t' << FormatDos(h.dos_date_time) << '\t'
+              << EscapedName(h.FullName()) << '\n';
   }
   return kExitOk;
 }
@@ -69,6 +92,8 @@ int Extract(Context& ctx) {
       o.OverwriteMode = ParseOverwrite(args.Value(a));
     } else if (a == "--flat") {
       o.RecreateDirs = false;
+    } else if (a == "--recover") {
+      o.IncompleteZipMode = zip::TIncompleteZipMode::izAssumeBad;
     } else if (args.IsOption(a)) {
       ThrowUnknownOption("extract", a);
     } else {
@@ -83,14 +108,16 @@ int Extract(Context& ctx) {
   o.FilesList.assign(positional.begin() + 2, positional.end());
   o.DoAll = o.FilesList.empty();
   int failed = 0;
+  int kept = 0;
   zip::TUnZipEvents ev;
   ev.OnEntryProblem = [&](const EntryProblem& p) {
     if (p.kind == EntryProblemKind::kExists) {
+      ++kept;
       std::cerr << "kept existing " << p.path.string() << "\n";
       return;
     }
     ++failed;
-    std::cerr << "failed " << p.entry_name << ": " << p.reason << "\n";
+    std::cerr << "failed " << EscapedName(p.entry_name) << ": " << p.reason << "\n";
   };
   ev.OnTotalPercentDone = TerminalProgress(ctx);
   int extracted = 0;
@@ -98,6 +125,14 @@ int Extract(Context& ctx) {
     extracted = r.UnZip(o, ev);
   } catch (...) {
     RethrowWithArchive(archive);
+  }
+  PrintWarning(r, archive);
+  // Patterns that chose nothing are a typing slip far more often than a
+  // wish: "0 extracted" with success would hide it.
+  if (!o.FilesList.empty() && extracted + failed + kept == 0) {
+    std::string text = archive + ": no entry matches";
+    for (const std::string& p : o.FilesList) text += " '" + p + "'";
+    throw Error(text);
   }
   if (ctx.stderr_is_terminal) {
     std::cerr << extracted << " extracted, " << failed << " failed\n";
@@ -113,6 +148,8 @@ int Test(Context& ctx) {
     std::string a = args.Next();
     if (a == "--password") {
       o.Password = args.Value(a);
+    } else if (a == "--recover") {
+      o.IncompleteZipMode = zip::TIncompleteZipMode::izAssumeBad;
     } else if (args.IsOption(a)) {
       ThrowUnknownOption("test", a);
     } else if (archive.empty()) {
@@ -127,7 +164,7 @@ int Test(Context& ctx) {
   o.DoAll = true;
   zip::TUnZipEvents ev;
   ev.OnEntryProblem = [](const EntryProblem& p) {
-    std::cout << "FAILED\t" << p.entry_name << "\t" << p.reason << "\n";
+    std::cout << "FAILED\t" << EscapedName(p.entry_name) << "\t" << p.reason << "\n";
   };
   ev.OnTotalPercentDone = TerminalProgress(ctx);
   zip::TestResult result;
@@ -136,6 +173,7 @@ int Test(Context& ctx) {
   } catch (...) {
     RethrowWithArchive(archive);
   }
+  PrintWarning(r, archive);
   std::cout << result.tested << " entries OK, " << result.failed << " failed\n";
   return result.failed > 0 ? kExitSomeFailed : kExitOk;
 }
@@ -144,10 +182,12 @@ ZB_CLI_VERB(Verb{"list", "list ARCHIVE",
                  "one line per entry: size, TAB, date-time, TAB, stored name", List});
 ZB_CLI_VERB(Verb{"extract",
                  "extract ARCHIVE DEST [--password P] [--overwrite always|never|newer|older] "
-                 "[--flat] [PATTERN...]",
+                 "[--flat] [--recover] [PATTERN...]",
                  "extract all entries, or those matching a PATTERN, into DEST", Extract});
-ZB_CLI_VERB(Verb{"test", "test ARCHIVE [--password P]",
-                 "check every entry's data and CRC without writing anything", Test});
+ZB_CLI_VERB(Verb{"test", "test ARCHIVE [--password P] [--recover]",
+                 "check every entry's data and CRC without writing anything; --recover scans an "
+                 "archive without its end (a cut-off file) for the entries it still holds",
+                 Test});
 
 }  // namespace
 }  // namespace zb::cli

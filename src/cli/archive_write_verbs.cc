@@ -1,7 +1,9 @@
 // zipbackup-cli verbs that write archives: zip (create or update) and remove.
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <iostream>
 #include <map>
 #include <string>
@@ -10,6 +12,7 @@
 #include "base/errors.h"
 #include "cli/verb.h"
 #include "zip/dir_search.h"
+#include "zip/file_list_expander.h"
 #include "zip/wildcard.h"
 #include "zip/zip_writer.h"
 
@@ -51,17 +54,41 @@ int Zip(Context& ctx) {
     } else if (archive.empty()) {
       archive = a;
     } else {
-      // A bare folder stands for its contents, as a user typing it means.
-      if (!zip::HasWildcard(a) && a.back() != '/' && IsFolder(a)) {
-        entries.push_back(a + "/*");
-      } else {
-        entries.push_back(a);
-      }
+      entries.push_back(a);
     }
   }
   if (archive.empty()) throw EInvalidInput("zip needs an ARCHIVE");
   if (entries.empty()) throw EInvalidInput("zip needs at least one ENTRY");
 
+  // A folder stands for itself and its files (its subfolders under
+  // --recurse), typed with or without a trailing "/". With stored paths the
+  // folders are stored too, so their modes come back on restore.
+  o.AddDirEntriesOnRecurse = o.StorePaths;
+  zip::ExpandOptions probe;
+  probe.exclude_list = o.ExcludeList;
+  probe.recurse = o.Recurse;
+  std::vector<std::string> files_list;
+  for (std::string a : entries) {
+    const std::string typed = a;
+    std::string search;  // the pattern whose files the argument stands for
+    if (!zip::HasWildcard(a) && IsFolder(a)) {
+      while (a.size() > 1 && a.back() == '/') a.pop_back();
+      const std::string folder = a == "/" ? a : a + "/";
+      if (o.StorePaths) files_list.push_back(folder);
+      search = folder + "*";
+    } else if (zip::HasWildcard(a)) {
+      search = a;
+    }
+    files_list.push_back(search.empty() ? a : search);
+    // An argument that matches nothing is named, and nothing is written:
+    // reporting success for work not done would hide a typing slip.
+    const bool found = search.empty()
+                           ? ::access(a.c_str(), F_OK) == 0
+                           : !zip::ExpandFilesList({search}, probe, nullptr, nullptr).empty();
+    if (!found && !(o.StorePaths && zip::HasWildcard(search) && !zip::HasWildcard(typed))) {
+      throw EInvalidInput("zip: nothing matches '" + typed + "'");
+    }
+  }
   o.ZipName = archive;
   int left_out = 0;
   zip::TZipEvents ev;
@@ -74,12 +101,18 @@ int Zip(Context& ctx) {
     std::cerr << "\n";
   };
   ev.OnTotalPercentDone = TerminalProgress(ctx);
-  o.FilesList = entries;
+  o.FilesList = files_list;
+  const bool existed = ::access(archive.c_str(), F_OK) == 0;
   int written = 0;
   try {
     written = TZipWriter().Zip(o, ev);
   } catch (...) {
     RethrowWithArchive(archive);
+  }
+  if (written == 0 && !existed) {
+    // Every file was left out: no empty archive stands for a backup.
+    std::remove(archive.c_str());
+    throw Error(archive + ": no file could be stored; no archive was written");
   }
   std::cout << written << (written == 1 ? " file" : " files") << " written to " << archive;
   if (left_out > 0) std::cout << ", " << left_out << " left out";

@@ -18,9 +18,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdlib>
 #include <exception>
 #include <optional>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "base/errors.h"
@@ -132,6 +134,14 @@ bool SafeComponents(std::string_view folder, std::vector<std::string>* parts) {
   return true;
 }
 
+bool IsFullDisk(int err) { return err == ENOSPC || err == EDQUOT || err == EFBIG; }
+
+// The longest name a file of `folder` may have.
+size_t NameLimit(const OpenFolder& folder) {
+  const long limit = ::fpathconf(folder.fd.Get(), _PC_NAME_MAX);
+  return limit > 0 ? static_cast<size_t>(limit) : 255;
+}
+
 bool SafeFileName(std::string_view name) {
   return !name.empty() && name != "." && name != ".." &&
          name.find('\0') == std::string_view::npos && name.find('/') == std::string_view::npos;
@@ -148,6 +158,7 @@ EntryProblemKind WalkProblem(const WalkResult& walk) {
 enum class Decode {
   kOk,
   kBadPassword,
+  kNeedsPassword,  // encrypted, and no password was given
   kTooLarge,
   kCorrupt,
   kUnknownMethod,
@@ -175,6 +186,8 @@ std::string Describe(Decode d, const std::string& detail) {
       return "ok";
     case Decode::kBadPassword:
       return "wrong password";
+    case Decode::kNeedsPassword:
+      return "password needed: the entry is encrypted";
     case Decode::kTooLarge:
       return EBiggerThanUncompressed().what();
     case Decode::kCorrupt:
@@ -198,6 +211,8 @@ EntryProblemKind KindOf(Decode d) {
   switch (d) {
     case Decode::kBadPassword:
       return EntryProblemKind::kBadPassword;
+    case Decode::kNeedsPassword:
+      return EntryProblemKind::kNeedsPassword;
     case Decode::kTooLarge:
       return EntryProblemKind::kTooLarge;
     case Decode::kUnknownMethod:
@@ -262,7 +277,10 @@ class EntryDecoder {
     for (;;) {
       ZipCrypto keys(password_);
       if (CheckEncryptionHeader(keys, header, h.CheckByte())) return Decode::kOk;
-      if (!AskNewPassword(index)) return Decode::kBadPassword;
+      // Without any password the entry is not damaged and no password is
+      // wrong: one is needed, and the message says so.
+      const bool had_none = password_.empty();
+      if (!AskNewPassword(index)) return had_none ? Decode::kNeedsPassword : Decode::kBadPassword;
     }
   }
 
@@ -420,9 +438,29 @@ class TZipReader::Extraction {
         ev_(events),
         selection_(options, std::move(identities)),
         decoder_(archive, archive.Size(), options.Password, events) {
-    for (size_t i = 0; i < r_.dir_->Count(); ++i) {
-      if (r_.overlapping_[i]) overlapping_.insert(r_.dir_->At(i));
+    const uint64_t archive_size = archive.Size();
+    const size_t n = r_.dir_->Count();
+    for (size_t i = 0; i < n; ++i) {
+      const TZipHeaderInfo* e = r_.dir_->At(i);
+      if (r_.overlapping_[i]) overlapping_.insert(e);
+      // An entry's data end before the next local header, or before the
+      // central directory for the last one.
+      uint64_t limit = archive_size;
+      if (i + 1 < n && r_.dir_->At(i + 1)->disk_number_start == e->disk_number_start) {
+        limit = r_.dir_->At(i + 1)->local_header_offset;
+      } else if (!r_.recovered_ && r_.end_.central_offset > e->local_header_offset) {
+        limit = std::min(limit, r_.end_.central_offset);
+      }
+      data_limits_[e] = limit;
     }
+  }
+
+  Extraction(const Extraction&) = delete;
+  Extraction& operator=(const Extraction&) = delete;
+  // Folders get their late modes however the run ends, so none is left
+  // more open than the archive says.
+  ~Extraction() {
+    for (auto& [folder, perms] : late_modes_) (void)::fchmod(folder.fd.Get(), perms);
   }
 
   int UnZip(const std::string& dest, int* count);
@@ -456,6 +494,8 @@ class TZipReader::Extraction {
   Outcome DecodeAndCommit(int index, const TZipHeaderInfo& h, const DataSpan& span,
                           const Output& out);
   bool ExtractFile(int index, const TZipHeaderInfo& h, Output& out);
+  bool NewTopFolder(int index, const TZipHeaderInfo& h, const Output& out);
+  void ExtractFolder(int index, const TZipHeaderInfo& h, const Output& out, int* count);
 
   TZipReader& r_;
   const TUnZipOptions& o_;
@@ -464,6 +504,17 @@ class TZipReader::Extraction {
   EntryDecoder decoder_;
   // Entries whose data overlap another's; they are never decoded.
   std::unordered_set<const TZipHeaderInfo*> overlapping_;
+  // Where each entry's data must end at the latest.
+  std::unordered_map<const TZipHeaderInfo*, uint64_t> data_limits_;
+  // Locates the entry's data; kCorrupt when the sizes the directory gives
+  // run into the next entry (the local extra field is only known here).
+  Decode LocateData(const TZipHeaderInfo& h, DataSpan* span) {
+    const Decode d = decoder_.Locate(h, span);
+    if (d != Decode::kOk) return d;
+    auto it = data_limits_.find(&h);
+    if (it != data_limits_.end() && span->start + span->size > it->second) return Decode::kCorrupt;
+    return d;
+  }
   int problems_ = 0;
 
   // UnZip's state.
@@ -476,12 +527,21 @@ class TZipReader::Extraction {
   std::vector<std::string> last_parts_;
   uint64_t total_ = 0;
   uint64_t total_done_ = 0;
+  // Folders whose stored mode would keep the owner from writing into them:
+  // given their mode after the last entry.
+  std::vector<std::pair<OpenFolder, mode_t>> late_modes_;
 };
 
 // Entries found by the recovery scan are all that could be found, not all
 // the archive held: unless the user chose the scan when asked, the run must
 // not end as if the archive were sound.
 void TZipReader::Extraction::ReportRecovered() {
+  if (r_.recovered_ && !r_.recovered_unasked_ && r_.recovery_gaps_ > 0) {
+    Report(-1, TZipHeaderInfo(), {}, EntryProblemKind::kCorrupt,
+           "the archive is damaged: scanning found " + std::to_string(r_.dir_->Count()) +
+               " entries and stepped over " + std::to_string(r_.recovery_gaps_) +
+               " damaged stretch(es) whose entries are lost");
+  }
   if (!r_.recovered_unasked_) return;
   Report(-1, TZipHeaderInfo(), {}, EntryProblemKind::kCorrupt,
          "the archive's central directory is damaged; scanning found " +
@@ -497,7 +557,7 @@ std::vector<int> TZipReader::Extraction::SelectForUnZip(uint64_t* total) {
   for (int i = 0; i < r_.EntryCount(); ++i) {
     TZipHeaderInfo* h = r_.ViewAt(i);
     h->selected_for_extraction = false;
-    if (h->IsDirectoryEntry() && !o_.RecreateDirs) continue;
+    if (h->IsDirectoryEntry() && !h->FullName().empty() && !o_.RecreateDirs) continue;
     if (!o_.DoAll && !selection_.Selects(*h)) continue;
     h->selected_for_extraction = true;
     chosen.push_back(i);
@@ -584,7 +644,11 @@ bool TZipReader::Extraction::MayOverwrite(int index, const TZipHeaderInfo& h, co
     return false;
   }
   bool write = true;
-  const uint32_t existing = ValidateDos(TimeTToDos(st.st_mtim.tv_sec));
+  // With the extended timestamp both times are whole seconds; without it
+  // the file's time is cut to the DOS precision the entry has.
+  const int64_t entry_time = h.unix_mtime ? *h.unix_mtime : h.dos_date_time;
+  const int64_t existing =
+      h.unix_mtime ? st.st_mtim.tv_sec : ValidateDos(TimeTToDos(st.st_mtim.tv_sec));
   switch (o_.OverwriteMode) {
     case TUZOverwriteMode::Always:
       break;
@@ -592,10 +656,10 @@ bool TZipReader::Extraction::MayOverwrite(int index, const TZipHeaderInfo& h, co
       write = false;
       break;
     case TUZOverwriteMode::ifNewer:
-      write = h.dos_date_time > existing;
+      write = entry_time > existing;
       break;
     case TUZOverwriteMode::ifOlder:
-      write = h.dos_date_time < existing;
+      write = entry_time < existing;
       break;
     case TUZOverwriteMode::Prompt:
       write = ev_.AskOverwrite ? ev_.AskOverwrite(h.FileName()) : false;
@@ -612,13 +676,22 @@ TZipReader::Extraction::Outcome TZipReader::Extraction::DecodeAndCommit(int inde
                                                                         const TZipHeaderInfo& h,
                                                                         const DataSpan& span,
                                                                         const Output& out) {
+  // The permission bits of an entry made on Unix; set-user-ID, set-group-ID
+  // and sticky never come from an archive.
+  const std::optional<mode_t> unix_perms =
+      o_.RetainAttributes && h.UnixMode() != 0
+          ? std::optional<mode_t>(static_cast<mode_t>(h.UnixMode() & 0777))
+          : std::nullopt;
   std::optional<ReplacingFile> temp;
   try {
+    // With a stored mode the file is private until it gets that mode, and
+    // stays private should the file system refuse it: never more readable
+    // than the file that was saved.
     temp.emplace(ReplacingFile::CreateIn(out.folder, out.leaf,
                                          {.factory = o_.FileFactory,
                                           .flush_to_disk = false,
                                           .stamps_required = false,
-                                          .keep_private = false}));
+                                          .keep_private = unix_perms.has_value()}));
   } catch (const EOSError& e) {
     Report(index, h, out.fname, EntryProblemKind::kCannotCreate, e.what());
     return Outcome::kLeftOut;
@@ -648,6 +721,7 @@ TZipReader::Extraction::Outcome TZipReader::Extraction::DecodeAndCommit(int inde
       throw ECantWriteUCF();
     case Decode::kPrematureEnd:
       Report(index, h, out.fname, EntryProblemKind::kCorrupt, EFatalUnzipError().what());
+      if (r_.recovered_) return Outcome::kLeftOut;
       throw EFatalUnzipError();
     default:
       Report(index, h, out.fname, KindOf(res), Describe(res, decoder_.Detail()));
@@ -671,11 +745,19 @@ TZipReader::Extraction::Outcome TZipReader::Extraction::DecodeAndCommit(int inde
 
   // Verified: stamped and given the output's name.
   try {
-    std::optional<mode_t> mode;
-    if (o_.RetainAttributes && (h.external_attributes & kAttrReadOnly)) {
+    std::optional<mode_t> mode = unix_perms;
+    if (!mode && o_.RetainAttributes && (h.external_attributes & kAttrReadOnly)) {
       mode = temp->NewFileMode() & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
     }
-    temp->Commit(mode, timespec{DosToTimeT(h.dos_date_time), 0});
+    temp->Commit(mode, timespec{h.unix_mtime ? static_cast<time_t>(*h.unix_mtime)
+                                             : DosToTimeT(h.dos_date_time),
+                                0});
+  } catch (const EOSError& e) {
+    // Only a full disk ends the run; a name this folder cannot take (too
+    // long, a folder in the way, no permission) is this entry's problem.
+    Report(index, h, out.fname, EntryProblemKind::kCannotCreate, e.what());
+    if (IsFullDisk(e.Errno())) throw ECantWriteUCF();
+    return Outcome::kLeftOut;
   } catch (const std::exception& e) {
     Report(index, h, out.fname, EntryProblemKind::kCannotCreate, e.what());
     throw ECantWriteUCF();
@@ -690,6 +772,12 @@ bool TZipReader::Extraction::ExtractFile(int index, const TZipHeaderInfo& h, Out
   if (ev_.OnStartUnZip) ev_.OnStartUnZip(index, out.fname, skip);
   if (skip) return false;
   if (!OpenOutputFolder(index, h, out.fname != placed, &out)) return false;
+  if (const size_t limit = NameLimit(out.folder); out.leaf.size() > limit) {
+    Report(index, h, out.fname, EntryProblemKind::kCannotCreate,
+           "the name is longer than the " + std::to_string(limit) +
+               "-byte limit of the file system");
+    return false;
+  }
 
   if (overlapping_.count(&h)) {
     Report(index, h, out.fname, EntryProblemKind::kOverlapping,
@@ -697,8 +785,10 @@ bool TZipReader::Extraction::ExtractFile(int index, const TZipHeaderInfo& h, Out
     return false;
   }
   DataSpan span;
-  const Decode located = decoder_.Locate(h, &span);
-  if (located == Decode::kPrematureEnd) {
+  const Decode located = LocateData(h, &span);
+  // In an archive pieced together by the recovery scan a cut entry is one
+  // of the losses it reports; the entries found after it still count.
+  if (located == Decode::kPrematureEnd && !r_.recovered_) {
     Report(index, h, out.fname, EntryProblemKind::kCorrupt, EFatalUnzipError().what());
     throw EFatalUnzipError();
   }
@@ -721,6 +811,45 @@ bool TZipReader::Extraction::ExtractFile(int index, const TZipHeaderInfo& h, Out
   return outcome == Outcome::kExtracted;
 }
 
+// From the root, the stored folders are the original places, and every one
+// of them starts in a top-level folder that exists. A name stored relative
+// (a project whose include path was relative) would make a new one there
+// and scatter the files over the root: the entry fails instead, so the user
+// can choose a folder for it.
+bool TZipReader::Extraction::NewTopFolder(int index, const TZipHeaderInfo& h, const Output& out) {
+  if (dest_ != "/" || !o_.RecreateDirs || out.parts.empty()) return false;
+  struct stat st {};
+  if (::fstatat(dest_folder_.fd.Get(), out.parts[0].c_str(), &st, 0) == 0) return false;
+  Report(index, h, out.fname, EntryProblemKind::kNoOriginalPlace,
+         "its folder '" + out.parts[0] +
+             "/' does not exist in the root folder: the name holds no original place; "
+             "restore it into a chosen folder");
+  return true;
+}
+
+// A folder entry: the folder made, and given the mode an entry made on Unix
+// stores (never set-user-ID, set-group-ID or sticky).
+void TZipReader::Extraction::ExtractFolder(int index, const TZipHeaderInfo& h, const Output& out,
+                                           int* count) {
+  OpenFolder made;
+  const WalkResult walk = WalkFolders(
+      dest_folder_, out.parts, {.create = true, .follow_links = o_.FollowDestLinks}, &made);
+  if (!walk.Ok()) {
+    Report(index, h, out.fname, WalkProblem(walk), walk.why);
+    return;
+  }
+  ++*count;
+  if (!o_.RetainAttributes || h.UnixMode() == 0 || out.parts.empty()) return;
+  const mode_t perms = static_cast<mode_t>(h.UnixMode() & 0777);
+  if ((perms & S_IRWXU) == S_IRWXU) {
+    // A refused mode leaves the folder as made: the files in it carry
+    // their own modes.
+    (void)::fchmod(made.fd.Get(), perms);
+  } else {
+    late_modes_.emplace_back(std::move(made), perms);
+  }
+}
+
 int TZipReader::Extraction::UnZip(const std::string& dest, int* count) {
   dest_ = dest;
   dest_folder_ = OpenFolder::Open(dest_);
@@ -733,16 +862,14 @@ int TZipReader::Extraction::UnZip(const std::string& dest, int* count) {
   for (int index : chosen) {
     const TZipHeaderInfo& h = *r_.ViewAt(index);
     Output out;
+    if (h.FullName().empty()) {
+      Report(index, h, {}, EntryProblemKind::kUnsafePath, "the entry has an empty name");
+      continue;
+    }
     if (!PlaceOutput(index, h, &out)) continue;
+    if (NewTopFolder(index, h, out)) continue;
     if (h.IsDirectoryEntry()) {
-      OpenFolder made;
-      const WalkResult walk = WalkFolders(
-          dest_folder_, out.parts, {.create = true, .follow_links = o_.FollowDestLinks}, &made);
-      if (walk.Ok()) {
-        ++*count;
-      } else {
-        Report(index, h, out.fname, WalkProblem(walk), walk.why);
-      }
+      ExtractFolder(index, h, out, count);
       continue;
     }
     if (ExtractFile(index, h, out)) ++*count;
@@ -763,6 +890,10 @@ TestResult TZipReader::Extraction::Test() {
   for (int index = 0; index < r_.EntryCount(); ++index) {
     const TZipHeaderInfo& h = *r_.ViewAt(index);
     if (!all && !selection_.Selects(h)) continue;
+    if (h.FullName().empty()) {
+      Report(index, h, {}, EntryProblemKind::kUnsafePath, "the entry has an empty name");
+      continue;
+    }
     if (h.IsDirectoryEntry() && h.uncompressed_size == 0) continue;
     if (overlapping_.count(&h)) {
       Report(index, h, {}, EntryProblemKind::kOverlapping,
@@ -770,7 +901,7 @@ TestResult TZipReader::Extraction::Test() {
       continue;
     }
     DataSpan span;
-    Decode res = decoder_.Locate(h, &span);
+    Decode res = LocateData(h, &span);
     if (res == Decode::kOk && h.IsEncrypted()) res = decoder_.CheckPassword(index, h, span);
     bool reported = false;
     for (bool retry = res == Decode::kOk; retry;) {

@@ -127,6 +127,7 @@ inline constexpr uint16_t kVersionZip64 = 45;    // 4.5: ZIP64 extensions
 inline constexpr uint8_t kHostMsDos = 0;         // MS-DOS and FAT-family file systems
 inline constexpr uint8_t kHostUnix = 3;          // UNIX
 inline constexpr uint8_t kHostNtfs = 10;         // Windows NTFS
+inline constexpr uint8_t kHostVfat = 14;         // VFAT (Windows long names on FAT)
 inline constexpr uint8_t kHostMacOsX = 19;       // OS X (Darwin)
 
 // --- ZIP64 markers -----------------------------------------------------------
@@ -143,6 +144,10 @@ inline constexpr uint16_t kZip64Marker16 = 0xFFFF;
 inline constexpr uint16_t kExtraZip64 = 0x0001;
 // Info-ZIP Unicode Path: version 1, CRC-32 of the header's name, UTF-8 name.
 inline constexpr uint16_t kExtraUnicodePath = 0x7075;
+// Extended timestamp: a flags byte, then the modification time (bit 0) in
+// whole seconds since 1970 UTC, signed 32-bit. The central form carries only
+// the modification time.
+inline constexpr uint16_t kExtraExtendedTimestamp = 0x5455;
 
 // --- Limits of this reader ---------------------------------------------------
 

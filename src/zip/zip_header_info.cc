@@ -67,6 +67,45 @@ uint8_t TZipHeaderInfo::CheckByte() const {
   return static_cast<uint8_t>(crc32 >> 24);
 }
 
+uint32_t TZipHeaderInfo::UnixMode() const {
+  const uint8_t host = HostSystem();
+  if (host != kHostUnix && host != kHostMacOsX) return 0;
+  return external_attributes >> 16;
+}
+
+bool TZipHeaderInfo::AttributesSayFolder() const {
+  if (uncompressed_size != 0 || compressed_size != 0) return false;
+  constexpr uint32_t kTypeMask = 0170000;
+  constexpr uint32_t kTypeFolder = 0040000;
+  if ((UnixMode() & kTypeMask) == kTypeFolder) return true;
+  // The low byte holds DOS attributes for the DOS family and for Unix
+  // writers, which keep them there for other readers.
+  const uint8_t host = HostSystem();
+  const bool dos_byte = host == kHostMsDos || host == kHostNtfs || host == kHostVfat ||
+                        host == kHostUnix || host == kHostMacOsX;
+  return dos_byte && (external_attributes & 0x10) != 0;
+}
+
+std::vector<std::byte> MakeTimestampExtra(int64_t mtime) {
+  if (mtime < std::numeric_limits<int32_t>::min() || mtime > std::numeric_limits<int32_t>::max()) {
+    return {};
+  }
+  std::vector<std::byte> out;
+  Put16(&out, kExtraExtendedTimestamp);
+  Put16(&out, 5);
+  out.push_back(std::byte{1});
+  Put32(&out, static_cast<uint32_t>(static_cast<int32_t>(mtime)));
+  return out;
+}
+
+std::optional<int64_t> ReadTimestampExtra(std::span<const std::byte> extra) {
+  auto block = FindExtraBlock(extra, kExtraExtendedTimestamp);
+  if (!block || block->size() < 5 || (static_cast<uint8_t>((*block)[0]) & 1) == 0) {
+    return std::nullopt;
+  }
+  return static_cast<int64_t>(static_cast<int32_t>(Load32(*block, 1)));
+}
+
 // --- TEndCentral ------------------------------------------------------------------
 
 void TEndCentral::Clear() {

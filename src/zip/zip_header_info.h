@@ -54,6 +54,9 @@ struct TZipHeaderInfo {
   uint32_t external_attributes = 0x20;
   uint64_t local_header_offset = 0;
   uint64_t central_header_offset = 0;
+  // Modification time in whole seconds (UTC) from the extended timestamp
+  // field, when the entry has one; the DOS time only holds even seconds.
+  std::optional<int64_t> unix_mtime;
   // The name bytes exactly as stored in the archive (CP437 or UTF-8, "/"
   // separators); kept so an entry can be copied or matched byte for byte.
   std::string raw_name;
@@ -78,6 +81,13 @@ struct TZipHeaderInfo {
   [[nodiscard]] bool HasDataDescriptor() const { return (flags & kFlagDataDescriptor) != 0; }
   [[nodiscard]] bool IsDirectoryEntry() const { return file_name_.empty(); }
   [[nodiscard]] uint8_t HostSystem() const { return static_cast<uint8_t>(version_made_by >> 8); }
+  // The Unix file type and permission bits of an entry made on Unix (the
+  // high 16 bits of the external attributes); 0 for other entries.
+  [[nodiscard]] uint32_t UnixMode() const;
+  // Whether the attributes call the entry a folder: the DOS directory bit,
+  // or a Unix mode of type directory. Only entries without data count, so
+  // a stray bit never makes a file's data unreachable.
+  [[nodiscard]] bool AttributesSayFolder() const;
   // 30 + stored name length + local extra length.
   [[nodiscard]] uint64_t LocalHeaderSize() const;
   // 46 + stored name length + central extra length + comment length.
@@ -167,6 +177,13 @@ void SerializeCentralHeader(const TZipHeaderInfo& h, std::span<const std::byte> 
 // Builds a ZIP64 extra block for the values of `h` that need one; empty when
 // none does. `with_offset` includes the local header offset (central only).
 [[nodiscard]] std::vector<std::byte> MakeZip64Extra(const TZipHeaderInfo& h, bool with_offset);
+
+// The extended timestamp block (id, length, flags, modification time) for
+// `mtime`; empty when the time does not fit the field's signed 32 bits.
+[[nodiscard]] std::vector<std::byte> MakeTimestampExtra(int64_t mtime);
+// The modification time of an extended timestamp block in `extra`, when
+// the block is there and holds one.
+[[nodiscard]] std::optional<int64_t> ReadTimestampExtra(std::span<const std::byte> extra);
 
 // --- End records -------------------------------------------------------------
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <unordered_map>
 
 #include "base/errors.h"
@@ -30,6 +31,63 @@ bool SameStamp(const FileInfo& info, dev_t dev, ino_t ino, uint64_t size, const 
 
 void CallPump(const TReadEvents& events) {
   if (events.Pump) events.Pump();
+}
+
+// How far from the start a file without an end record is searched for a
+// local header before it is taken for no ZIP archive at all (self-extracting
+// stubs put up to a few hundred KiB before the first entry).
+constexpr uint64_t kNotZipScanSpan = 4 * 1024 * 1024;
+
+// Whether a local header signature with a plausible version-needed value
+// lies at `pos` of `b`.
+bool LocalHeaderAt(std::span<const std::byte> b, size_t pos) {
+  return pos + 6 <= b.size() && b[pos] == std::byte{0x50} &&
+         Load32(b, pos) == kLocalHeaderSignature && static_cast<uint8_t>(b[pos + 5]) < 10;
+}
+
+// The offset of the first local header at or after `from` and before
+// `until`, if any.
+std::optional<uint64_t> FindLocalHeader(File& file, uint64_t from, uint64_t until,
+                                        const TReadEvents& events) {
+  std::vector<std::byte> buf(64 * 1024);
+  uint64_t pos = from;
+  while (pos + 6 <= until) {
+    const size_t n = file.ReadAt(pos, std::span(buf.data(), buf.size()));
+    if (n < 6) return std::nullopt;
+    std::span<const std::byte> b(buf.data(), n);
+    for (size_t i = 0; i + 6 <= n; ++i) {
+      if (LocalHeaderAt(b, i)) return pos + i;
+    }
+    if (n < buf.size()) return std::nullopt;
+    pos += n - 5;  // a signature may straddle the block boundary
+    CallPump(events);
+  }
+  return std::nullopt;
+}
+
+bool HasLocalHeader(File& file, uint64_t size, uint64_t span) {
+  return FindLocalHeader(file, 0, std::min(size, span), {}).has_value();
+}
+
+// Whether a central header signature stands at `pos`.
+bool LooksLikeCentral(File& file, uint64_t pos, uint64_t size) {
+  std::array<std::byte, 4> sig{};
+  return pos + 4 <= size && file.ReadAt(pos, sig) == sig.size() &&
+         Load32(sig, 0) == kCentralHeaderSignature;
+}
+
+// Gives `h` its name and time from the stored name and the extra field. An
+// entry is a folder when its name ends in "/" or its attributes say so:
+// some Windows tools mark folders by the DOS directory bit alone, and
+// taken as files they would block every entry inside them.
+void SetNameAndTime(TZipHeaderInfo* h, std::span<const std::byte> extra, bool oem_convert) {
+  std::string name = DecodeStoredName(h->raw_name, h->flags, h->version_made_by, extra, oem_convert);
+  if (!name.empty() && name.back() != '/' && h->AttributesSayFolder()) name += '/';
+  std::string directory, file_name;
+  SplitName(name, &directory, &file_name);
+  h->SetDirectory(directory);
+  h->SetFileName(file_name);
+  h->unix_mtime = ReadTimestampExtra(extra);
 }
 
 }  // namespace
@@ -65,6 +123,8 @@ void TZipReader::ForgetDirectory() {
   loaded_ = false;
   view_.reset();
   dir_->Clear();
+  recovery_gaps_ = 0;
+  warning_.clear();
   overlapping_.clear();
   multi_mode_ = TMultiMode::mmNone;
   recovered_ = false;
@@ -176,6 +236,10 @@ void TZipReader::LoadDirectory(TIncompleteZipMode& mode, const TReadEvents& even
   bool unasked = false;   // recovered without the incomplete-archive question
   uint64_t declared = 0;  // entries the end record declares
   if (!have_end) {
+    // A file with neither an end record nor any local header near its start
+    // is no ZIP archive, not a part of one: said at once, without asking
+    // about disks or recovery.
+    if (!HasLocalHeader(file, size, kNotZipScanSpan)) throw ENotAZipFile();
     if (events.OnInCompleteZip) events.OnInCompleteZip(mode);
     switch (mode) {
       case TIncompleteZipMode::izAssumeNotAZip:
@@ -193,8 +257,25 @@ void TZipReader::LoadDirectory(TIncompleteZipMode& mode, const TReadEvents& even
       throw EZipError("The archive " + zip_name_ + " spans " + std::to_string(end.this_disk + 1) +
                       " disks; reading multi-disk archives is not supported");
     }
+    // Bytes put before an archive (a self-extractor stub) without its
+    // offsets adjusted: the directory lies right before the end record, not
+    // where the record says. Read it there and move every offset alike.
+    uint64_t shift = 0;
+    if (!from_zfc && !end.zip64 && end.central_size <= end.record_offset) {
+      const uint64_t actual = end.record_offset - end.central_size;
+      if (actual > end.central_offset && LooksLikeCentral(file, actual, size) &&
+          !LooksLikeCentral(file, end.central_offset, size)) {
+        shift = actual - end.central_offset;
+        end.central_offset = actual;
+      }
+    }
     // The configuration file's headers were read with it.
     bool ok = from_zfc || ReadCentralDirectory(file, size, end, events);
+    if (ok && shift > 0) {
+      for (size_t i = 0; i < dir_->Count(); ++i) dir_->At(i)->local_header_offset += shift;
+      warning_ = "the archive's offsets do not count the " + std::to_string(shift) +
+                 " bytes before its first entry; they were corrected";
+    }
     if (!ok) {
       declared = end.total_entries;
       RecoveryScan(file, size, events);
@@ -354,12 +435,7 @@ bool TZipReader::ReadCentralDirectory(File& file, uint64_t file_size, const TEnd
       return false;
     }
     h->oem_convert = oem_convert_;
-    std::string name =
-        DecodeStoredName(h->raw_name, h->flags, h->version_made_by, extra, oem_convert_);
-    std::string directory, file_name;
-    SplitName(name, &directory, &file_name);
-    h->SetDirectory(directory);
-    h->SetFileName(file_name);
+    SetNameAndTime(h.get(), extra, oem_convert_);
     h->dos_date_time = ValidateDos(h->dos_date_time);
     h->central_header_offset = end.central_offset + pos;
     previous = h.get();
@@ -381,6 +457,7 @@ bool TZipReader::ReadCentralDirectory(File& file, uint64_t file_size, const TEnd
 
 void TZipReader::RecoveryScan(File& file, uint64_t file_size, const TReadEvents& events) {
   dir_->Clear();
+  recovery_gaps_ = 0;
   uint64_t pos = 0;
   std::string lower = LowerCase(zip_name_);
   if (lower.size() >= 4 && lower.compare(lower.size() - 4, 4, ".exe") == 0) {
@@ -412,15 +489,32 @@ void TZipReader::RecoveryScan(File& file, uint64_t file_size, const TReadEvents&
       pos -= 5;  // a signature may straddle the block boundary
     }
   }
-  // Read consecutive local headers from there.
+  // Read consecutive local headers from there. Where something else stands
+  // (an entry whose sizes lie, or a piece cut out), the scan looks for the
+  // next local header after the last good one's name, so the intact
+  // entries behind the damage are found too.
   std::array<std::byte, kLocalHeaderSize> rec{};
+  uint64_t after_last = pos;  // where the next entry could start at the earliest
   while (found && pos + kLocalHeaderSize <= file_size) {
     LocalHeader lh;
-    if (file.ReadAt(pos, rec) != rec.size() || !ParseLocalHeader(rec, &lh)) break;
-    uint64_t var = uint64_t{lh.name_length} + lh.extra_length;
-    if (pos + kLocalHeaderSize + var > file_size) break;
+    bool ok = file.ReadAt(pos, rec) == rec.size() && ParseLocalHeader(rec, &lh) &&
+              static_cast<uint8_t>(rec[5]) < 10;
+    uint64_t var = ok ? uint64_t{lh.name_length} + lh.extra_length : 0;
+    if (ok && pos + kLocalHeaderSize + var > file_size) ok = false;
     std::vector<std::byte> names(var);
-    if (file.ReadAt(pos + kLocalHeaderSize, AsBytes(names)) != var) break;
+    if (ok && file.ReadAt(pos + kLocalHeaderSize, AsBytes(names)) != var) ok = false;
+    if (!ok) {
+      // Not a header: resume the search after the last entry's name.
+      if (!LooksLikeCentral(file, pos, file_size)) {
+        std::optional<uint64_t> next = FindLocalHeader(file, after_last, file_size, events);
+        if (next && *next != pos) {
+          ++recovery_gaps_;
+          pos = *next;
+          continue;
+        }
+      }
+      break;
+    }
     auto h = std::make_unique<TZipHeaderInfo>();
     h->version_made_by = kVersionDefault;
     h->version_needed = lh.version_needed;
@@ -436,18 +530,18 @@ void TZipReader::RecoveryScan(File& file, uint64_t file_size, const TReadEvents&
     std::span<const std::byte> extra = std::span<const std::byte>(names).subspan(lh.name_length);
     if (!ApplyZip64Extra(extra, lh.uncompressed_size, lh.compressed_size, 0, 0, h.get())) break;
     h->oem_convert = oem_convert_;
-    std::string directory, file_name;
-    SplitName(DecodeStoredName(h->raw_name, h->flags, 0, extra, oem_convert_), &directory,
-              &file_name);
-    h->SetDirectory(directory);
-    h->SetFileName(file_name);
+    SetNameAndTime(h.get(), extra, oem_convert_);
     uint64_t next =
         pos + kLocalHeaderSize + var + h->compressed_size + (h->HasDataDescriptor() ? 16 : 0);
+    after_last = pos + kLocalHeaderSize + var;
     if (dir_->Add(std::move(h)) < 0) break;
     if (next <= pos) break;
     pos = next;
     CallPump(events);
   }
+  if (!found) pos = file_size;
+  // The central directory, if any, starts where the last entry ended.
+  if (pos > file_size) pos = file_size;
   // Central headers right after the entries refine what the local headers
   // said (sizes behind a data descriptor, attributes, host).
   std::unordered_map<uint64_t, TZipHeaderInfo*> by_offset;
@@ -484,11 +578,7 @@ void TZipReader::RecoveryScan(File& file, uint64_t file_size, const TReadEvents&
         h->external_attributes = c.external_attributes;
         h->central_header_offset = pos;
         h->raw_name = std::string(AsText(std::span<const std::byte>(var).first(name_len)));
-        std::string directory, file_name;
-        SplitName(DecodeStoredName(h->raw_name, h->flags, h->version_made_by, extra, oem_convert_),
-                  &directory, &file_name);
-        h->SetDirectory(directory);
-        h->SetFileName(file_name);
+        SetNameAndTime(h, extra, oem_convert_);
       }
     }
     pos += total;

@@ -48,6 +48,9 @@ enum class EntryProblemKind {
   kOverlapping,     // shares its data with another entry (zip bomb pattern)
   kBadLocalHeader,  // no local header where the directory says
   kUnsupported,     // strong encryption, other disks
+  kNoOriginalPlace,  // restoring from the root would make a new top-level folder
+                     // (the name was stored relative): a folder must be chosen
+  kNeedsPassword,    // encrypted, and no password was given
 };
 
 struct EntryProblem {
@@ -178,6 +181,13 @@ class TZipReader {
   // True when the loaded directory came from the recovery scan: it may lack
   // entries the archive held, so it must not be the base of an update.
   [[nodiscard]] bool DirectoryRecovered() const { return recovered_; }
+  // Damaged stretches the recovery scan stepped over to reach the entries
+  // behind them (0 when it found one unbroken run of entries).
+  [[nodiscard]] int RecoveryGaps() const { return recovery_gaps_; }
+  // Something the last directory read corrected without losing anything
+  // (offsets that did not count a stub before the first entry); empty when
+  // the archive was read as it stands.
+  [[nodiscard]] const std::string& Warning() const { return warning_; }
   // Forgets the directory; the next ReadDirectory reads the archive again.
   void ForgetDirectory();
 
@@ -227,6 +237,8 @@ class TZipReader {
   bool recovered_ = false;          // the directory came from the recovery scan
   bool recovered_unasked_ = false;  // ... because the directory was damaged
   uint64_t declared_entries_ = 0;   // ... which declared this many entries
+  int recovery_gaps_ = 0;           // damaged stretches the recovery scan skipped
+  std::string warning_;
   ArchiveStamp stamp_;
   // Data ranges shared by several entries; such entries are never decoded.
   std::vector<bool> overlapping_;  // by physical index

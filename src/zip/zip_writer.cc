@@ -28,23 +28,25 @@ namespace {
 // keep progress and the pump frequent (a few ms per block at level 6).
 constexpr size_t kBlockSize = 256 * 1024;
 
-// A new entry whose name is stored as UTF-8 (flag bit 11) is marked as made
-// on Unix. Unzip tools on Linux translate the names of entries made on DOS
-// from the OEM code page even when bit 11 says UTF-8, which garbles every
-// name CP437 cannot hold; for a Unix entry they take the bytes as they are.
-// The Unix mode in the high 16 bits follows the DOS attributes kept in the
-// low byte, so every reader restores the same read-only state. Names that
-// CP437 can hold keep the DOS host.
+// Every new entry is marked as made on Unix, with the file's type and
+// permission bits in the high 16 bits of the external attributes, as Linux
+// ZIP tools store them: a private file comes back private and a script
+// runnable. The DOS bits stay in the low byte for readers that only know
+// those (read-only when the owner cannot write, directory for folders).
+// Unzip tools on Linux take the name of a Unix entry as the bytes it is,
+// so a Linux name that is not UTF-8 comes back byte for byte.
 // A new entry whose name is stored in CP437 but is not plain ASCII also gets
 // a Unicode Path block (0x7075: version 1, CRC-32 of the stored name, the
-// name in UTF-8) in both headers. Unzip tools on Linux otherwise turn such
-// names into Latin-1 bytes or raw CP437 bytes; with the block they write
-// the UTF-8 name. Plain ASCII names need no block and get none.
+// name in UTF-8) in both headers: for a Unix entry readers would otherwise
+// take the CP437 bytes as the name.
 std::vector<std::byte> UnicodePathExtra(const TZipHeaderInfo& h) {
   if ((h.flags & kFlagUtf8) != 0) return {};
+  // Only a name that was turned into CP437 needs one: ASCII names are the
+  // same bytes in every form, and a Linux name that is not UTF-8 is stored
+  // as the bytes it is.
   const std::string& raw = h.raw_name;
-  if (std::all_of(raw.begin(), raw.end(), [](char c) { return (c & 0x80) == 0; })) return {};
-  const std::string utf8 = Cp437ToUtf8(raw);
+  const std::string utf8 = h.FullName();
+  if (utf8 == raw || !IsValidUtf8(utf8)) return {};
   const size_t body = 1 + 4 + utf8.size();
   if (body > 0xFFFF - 4) return {};
   std::vector<std::byte> out;
@@ -59,14 +61,21 @@ std::vector<std::byte> UnicodePathExtra(const TZipHeaderInfo& h) {
   return out;
 }
 
-void MarkUtf8EntryAsUnix(TZipHeaderInfo& h) {
-  if ((h.flags & kFlagUtf8) == 0) return;
+void MarkMadeOnUnix(TZipHeaderInfo& h, uint32_t mode) {
   h.version_made_by = static_cast<uint16_t>((kHostUnix << 8) | (h.version_made_by & 0xFF));
   const bool dir = (h.external_attributes & kAttrDirectory) != 0;
-  const bool read_only = (h.external_attributes & kAttrReadOnly) != 0;
-  uint32_t mode = dir ? (S_IFDIR | 0755) : (S_IFREG | 0644);
-  if (read_only) mode &= ~static_cast<uint32_t>(0222);
-  h.external_attributes = (mode << 16) | (h.external_attributes & 0xFFFF);
+  if ((mode & S_IFMT) == 0) mode |= dir ? S_IFDIR : S_IFREG;
+  h.external_attributes = ((mode & 0xFFFF) << 16) | (h.external_attributes & 0xFF);
+}
+
+// The extra field of a new entry's central header (the local header has
+// the same blocks, after a ZIP64 block when one is reserved).
+std::vector<std::byte> NewEntryExtra(const TZipHeaderInfo& h) {
+  std::vector<std::byte> extra =
+      h.unix_mtime ? MakeTimestampExtra(*h.unix_mtime) : std::vector<std::byte>();
+  const std::vector<std::byte> unicode_path = UnicodePathExtra(h);
+  extra.insert(extra.end(), unicode_path.begin(), unicode_path.end());
+  return extra;
 }
 
 std::string AsciiLower(std::string_view s) {
@@ -138,6 +147,15 @@ std::vector<std::byte> WithoutZip64Block(std::span<const std::byte> extra) {
   // Bytes that do not form a whole block are kept as they were.
   out.insert(out.end(), extra.begin() + i, extra.end());
   return out;
+}
+
+// The end record holds a comment of at most 65535 bytes; a longer one is
+// refused before anything is written rather than cut without a word.
+void CheckComment(const std::optional<std::string>& comment) {
+  if (comment && comment->size() > kMaxCommentLength) {
+    throw EZipError("The archive comment is " + std::to_string(comment->size()) +
+                    " bytes long; an archive comment holds at most 65535");
+  }
 }
 
 // A read of a source file failed: the file is left out, the run goes on.
@@ -283,6 +301,10 @@ class TZipWriter::Job {
   bool WriteFileData(File& file, TZipHeaderInfo& h, bool zip64_local, uint64_t* read_total,
                      std::string* why, bool* grew_past_limit);
   void CopyKeptEntry(const TZipHeaderInfo& old, File& source);
+  // Copies the bytes before the old archive's first entry (a self-extractor
+  // stub), so they stay in front of the new one; the offsets written after
+  // them count them.
+  void CopyPrefix(File& source);
   void PrepareName(const std::string& path, bool is_folder, TZipHeaderInfo* h) const;
 
   void ReportProblem(const std::string& path, FileProblem problem, const std::string& detail) {
@@ -435,8 +457,11 @@ TZipWriter::Job::StoreResult TZipWriter::Job::StoreFolder(const Item& item) {
   if (item.name.raw_name.empty()) return StoreResult::kSkipped;
   auto h = std::make_unique<TZipHeaderInfo>(item.name);
   const FileInfo info = Stat(item.path);
-  h->dos_date_time = TimeTToDos(info.Exists() ? info.mtime.tv_sec : std::time(nullptr));
+  const time_t mtime = info.Exists() ? info.mtime.tv_sec : std::time(nullptr);
+  h->dos_date_time = TimeTToDos(mtime);
+  h->unix_mtime = mtime;
   h->external_attributes = info.Exists() ? DosAttributes(info) : kAttrDirectory;
+  const uint32_t mode = info.Exists() ? static_cast<uint32_t>(info.mode) : (S_IFDIR | 0755);
   h->method = kMethodStored;
   h->crc32 = 0;
   h->compressed_size = h->uncompressed_size = 0;
@@ -451,12 +476,12 @@ TZipWriter::Job::StoreResult TZipWriter::Job::StoreFolder(const Item& item) {
   h->local_header_offset = out_->Position();
   h->disk_number_start = 0;
   std::vector<std::byte> rec;
-  std::vector<std::byte> unicode_path = UnicodePathExtra(*h);
-  SerializeLocalHeader(*h, unicode_path, &rec);
+  std::vector<std::byte> extra = NewEntryExtra(*h);
+  SerializeLocalHeader(*h, extra, &rec);
   out_->Append(rec);
-  MarkUtf8EntryAsUnix(*h);
+  MarkMadeOnUnix(*h, mode);
   stored_names_.insert(h->raw_name);
-  new_dir_.push_back({std::move(h), std::move(unicode_path), {}});
+  new_dir_.push_back({std::move(h), std::move(extra), {}});
   return StoreResult::kStored;
 }
 
@@ -505,6 +530,7 @@ TZipWriter::Job::StoreResult TZipWriter::Job::StoreFile(const Item& item) {
       h = item.name;
       h.external_attributes = DosAttributes(info);
       h.dos_date_time = TimeTToDos(info.mtime.tv_sec);
+      h.unix_mtime = info.mtime.tv_sec;
       h.uncompressed_size = size;
       h.internal_attributes = 2;
       h.local_header_offset = out_->Position();
@@ -537,6 +563,8 @@ TZipWriter::Job::StoreResult TZipWriter::Job::StoreFile(const Item& item) {
       h = *prepared;
       h.uncompressed_size = size;
       h.dos_date_time = TimeTToDos(info.mtime.tv_sec);
+      h.unix_mtime = info.mtime.tv_sec;
+      h.external_attributes = DosAttributes(info);
     }
 
     const bool encrypt = !opt_->Password.empty();
@@ -556,9 +584,9 @@ TZipWriter::Job::StoreResult TZipWriter::Job::StoreFile(const Item& item) {
     const uint64_t entry_start = out_->Position();
     h.local_header_offset = entry_start;
     std::vector<std::byte> rec;
-    const std::vector<std::byte> unicode_path = UnicodePathExtra(h);
+    const std::vector<std::byte> entry_extra = NewEntryExtra(h);
     std::vector<std::byte> extra = zip64_local ? LocalZip64Extra(0, 0) : std::vector<std::byte>();
-    extra.insert(extra.end(), unicode_path.begin(), unicode_path.end());
+    extra.insert(extra.end(), entry_extra.begin(), entry_extra.end());
     SerializeLocalHeader(h, extra, &rec);
     out_->Append(rec);
 
@@ -577,7 +605,7 @@ TZipWriter::Job::StoreResult TZipWriter::Job::StoreFile(const Item& item) {
       std::vector<std::byte> final_extra =
           zip64_local ? LocalZip64Extra(h.uncompressed_size, h.compressed_size)
                       : std::vector<std::byte>();
-      final_extra.insert(final_extra.end(), unicode_path.begin(), unicode_path.end());
+      final_extra.insert(final_extra.end(), entry_extra.begin(), entry_extra.end());
       SerializeLocalHeader(h, final_extra, &rec);
       if (zip64_local) {
         // With the block present both local size fields defer to it.
@@ -586,9 +614,9 @@ TZipWriter::Job::StoreResult TZipWriter::Job::StoreFile(const Item& item) {
         }
       }
       out_->WriteAt(entry_start, rec);
-      MarkUtf8EntryAsUnix(h);
+      MarkMadeOnUnix(h, static_cast<uint32_t>(info.mode));
       stored_names_.insert(h.raw_name);
-      new_dir_.push_back({std::make_unique<TZipHeaderInfo>(h), unicode_path, {}});
+      new_dir_.push_back({std::make_unique<TZipHeaderInfo>(h), entry_extra, {}});
       return StoreResult::kStored;
     }
     // Roll back: the entry's bytes go, the progress it made is taken back.
@@ -766,6 +794,21 @@ void TZipWriter::Job::CopyKeptEntry(const TZipHeaderInfo& old, File& source) {
   new_dir_.push_back(std::move(entry));
 }
 
+void TZipWriter::Job::CopyPrefix(File& source) {
+  const TSortedZip& dir = reader_.PhysicalOrder();
+  const uint64_t prefix =
+      dir.Count() > 0 ? dir[0].local_header_offset : reader_.EndCentral().central_offset;
+  std::vector<std::byte> buf(kBlockSize);
+  for (uint64_t at = 0; at < prefix;) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(buf.size(), prefix - at));
+    if (source.ReadAt(at, std::span(buf.data(), want)) != want) {
+      throw EBadZipFile("The bytes before the first entry of " + zip_name_ + " are cut off");
+    }
+    out_->Append(std::span(buf.data(), want));
+    at += want;
+  }
+}
+
 // --- Operations ---------------------------------------------------------------------
 
 std::vector<Item> TZipWriter::Job::Items(const TZipOptions& options, ExpandOptions expand) {
@@ -800,6 +843,7 @@ int TZipWriter::Job::Zip(const TZipOptions& options) {
   if (options.MultiZipInfo.MultiMode != TMultiMode::mmNone) {
     throw EZipError("Disk spanning is not supported yet");
   }
+  CheckComment(options.ArchiveComment);
   const FileInfo archive = Stat(zip_name);
   if (archive.Exists() && !archive.IsRegular()) {
     throw EOSError("Unable to write archive", zip_name, archive.IsDirectory() ? EISDIR : EINVAL);
@@ -827,10 +871,10 @@ int TZipWriter::Job::Zip(const TZipOptions& options) {
   std::vector<int> replaced_by;  // per old entry: item index or -1
   const TSortedZip& dir = reader_.PhysicalOrder();
   if (update) {
-    std::unordered_map<std::string, std::vector<size_t>> exact, folded;
+    std::unordered_map<std::string, std::vector<size_t>> raw, decoded;
     for (size_t i = 0; i < items.size(); ++i) {
-      exact[items[i].name.raw_name].push_back(i);
-      folded[AsciiLower(items[i].name.FullName())].push_back(i);
+      raw[items[i].name.raw_name].push_back(i);
+      decoded[items[i].name.FullName()].push_back(i);
     }
     auto first_free = [&](auto& map, const std::string& key) -> int {
       auto it = map.find(key);
@@ -841,16 +885,17 @@ int TZipWriter::Job::Zip(const TZipOptions& options) {
       return -1;
     };
     replaced_by.assign(dir.Count(), -1);
-    // Byte-equal names first, for every entry; ignoring case only as a
-    // fallback for entries left without a match, so that archives made
-    // where names fold still update, while "A.txt" and "a.txt" stay apart.
+    // A file replaces an entry only under the very same name: on Linux
+    // "Report.txt" and "report.txt" are two files, and folding case here
+    // would let one silently take the other's place. Stored bytes first;
+    // then the name as read, for entries another tool stored in another
+    // form of the same name (a DOS "\" separator).
     std::vector<int> match(dir.Count(), -1);
     for (int pass = 0; pass < 2; ++pass) {
       for (size_t k = 0; k < dir.Count(); ++k) {
         if (match[k] >= 0) continue;
         const TZipHeaderInfo& e = dir[k];
-        const int x = pass == 0 ? first_free(exact, e.raw_name)
-                                : first_free(folded, AsciiLower(e.FullName()));
+        const int x = pass == 0 ? first_free(raw, e.raw_name) : first_free(decoded, e.FullName());
         if (x < 0) continue;
         consumed[static_cast<size_t>(x)] = true;
         match[k] = x;
@@ -874,6 +919,7 @@ int TZipWriter::Job::Zip(const TZipOptions& options) {
 
   int count = 0;
   if (update) {
+    CopyPrefix(*source);
     for (size_t k = 0; k < dir.Count(); ++k) {
       const int x = replaced_by[k];
       if (x >= 0 && StoreItem(items[static_cast<size_t>(x)]) == StoreResult::kStored) {
@@ -899,6 +945,7 @@ int TZipWriter::Job::Zip(const TZipOptions& options) {
 int TZipWriter::Job::ZipInto(ReplacingFile& out, const TZipOptions& options) {
   opt_ = &options;
   zip_name_ = out.Target().string();
+  CheckComment(options.ArchiveComment);
   if (options.MultiZipInfo.MultiMode != TMultiMode::mmNone) {
     throw EZipError("Disk spanning is not supported yet");
   }
@@ -922,6 +969,7 @@ int TZipWriter::Job::Remove(const TRemoveOptions& options) {
   zip_name_ = options.ZipName;
   const std::string& zip_name = options.ZipName;
   if (zip_name.empty()) return 0;
+  CheckComment(options.ArchiveComment);
   ReadBase(zip_name);
   const std::string comment =
       options.ArchiveComment ? *options.ArchiveComment : reader_.ArchiveComment();
@@ -948,6 +996,7 @@ int TZipWriter::Job::Remove(const TRemoveOptions& options) {
   for (const std::string& name : options.ExactNames) ++exact[name];
 
   int count = 0;
+  CopyPrefix(source);
   const TSortedZip& dir = reader_.PhysicalOrder();
   for (size_t k = 0; k < dir.Count(); ++k) {
     const TZipHeaderInfo& e = dir[k];

@@ -136,4 +136,45 @@ TEST_F(CliArchiveReadTest, OperationFailuresGiveExitTwoWithWhere) {
   EXPECT_EQ(Cli("list").code, 2);
 }
 
+TEST_F(CliArchiveReadTest, OddArchivesGiveHonestExitCodes) {
+  const std::string odd = (root_ / "odd.zip").string();
+  const std::string cut = (root_ / "cut.zip").string();
+  // Control characters and an over-long name among good entries; and an
+  // archive cut inside its third entry, as a killed writer leaves it.
+  const std::string py =
+      "/usr/bin/python3 -c \"import zipfile,sys\n"
+      "z=zipfile.ZipFile(sys.argv[1],'w')\n"
+      "z.writestr('good.txt','g'); z.writestr('line\\nbreak.txt','n');\n"
+      "z.writestr('esc\\x1b[31m.txt','e'); z.writestr('x'*300,'long'); z.writestr('last.txt','l')\n"
+      "z.close()\n"
+      "z=zipfile.ZipFile(sys.argv[2],'w')\n"
+      "for n in ('one','two','three'): z.writestr(n+'.txt', n*1000)\n"
+      "z.close(); b=open(sys.argv[2],'rb').read(); open(sys.argv[2],'wb').write(b[:9000])\" '" +
+      odd + "' '" + cut + "'";
+  ASSERT_EQ(std::system(py.c_str()), 0);
+
+  Result r = Cli("list '" + odd + "'");
+  EXPECT_EQ(r.code, 0);
+  EXPECT_NE(r.out.find("line\\x0Abreak.txt"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("esc\\x1B[31m.txt"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+
+  r = Cli("extract '" + odd + "' '" + (root_ / "x").string() + "'");
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_NE(r.out.find("255-byte limit"), std::string::npos) << r.out;
+  EXPECT_EQ(Read(root_ / "x/last.txt"), "l");
+
+  Write(root_ / "text.zip", "a text file that only carries a .zip name\n");
+  r = Cli("test '" + (root_ / "text.zip").string() + "'");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.out.find("Not a valid zip file!"), std::string::npos) << r.out;
+
+  r = Cli("test '" + cut + "'");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.out.find("Incomplete Zip File"), std::string::npos) << r.out;
+  r = Cli("test --recover '" + cut + "'");
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_NE(r.out.find("2 entries OK, 1 failed"), std::string::npos) << r.out;
+}
+
 }  // namespace

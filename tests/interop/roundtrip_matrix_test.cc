@@ -552,10 +552,10 @@ TEST_F(RoundTripFixture, NonUtf8FileNameKeepsTheArchiveReadableEverywhere) {
     Cmd c = Sh("unzip -t " + Q(root_ / "names.zip"));
     EXPECT_EQ(c.code, 0) << c.out;
   }
-  // The bytes are read as CP437: 0xE9 is Greek capital theta.
+  // The entry is made on Unix: its name comes back as the very bytes.
   Cmd x = Ours("extract names.zip out");
   EXPECT_EQ(x.code, 0) << x.out;
-  EXPECT_EQ(ReadAll(root_ / "out/lat\u0398n.txt"), "latin-1 named\n");
+  EXPECT_EQ(ReadAll(root_ / "out" / latin1), "latin-1 named\n");
 }
 
 // --- Known faults of the writer ---------------------------------------------------

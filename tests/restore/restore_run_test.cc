@@ -406,8 +406,8 @@ TEST_F(RestoreRunTest, UnreadableArchiveIsNeitherLoggedNorSaved) {
   RestoreResult r = Run(Request(t_ / "out", true, kOverwriteAlways));
   EXPECT_EQ(r.status, RestoreStatus::kUnreadable);
   EXPECT_EQ(ui_.shown.back().what, "error");
-  // Without an end record the reader's own error is shown as it is.
-  EXPECT_EQ(ui_.shown.back().text, "Incomplete Zip File");
+  // A file that is no archive at all is named so at once.
+  EXPECT_EQ(ui_.shown.back().text, "Not a valid zip file!");
   EXPECT_EQ(log_->Total(), before);
   EXPECT_FALSE(fs::exists(fs::path(t_ / "data") / "project.ini"));
 }

@@ -235,7 +235,7 @@ TEST_F(ZipUpdateTest, ExactNameWinsOverCaseFoldedName) {
   EXPECT_EQ(EntryContent(r.entries[1]), "fresh");
 }
 
-TEST_F(ZipUpdateTest, CaseFoldedMatchUpdatesArchivesFromCaseInsensitiveSystems) {
+TEST_F(ZipUpdateTest, NamesDifferingInCaseNeverReplaceEachOther) {
   WriteFile(zip_, Craft({{.name = "DOCS/READ.ME", .data = "old", .made_by = 20}}, ""));
   Put("docs/read.me", "new", kT);
   const std::filesystem::path cwd = std::filesystem::current_path();
@@ -246,10 +246,11 @@ TEST_F(ZipUpdateTest, CaseFoldedMatchUpdatesArchivesFromCaseInsensitiveSystems) 
   ASSERT_EQ(chdir((dir_ / "src").c_str()), 0);
   opts_.StorePaths = true;
   EXPECT_EQ(Zip({"docs/read.me"}), 1);
+  // On Linux these are two files, whatever system wrote the entry.
   const RawArchive r = Archive();
-  ASSERT_EQ(r.entries.size(), 1u);
-  EXPECT_EQ(r.entries[0].name, "docs/read.me");
-  EXPECT_EQ(EntryContent(r.entries[0]), "new");
+  ASSERT_EQ(Names(r), (std::vector<std::string>{"DOCS/READ.ME", "docs/read.me"}));
+  EXPECT_EQ(EntryContent(r.entries[0]), "old");
+  EXPECT_EQ(EntryContent(r.entries[1]), "new");
 }
 
 TEST_F(ZipUpdateTest, ForeignExtrasCommentsAndDataDescriptorsSurvive) {

@@ -132,9 +132,12 @@ TEST_P(ZipWriterRecordTest, FieldsAsDesigned) {
   EXPECT_EQ(e.l_csize, e.csize);
   EXPECT_EQ(e.l_usize, text.size());
   EXPECT_EQ(e.l_name, "a.txt");
-  EXPECT_TRUE(e.l_extra.empty());
+  // The extended timestamp, whole seconds, in both headers.
+  ASSERT_EQ(e.l_extra.size(), 9u);
+  EXPECT_EQ(e.l_extra.substr(0, 5), std::string("UT\x05\x00\x01", 5));
+  EXPECT_EQ(ztest::Get32(e.l_extra, 5), static_cast<uint32_t>(t));
   // Central header.
-  EXPECT_EQ(e.version_made_by, 20);  // host 0, version 2.0
+  EXPECT_EQ(e.version_made_by, 0x0314);  // host 3 (Unix), version 2.0
   EXPECT_EQ(e.version_needed, 20);
   EXPECT_EQ(e.flags, c.flags);
   EXPECT_EQ(e.method, c.method);
@@ -143,9 +146,9 @@ TEST_P(ZipWriterRecordTest, FieldsAsDesigned) {
   EXPECT_EQ(e.usize, text.size());
   EXPECT_EQ(e.disk, 0);
   EXPECT_EQ(e.internal_attr, c.level == 0 ? 0 : 1);  // text
-  EXPECT_EQ(e.external_attr, 0x20u);
+  EXPECT_EQ(e.external_attr, 0x81A40020u);  // 0644 regular file; archive
   EXPECT_EQ(e.offset, 0u);
-  EXPECT_TRUE(e.extra.empty());
+  EXPECT_EQ(e.extra, e.l_extra);
   EXPECT_TRUE(e.comment.empty());
   if (c.level == 0) {
     EXPECT_EQ(e.csize, text.size() + (encrypted ? 12 : 0));
@@ -168,7 +171,7 @@ TEST_F(ZipWriterTest, AttributesNamesAndBinaryData) {
   ASSERT_EQ(ZipFiles({ro, cp437, utf8}), 3);
   const RawArchive a = Archive();
   ASSERT_EQ(a.entries.size(), 3u);
-  EXPECT_EQ(a.entries[0].external_attr, 0x21u);  // archive + read-only
+  EXPECT_EQ(a.entries[0].external_attr, 0x81240021u);  // 0444 file; archive + read-only
   EXPECT_EQ(a.entries[0].internal_attr, 0);      // binary
   EXPECT_EQ(EntryContent(a.entries[0]), BinaryData(5000));
   EXPECT_EQ(a.entries[1].name, "\x84pfel.txt");
@@ -204,6 +207,15 @@ TEST_F(ZipWriterTest, EmptyListGivesEndRecordAloneAndBlankNameWritesNothing) {
   opts_.FilesList = {Put("a.txt", "x")};
   EXPECT_EQ(w_.Zip(opts_, ev_), 0);
   EXPECT_EQ(completed_, (std::vector<int>{0, 0}));
+}
+
+TEST_F(ZipWriterTest, CommentTooLongForTheEndRecordIsRefusedNotCut) {
+  opts_.ArchiveComment = std::string(65536, 'c');
+  EXPECT_THROW(ZipFiles({Put("a.txt", "x")}), EZipError);
+  EXPECT_FALSE(std::filesystem::exists(zip_));
+  opts_.ArchiveComment = std::string(65535, 'c');
+  ASSERT_EQ(ZipFiles({Put("a.txt", "x")}), 1);
+  EXPECT_EQ(Archive().comment.size(), 65535u);
 }
 
 // --- Expansion through the writer ------------------------------------------------
@@ -341,7 +353,7 @@ TEST_F(ZipWriterTest, FileThatKeepsChangingIsLeftOutAndArchiveStaysValid) {
   EXPECT_EQ(EntryContent(a.entries[0], "pw"), "first");
   EXPECT_EQ(EntryContent(a.entries[1], "pw"), "last");
   // No gap where the dropped entry was.
-  EXPECT_EQ(a.entries[1].offset, 30 + 9 + a.entries[0].csize);
+  EXPECT_EQ(a.entries[1].offset, 30 + 9 + 9 + a.entries[0].csize);
 }
 
 TEST_F(ZipWriterTest, ShrinkingFileIsRolledBackAndStoredAsItIsNow) {
@@ -383,10 +395,10 @@ TEST_F(ZipWriterTest, LocalZip64BlockReservedWhenTheFileCouldReachTheLimit) {
   ASSERT_EQ(ZipFiles({small, near}), 2);
   const RawArchive a = Archive();
   ASSERT_EQ(a.entries.size(), 2u);
-  EXPECT_TRUE(a.entries[0].l_extra.empty());
+  EXPECT_EQ(a.entries[0].l_extra.substr(0, 2), "UT");  // the timestamp alone
   EXPECT_EQ(a.entries[0].version_needed, 20);
   const auto& e = a.entries[1];
-  ASSERT_EQ(e.l_extra.size(), 20u);
+  ASSERT_EQ(e.l_extra.size(), 20u + 9u);
   EXPECT_EQ(ztest::Get16(e.l_extra, 0), 1);
   EXPECT_EQ(ztest::Get16(e.l_extra, 2), 16);
   EXPECT_EQ(ztest::Get64(e.l_extra, 4), e.usize);
@@ -395,7 +407,8 @@ TEST_F(ZipWriterTest, LocalZip64BlockReservedWhenTheFileCouldReachTheLimit) {
   EXPECT_EQ(e.l_csize, 0xFFFFFFFFu);
   EXPECT_EQ(e.l_version_needed, 45);
   // The central record needs no ZIP64 data: the sizes fit.
-  EXPECT_TRUE(e.extra.empty());
+  EXPECT_EQ(e.extra.substr(0, 2), "UT");
+  EXPECT_EQ(e.extra.size(), 9u);
   EXPECT_EQ(EntryContent(e), "pretend to be almost 4 GiB");
   EXPECT_FALSE(a.zip64_end);
 }
