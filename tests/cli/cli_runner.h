@@ -44,42 +44,17 @@ inline std::filesystem::path MakeScratchDir(const std::string& prefix) {
 }
 
 // Runs the program directly (no shell, so arguments need no quoting), with
-// stdout and stderr captured separately through files in `scratch`.
-inline CliResult RunCli(const std::filesystem::path& program, const std::vector<std::string>& args,
-                        const std::filesystem::path& scratch) {
-  const std::string out = scratch / ".cli-out", err = scratch / ".cli-err";
-  const pid_t child = fork();
-  if (child == 0) {
-    if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(127);
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  CliResult r;
-  r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = SlurpFile(out);
-  r.err = SlurpFile(err);
-  std::error_code ec;
-  std::filesystem::remove(out, ec);
-  std::filesystem::remove(err, ec);
-  return r;
-}
-
-// Runs the program with `input` on its standard input (a pipe, so no
-// terminal), stdout and stderr captured separately.
-inline CliResult RunCliWithInput(const std::filesystem::path& program,
-                                 const std::vector<std::string>& args,
-                                 const std::filesystem::path& scratch, const std::string& input) {
+// stdout and stderr captured separately through files in `scratch`, and
+// `input`, when given, on its standard input (a file, so no terminal).
+inline CliResult RunCliCaptured(const std::filesystem::path& program,
+                                const std::vector<std::string>& args,
+                                const std::filesystem::path& scratch, const std::string* input) {
   const std::filesystem::path in = scratch / ".cli-in";
-  { std::ofstream(in, std::ios::binary) << input; }
+  if (input) std::ofstream(in, std::ios::binary) << *input;
   const std::string out = scratch / ".cli-out", err = scratch / ".cli-err";
   const pid_t child = fork();
   if (child == 0) {
-    if (!freopen(in.c_str(), "r", stdin) || !freopen(out.c_str(), "w", stdout) ||
+    if ((input && !freopen(in.c_str(), "r", stdin)) || !freopen(out.c_str(), "w", stdout) ||
         !freopen(err.c_str(), "w", stderr)) {
       _exit(127);
     }
@@ -100,6 +75,17 @@ inline CliResult RunCliWithInput(const std::filesystem::path& program,
     std::filesystem::remove(p, ec);
   }
   return r;
+}
+
+inline CliResult RunCli(const std::filesystem::path& program, const std::vector<std::string>& args,
+                        const std::filesystem::path& scratch) {
+  return RunCliCaptured(program, args, scratch, nullptr);
+}
+
+inline CliResult RunCliWithInput(const std::filesystem::path& program,
+                                 const std::vector<std::string>& args,
+                                 const std::filesystem::path& scratch, const std::string& input) {
+  return RunCliCaptured(program, args, scratch, &input);
 }
 
 // Runs the program on a pseudo-terminal, as a person at a terminal does:
