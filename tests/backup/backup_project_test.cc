@@ -12,6 +12,7 @@
 #include "base/errors.h"
 #include "ini/ini_file.h"
 #include "platform/atomic_file.h"
+#include "temp_files.h"
 
 namespace zb::backup {
 namespace {
@@ -21,14 +22,8 @@ namespace fs = std::filesystem;
 class BackupProjectTest : public testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/zb_project_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    dir_ = temp_.path();
     setenv("HOME", "/home/tester", 1);
-  }
-  void TearDown() override {
-    chmod(dir_.c_str(), 0700);
-    fs::remove_all(dir_);
   }
   void PutProjects(const std::string& text) const { Put(app::kProjectFile, text); }
   void Put(const char* file, const std::string& text) const {
@@ -61,6 +56,7 @@ class BackupProjectTest : public testing::Test {
     return p;
   }
 
+  zb::testfiles::TempDir temp_{"zb_project"};
   fs::path dir_;
 };
 

@@ -11,6 +11,7 @@
 #include "backup/backup_project.h"
 #include "base/errors.h"
 #include "ini/ini_file.h"
+#include "temp_files.h"
 
 namespace zb::backup {
 namespace {
@@ -20,12 +21,9 @@ namespace fs = std::filesystem;
 class RetentionRingTest : public testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/zb_ring_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    dir_ = temp_.path();
     fs::create_directories(dir_ / "out");
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   // A file standing for the archive of run `n`.
   std::string Archive(int n, const std::string& ext = ".zip") {
@@ -53,6 +51,7 @@ class RetentionRingTest : public testing::Test {
     return (dir_ / "out" / ("a" + std::to_string(n) + ".zip")).string();
   }
 
+  zb::testfiles::TempDir temp_{"zb_ring"};
   fs::path dir_;
 };
 

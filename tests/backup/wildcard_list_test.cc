@@ -8,6 +8,7 @@
 
 #include "app/data_folder.h"
 #include "backup/backup_project.h"
+#include "temp_files.h"
 
 namespace zb::backup {
 namespace {
@@ -18,11 +19,8 @@ using Patterns = std::vector<std::string>;
 class WildcardListTest : public testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/zb_wildcard_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    dir_ = temp_.path();
   }
-  void TearDown() override { fs::remove_all(dir_); }
   void PutProjects(const std::string& text) const {
     std::ofstream(dir_ / app::kProjectFile, std::ios::binary) << text;
   }
@@ -32,6 +30,7 @@ class WildcardListTest : public testing::Test {
     s << in.rdbuf();
     return s.str();
   }
+  zb::testfiles::TempDir temp_{"zb_wildcards"};
   fs::path dir_;
 };
 

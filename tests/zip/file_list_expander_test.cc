@@ -1,4 +1,5 @@
 #include "zip/file_list_expander.h"
+#include "temp_files.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -20,9 +21,7 @@ namespace fs = std::filesystem;
 class ExpanderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/zb_expand_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
+    root_ = temp_.path();
     Write("a.txt");
     Write("b.tmp");
     Write("README");
@@ -31,7 +30,6 @@ class ExpanderTest : public ::testing::Test {
     Write("sub/deep/e.txt");
     Write("other/f.txt");
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   void Write(const std::string& rel, const std::string& data = "xy") {
     fs::create_directories(fs::path(root_ + "/" + rel).parent_path());
@@ -58,6 +56,7 @@ class ExpanderTest : public ::testing::Test {
   }
   std::string P(const std::string& rel) const { return root_ + "/" + rel; }
 
+  zb::testfiles::TempDir temp_{"zb_expander"};
   std::string root_;
   ExpandOptions options_;
   std::map<std::string, FileProblem> problems_;
